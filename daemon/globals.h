@@ -1,0 +1,46 @@
+// The state the daemon's three threads share: two queues with their locks
+// and conditions, the two descriptors that double as the stop signal, the
+// counters shown in reports, and the report mechanism's globals.
+#pragma once
+
+#include <pthread.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "daemon/event_queue.h"
+#include "daemon/netlink_datagram.h"
+
+class tavuNetlinkEvent;
+
+// Reader -> worker.
+extern tavuQueue<NetlinkDatagram*>& g_netlinkDataQueue;
+extern pthread_mutex_t g_netlinkDataQueue_mutex;
+extern pthread_cond_t g_netlinkDataQueue_cond;
+
+// Worker -> main thread.
+extern tavuQueue<tavuNetlinkEvent*>& g_hpEvQueue;
+extern pthread_mutex_t g_hpEvQueue_mutex;
+extern pthread_cond_t g_hpEvQueue_cond;
+
+// A value above 0 is a socket in use; 0 or less means none and stops the daemon.
+extern std::atomic<int32_t> g_netlinkSocketFd;
+extern std::atomic<int32_t> g_clientSockfd;
+
+// Report mechanism.
+extern std::atomic<uint32_t> g_netlinkTrace;
+extern std::atomic<uint8_t> g_tracInitCalled;
+extern const char* g_progName;
+
+// Main thread only.
+extern int32_t g_msgSerialNum;
+
+// Each has one writing thread; the others read them for reports.
+extern std::atomic<int32_t> g_totalNetlinkEvents;
+extern std::atomic<int32_t> g_totalTavuEvents;
+extern std::atomic<int32_t> g_sentToClient;
+
+// True when the descriptor names a socket in use.
+inline bool tavuDescriptorInUse(const std::atomic<int32_t>& fd) {
+  return fd.load(std::memory_order_acquire) > 0;
+}

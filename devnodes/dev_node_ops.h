@@ -1,0 +1,12 @@
+// Creating and removing /dev nodes and their directory chains. Every
+// filesystem call is made with errno cleared and its result ignored.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+void tavuCreateDevNode(const std::string& nodePath, const std::string& directory, int32_t major,
+                       int32_t minor);
+void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory);
+void tavuMakeDirs(const std::string& directory);
+void tavuRemoveDirs(const std::string& directory);

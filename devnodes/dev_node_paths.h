@@ -1,0 +1,10 @@
+// From a kernel device path to the /dev node path and its directory.
+#pragma once
+
+#include <string>
+
+// True when the device path names a node (it begins with "/class/"); then
+// `nodePath` and `directory` receive the node's path and its directory
+// (empty when the node lies directly in /dev). When false, nothing is written.
+bool tavuMakeDevNodePath(const std::string& devicePath, std::string& nodePath,
+                         std::string& directory);
