@@ -1,8 +1,10 @@
 #include "tests/support/test_support.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -62,3 +64,128 @@ int tavuRunProgram(const std::vector<std::string>& argv, std::string* output) {
   if (output != nullptr) *output = text;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/prctl.h>
+
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+namespace {
+
+// Children of this process that are still running, from /proc.
+std::vector<pid_t> tavuChildrenOf(pid_t parent) {
+  std::vector<pid_t> children;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return children;
+  while (dirent* entry = readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+    if (pid <= 0) continue;
+    std::string stat = tavuReadFile("/proc/" + std::string(entry->d_name) + "/stat");
+    // The parent pid is the second field after the parenthesised name.
+    const size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    char state = 0;
+    int ppid = 0;
+    if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) == 2 && ppid == parent &&
+        state != 'Z') {
+      children.push_back(pid);
+    }
+  }
+  closedir(proc);
+  return children;
+}
+
+}  // namespace
+
+std::string tavuReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program,
+                     const std::vector<std::string>& env) {
+  if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+    ADD_FAILURE() << "cannot become a child subreaper: " << std::strerror(errno);
+    return false;
+  }
+  const std::vector<pid_t> before = tavuChildrenOf(getpid());
+  char pathTemplate[] = "/tmp/tavudaemon-out.XXXXXX";
+  const int out = mkstemp(pathTemplate);
+  if (out < 0) {
+    ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
+    return false;
+  }
+  run->outputPath = pathTemplate;
+  const std::string path = program.find('/') == std::string::npos ? tavuBinDir() + "/" + program
+                                                                   : program;
+  std::vector<std::string> argv = tavuEmulatorPrefix();
+  argv.push_back(path);
+  run->launcherPid = fork();
+  if (run->launcherPid == 0) {
+    dup2(out, 1);
+    close(out);
+    for (const std::string& assignment : env) putenv(strdup(assignment.c_str()));
+    std::vector<char*> args;
+    for (auto& word : argv) args.push_back(word.data());
+    args.push_back(nullptr);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  close(out);
+  int status = 0;
+  if (waitpid(run->launcherPid, &status, 0) != run->launcherPid) {
+    ADD_FAILURE() << "launcher vanished";
+    return false;
+  }
+  run->launcherStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  // The daemon is the launcher's child, now ours; it may already have ended.
+  for (int attempt = 0; attempt < 200 && run->daemonPid < 0; ++attempt) {
+    for (pid_t child : tavuChildrenOf(getpid())) {
+      if (std::find(before.begin(), before.end(), child) == before.end()) run->daemonPid = child;
+    }
+    if (run->daemonPid < 0) {
+      const pid_t ended = waitpid(-1, &status, WNOHANG);
+      if (ended > 0 && std::find(before.begin(), before.end(), ended) == before.end()) {
+        run->daemonPid = ended;
+        ADD_FAILURE() << "daemon " << ended << " ended before it was seen running";
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  if (run->daemonPid < 0) {
+    ADD_FAILURE() << "no daemon process found after the launcher ended with "
+                  << run->launcherStatus;
+    return false;
+  }
+  return true;
+}
+
+int tavuWaitDaemon(tavuDaemonRun* run, int timeoutMs) {
+  if (run->daemonPid < 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    int status = 0;
+    const pid_t ended = waitpid(run->daemonPid, &status, WNOHANG);
+    if (ended == run->daemonPid) {
+      run->daemonPid = -1;
+      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+void tavuStopDaemon(tavuDaemonRun* run) {
+  if (run->daemonPid <= 0) return;
+  kill(run->daemonPid, SIGKILL);
+  int status = 0;
+  waitpid(run->daemonPid, &status, 0);
+  run->daemonPid = -1;
+}
+
+std::string tavuDaemonOutput(const tavuDaemonRun& run) { return tavuReadFile(run.outputPath); }

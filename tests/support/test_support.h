@@ -17,3 +17,33 @@ std::vector<std::string> tavuEmulatorPrefix();
 // Runs a program of this build (under the emulator when cross-built) and
 // returns its exit status, with its standard output in `output`.
 int tavuRunProgram(const std::vector<std::string>& argv, std::string* output);
+
+#include <sys/types.h>
+
+// A daemon started as a user would start it: the launching command forks
+// and returns, the daemon runs on. The test process makes itself a child
+// subreaper so that it can collect the daemon's own exit status.
+struct tavuDaemonRun {
+  pid_t launcherPid = -1;
+  int launcherStatus = -1;  // exit status of the launching command
+  pid_t daemonPid = -1;     // the forked daemon, once found
+  std::string outputPath;   // the daemon's standard output
+};
+
+// Starts `program` (a path, or a name in tavuBinDir()) with its standard
+// output to a file; waits for the launcher to end and finds the daemon.
+// Returns false (with a gtest failure) when either step fails.
+bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program = "tavunetlink",
+                     const std::vector<std::string>& env = {});
+
+// Waits up to `timeoutMs` for the daemon to end; returns its exit status
+// (128 + signal when killed), or -1 when it is still running.
+int tavuWaitDaemon(tavuDaemonRun* run, int timeoutMs);
+
+// Kills the daemon if it still runs and reaps it.
+void tavuStopDaemon(tavuDaemonRun* run);
+
+// What the daemon has printed so far.
+std::string tavuDaemonOutput(const tavuDaemonRun& run);
+
+std::string tavuReadFile(const std::string& path);
