@@ -35,6 +35,8 @@ void tavuDetach() {
   (void)setsid();
 }
 
+}  // namespace
+
 // Error-checking mutexes: a broken locking rule returns an error instead of
 // blocking, and every lock call reacts to that error.
 void tavuInitQueueLocks() {
@@ -59,6 +61,8 @@ void tavuInitQueueLocks() {
     TAVU_STARTUP_FATAL("%s:%s: Exiting, failed pthread_cond_init(hpEvQueue)\n");
   }
 }
+
+namespace {
 
 // The worker first, so that it waits on its queue before anything arrives.
 void tavuStartIntakeThreads() {

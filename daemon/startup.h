@@ -12,3 +12,7 @@ void tavuStartUp(const char* argv0);
 
 // The text after the last "/" of the program's path, or all of it.
 const char* tavuBaseName(const char* path);
+
+// Makes both queue mutexes error-checking and both conditions ready; ends
+// the process with a report when it cannot.
+void tavuInitQueueLocks();
