@@ -1,64 +1,117 @@
 // Link-time fault injection for the daemon: the test build wraps the calls
 // listed in TAVU_WRAPPED_CALLS (tests/daemon/CMakeLists.txt), and
-//   TAVU_FAIL="call[#n],call[#n]..."
-// makes the n-th call (the first when #n is absent) of each named call fail
-// the way the C library reports failure. Production code is untouched.
+//
+//   TAVU_FAIL="item,item..."   item = call[:object][@thread][#n]
+//
+// makes the n-th matching call (the first when #n is absent) fail the way
+// the C library reports failure. `object` narrows a lock call to one queue
+// mutex (netlinkDataQueue, hpEvQueue) or a socket call to a family (unix,
+// netlink); `thread` to main, worker or reader. Production code is untouched.
 #include <errno.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
+
+#include "daemon/globals.h"
 
 namespace {
 
-struct tavuFault {
-  const char* call;
+struct tavuFaultItem {
+  std::string call;
+  std::string object;  // empty: any
+  std::string thread;  // empty: any
+  int failAt = 1;
   std::atomic<int> calls{0};
-  int failAt = 0;  // 0: never
 };
 
-tavuFault g_faults[] = {
-    {"fork"},
-    {"pthread_mutexattr_init"},
-    {"pthread_mutexattr_settype"},
-    {"pthread_mutex_init"},
-    {"pthread_cond_init"},
-    {"pthread_attr_init"},
-    {"pthread_attr_setdetachstate"},
-    {"pthread_create"},
-};
-
-void tavuReadFaultPlan() {
-  const char* plan = std::getenv("TAVU_FAIL");
-  if (plan == nullptr) return;
-  std::string rest = plan;
-  while (!rest.empty()) {
-    const size_t comma = rest.find(',');
-    std::string item = rest.substr(0, comma);
-    rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
-    int at = 1;
-    const size_t hash = item.find('#');
-    if (hash != std::string::npos) {
-      at = std::atoi(item.c_str() + hash + 1);
-      item.resize(hash);
+std::vector<tavuFaultItem*>& tavuFaultPlan() {
+  static std::vector<tavuFaultItem*>* plan = [] {
+    auto* items = new std::vector<tavuFaultItem*>;
+    const char* text = std::getenv("TAVU_FAIL");
+    std::string rest = text != nullptr ? text : "";
+    while (!rest.empty()) {
+      const size_t comma = rest.find(',');
+      std::string word = rest.substr(0, comma);
+      rest = comma == std::string::npos ? "" : rest.substr(comma + 1);
+      auto* item = new tavuFaultItem;
+      const size_t hash = word.find('#');
+      if (hash != std::string::npos) {
+        item->failAt = std::atoi(word.c_str() + hash + 1);
+        word.resize(hash);
+      }
+      const size_t at = word.find('@');
+      if (at != std::string::npos) {
+        item->thread = word.substr(at + 1);
+        word.resize(at);
+      }
+      const size_t colon = word.find(':');
+      if (colon != std::string::npos) {
+        item->object = word.substr(colon + 1);
+        word.resize(colon);
+      }
+      item->call = word;
+      items->push_back(item);
     }
-    for (tavuFault& fault : g_faults) {
-      if (item == fault.call) fault.failAt = at;
-    }
-  }
+    return items;
+  }();
+  return *plan;
 }
 
-// True when this call of `call` is the one to fail.
-bool tavuFailNow(const char* call) {
-  static const bool planned = (tavuReadFaultPlan(), true);
-  (void)planned;
-  for (tavuFault& fault : g_faults) {
-    if (std::strcmp(fault.call, call) == 0) return ++fault.calls == fault.failAt;
+// Threads are named by the order of their creation: the worker first.
+thread_local const char* t_threadName = "main";
+std::atomic<int> g_threadsCreated{0};
+
+struct tavuThreadStart {
+  void* (*start)(void*);
+  void* arg;
+  const char* name;
+};
+
+void* tavuNamedThread(void* raw) {
+  tavuThreadStart launch = *static_cast<tavuThreadStart*>(raw);
+  delete static_cast<tavuThreadStart*>(raw);
+  t_threadName = launch.name;
+  return launch.start(launch.arg);
+}
+
+// True when this call is the one an item of the plan makes fail.
+bool tavuFailNow(const char* call, const std::string& object = "") {
+  for (tavuFaultItem* item : tavuFaultPlan()) {
+    if (item->call != call) continue;
+    if (!item->object.empty() && item->object != object) continue;
+    if (!item->thread.empty() && item->thread != t_threadName) continue;
+    if (++item->calls == item->failAt) return true;
   }
   return false;
+}
+
+std::string tavuMutexName(const pthread_mutex_t* mutex) {
+  if (mutex == &g_netlinkDataQueue_mutex) return "netlinkDataQueue";
+  if (mutex == &g_hpEvQueue_mutex) return "hpEvQueue";
+  return "other";
+}
+
+std::string tavuCondName(const pthread_cond_t* cond) {
+  if (cond == &g_netlinkDataQueue_cond) return "netlinkDataQueue";
+  if (cond == &g_hpEvQueue_cond) return "hpEvQueue";
+  return "other";
+}
+
+std::string tavuFamilyName(int family) {
+  return family == AF_UNIX ? "unix" : family == AF_NETLINK ? "netlink" : "other";
+}
+
+std::string tavuSocketFamily(int fd) {
+  sockaddr_storage address{};
+  socklen_t length = sizeof address;
+  if (getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) return "other";
+  return tavuFamilyName(address.ss_family);
 }
 
 }  // namespace
@@ -74,6 +127,14 @@ int __real_pthread_attr_init(pthread_attr_t* attr);
 int __real_pthread_attr_setdetachstate(pthread_attr_t* attr, int state);
 int __real_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                           void* arg);
+int __real_pthread_mutex_lock(pthread_mutex_t* mutex);
+int __real_pthread_mutex_unlock(pthread_mutex_t* mutex);
+int __real_pthread_cond_wait(pthread_cond_t* cond, pthread_mutex_t* mutex);
+int __real_socket(int family, int type, int protocol);
+int __real_setsockopt(int fd, int level, int name, const void* value, socklen_t length);
+int __real_bind(int fd, const sockaddr* address, socklen_t length);
+int __real_listen(int fd, int backlog);
+int __real_accept(int fd, sockaddr* address, socklen_t* length);
 
 pid_t __wrap_fork() {
   if (tavuFailNow("fork")) {
@@ -105,13 +166,75 @@ int __wrap_pthread_attr_init(pthread_attr_t* attr) {
 }
 
 int __wrap_pthread_attr_setdetachstate(pthread_attr_t* attr, int state) {
-  return tavuFailNow("pthread_attr_setdetachstate") ? EINVAL
-                                                     : __real_pthread_attr_setdetachstate(attr, state);
+  return tavuFailNow("pthread_attr_setdetachstate")
+             ? EINVAL
+             : __real_pthread_attr_setdetachstate(attr, state);
 }
 
 int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
                           void* arg) {
-  return tavuFailNow("pthread_create") ? EAGAIN : __real_pthread_create(thread, attr, start, arg);
+  if (tavuFailNow("pthread_create")) return EAGAIN;
+  const char* name = g_threadsCreated.fetch_add(1) == 0 ? "worker" : "reader";
+  auto* launch = new tavuThreadStart{start, arg, name};
+  const int rc = __real_pthread_create(thread, attr, tavuNamedThread, launch);
+  if (rc != 0) delete launch;
+  return rc;
+}
+
+int __wrap_pthread_mutex_lock(pthread_mutex_t* mutex) {
+  return tavuFailNow("pthread_mutex_lock", tavuMutexName(mutex)) ? EINVAL
+                                                                  : __real_pthread_mutex_lock(mutex);
+}
+
+int __wrap_pthread_mutex_unlock(pthread_mutex_t* mutex) {
+  return tavuFailNow("pthread_mutex_unlock", tavuMutexName(mutex))
+             ? EPERM
+             : __real_pthread_mutex_unlock(mutex);
+}
+
+int __wrap_pthread_cond_wait(pthread_cond_t* cond, pthread_mutex_t* mutex) {
+  return tavuFailNow("pthread_cond_wait", tavuCondName(cond)) ? EINVAL
+                                                              : __real_pthread_cond_wait(cond, mutex);
+}
+
+int __wrap_socket(int family, int type, int protocol) {
+  if (tavuFailNow("socket", tavuFamilyName(family))) {
+    errno = EMFILE;
+    return -1;
+  }
+  return __real_socket(family, type, protocol);
+}
+
+int __wrap_setsockopt(int fd, int level, int name, const void* value, socklen_t length) {
+  if (tavuFailNow("setsockopt", tavuSocketFamily(fd))) {
+    errno = EPERM;
+    return -1;
+  }
+  return __real_setsockopt(fd, level, name, value, length);
+}
+
+int __wrap_bind(int fd, const sockaddr* address, socklen_t length) {
+  if (tavuFailNow("bind", tavuFamilyName(address->sa_family))) {
+    errno = EADDRINUSE;
+    return -1;
+  }
+  return __real_bind(fd, address, length);
+}
+
+int __wrap_listen(int fd, int backlog) {
+  if (tavuFailNow("listen")) {
+    errno = EOPNOTSUPP;
+    return -1;
+  }
+  return __real_listen(fd, backlog);
+}
+
+int __wrap_accept(int fd, sockaddr* address, socklen_t* length) {
+  if (tavuFailNow("accept")) {
+    errno = ECONNABORTED;
+    return -1;
+  }
+  return __real_accept(fd, address, length);
 }
 
 }  // extern "C"
