@@ -107,7 +107,7 @@ std::string tavuReadFile(const std::string& path) {
 }
 
 bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program,
-                     const std::vector<std::string>& env) {
+                     const std::vector<std::string>& env, const std::string& argv0) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
     ADD_FAILURE() << "cannot become a child subreaper: " << std::strerror(errno);
     return false;
@@ -123,7 +123,14 @@ bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program,
   const std::string path = program.find('/') == std::string::npos ? tavuBinDir() + "/" + program
                                                                    : program;
   std::vector<std::string> argv = tavuEmulatorPrefix();
+  const bool emulated = !argv.empty();
+  if (emulated && !argv0.empty()) {
+    argv.push_back("-0");
+    argv.push_back(argv0);
+  }
   argv.push_back(path);
+  if (!emulated && !argv0.empty()) argv[0] = argv0;
+  const std::string image = emulated ? argv[0] : path;
   run->launcherPid = fork();
   if (run->launcherPid == 0) {
     dup2(out, 1);
@@ -132,7 +139,7 @@ bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program,
     std::vector<char*> args;
     for (auto& word : argv) args.push_back(word.data());
     args.push_back(nullptr);
-    execvp(args[0], args.data());
+    execvp(image.c_str(), args.data());
     _exit(127);
   }
   close(out);

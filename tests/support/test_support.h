@@ -33,8 +33,10 @@ struct tavuDaemonRun {
 // Starts `program` (a path, or a name in tavuBinDir()) with its standard
 // output to a file; waits for the launcher to end and finds the daemon.
 // Returns false (with a gtest failure) when either step fails.
+// `env` holds NAME=VALUE words added to the environment; `argv0`, when not
+// empty, is the program's first command-line word in place of its path.
 bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program = "tavunetlink",
-                     const std::vector<std::string>& env = {});
+                     const std::vector<std::string>& env = {}, const std::string& argv0 = "");
 
 // Waits up to `timeoutMs` for the daemon to end; returns its exit status
 // (128 + signal when killed), or -1 when it is still running.
