@@ -196,3 +196,64 @@ void tavuStopDaemon(tavuDaemonRun* run) {
 }
 
 std::string tavuDaemonOutput(const tavuDaemonRun& run) { return tavuReadFile(run.outputPath); }
+
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+
+namespace {
+
+bool tavuSandboxOwnEntry(const std::string& path) {
+  static const char* const kOwn[] = {"/dev/null",  "/dev/zero",  "/dev/random", "/dev/urandom",
+                                     "/dev/fd",    "/dev/stdin", "/dev/stdout", "/dev/stderr"};
+  for (const char* own : kOwn) {
+    if (path == own) return true;
+  }
+  return false;
+}
+
+void tavuListTree(const std::string& dir, std::vector<std::string>* lines) {
+  DIR* handle = opendir(dir.c_str());
+  if (handle == nullptr) return;
+  while (dirent* entry = readdir(handle)) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    const std::string path = dir + "/" + name;
+    if (tavuSandboxOwnEntry(path)) continue;
+    struct stat info {};
+    if (lstat(path.c_str(), &info) != 0) continue;
+    char line[512];
+    const unsigned mode = info.st_mode & 07777;
+    if (S_ISDIR(info.st_mode)) {
+      std::snprintf(line, sizeof line, "d %04o %s", mode, path.c_str());
+      lines->push_back(line);
+      tavuListTree(path, lines);
+    } else if (S_ISCHR(info.st_mode)) {
+      std::snprintf(line, sizeof line, "c %04o %u:%u %s", mode, major(info.st_rdev),
+                    minor(info.st_rdev), path.c_str());
+      lines->push_back(line);
+    } else {
+      std::snprintf(line, sizeof line, "? %04o %s", mode, path.c_str());
+      lines->push_back(line);
+    }
+  }
+  closedir(handle);
+}
+
+}  // namespace
+
+std::vector<std::string> tavuDevTree() {
+  std::vector<std::string> lines;
+  tavuListTree("/dev", &lines);
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+bool tavuWaitForPath(const std::string& path, bool present, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  for (;;) {
+    struct stat info {};
+    if ((lstat(path.c_str(), &info) == 0) == present) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}

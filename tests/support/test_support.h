@@ -49,3 +49,11 @@ void tavuStopDaemon(tavuDaemonRun* run);
 std::string tavuDaemonOutput(const tavuDaemonRun& run);
 
 std::string tavuReadFile(const std::string& path);
+
+// The /dev tree as sorted lines, one per entry below /dev, leaving out the
+// sandbox's own null, zero, random, urandom and fd links:
+//   "d 0755 /dev/tts"   "c 0640 4:65 /dev/tts/1"
+std::vector<std::string> tavuDevTree();
+
+// Waits until `path` exists (or, with `present` false, is gone).
+bool tavuWaitForPath(const std::string& path, bool present = true, int timeoutMs = 10000);
