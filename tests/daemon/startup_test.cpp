@@ -108,18 +108,4 @@ TEST_F(StartUp, LauncherReturnsAtOnceWhileTheDaemonRunsOnDetached) {
   EXPECT_EQ(tavuDaemonOutput(iv_run), "") << "nothing to report while waiting";
 }
 
-TEST(QueueLocks, AreErrorCheckingMutexes) {
-  tavuInitQueueLocks();
-  for (pthread_mutex_t* mutex : {&g_netlinkDataQueue_mutex, &g_hpEvQueue_mutex}) {
-    ASSERT_EQ(pthread_mutex_lock(mutex), 0);
-    EXPECT_EQ(pthread_mutex_lock(mutex), EDEADLK) << "relock by the holder";
-    int foreignUnlock = 0;
-    std::thread other([&] { foreignUnlock = pthread_mutex_unlock(mutex); });
-    other.join();
-    EXPECT_EQ(foreignUnlock, EPERM) << "unlock by a thread that does not hold it";
-    EXPECT_EQ(pthread_mutex_unlock(mutex), 0);
-    EXPECT_EQ(pthread_mutex_unlock(mutex), EPERM) << "unlock of an unlocked mutex";
-  }
-}
-
 }  // namespace

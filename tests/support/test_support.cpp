@@ -155,11 +155,11 @@ bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program,
       if (std::find(before.begin(), before.end(), child) == before.end()) run->daemonPid = child;
     }
     if (run->daemonPid < 0) {
+      // A daemon that fails at once may end before it is ever seen running.
       const pid_t ended = waitpid(-1, &status, WNOHANG);
       if (ended > 0 && std::find(before.begin(), before.end(), ended) == before.end()) {
-        run->daemonPid = ended;
-        ADD_FAILURE() << "daemon " << ended << " ended before it was seen running";
-        return false;
+        run->endedStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+        return true;
       }
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
@@ -173,6 +173,7 @@ bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program,
 }
 
 int tavuWaitDaemon(tavuDaemonRun* run, int timeoutMs) {
+  if (run->endedStatus >= 0) return run->endedStatus;
   if (run->daemonPid < 0) return -1;
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   for (;;) {
@@ -180,7 +181,8 @@ int tavuWaitDaemon(tavuDaemonRun* run, int timeoutMs) {
     const pid_t ended = waitpid(run->daemonPid, &status, WNOHANG);
     if (ended == run->daemonPid) {
       run->daemonPid = -1;
-      return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      run->endedStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      return run->endedStatus;
     }
     if (std::chrono::steady_clock::now() >= deadline) return -1;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));

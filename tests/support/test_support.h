@@ -27,6 +27,7 @@ struct tavuDaemonRun {
   pid_t launcherPid = -1;
   int launcherStatus = -1;  // exit status of the launching command
   pid_t daemonPid = -1;     // the forked daemon, once found
+  int endedStatus = -1;     // its exit status, once it has ended
   std::string outputPath;   // the daemon's standard output
 };
 
