@@ -1,0 +1,285 @@
+// Decoding a trace buffer image: the header, then the ring's entries from
+// the oldest, each checked before it is believed.
+#include "tools/tavutrace/trace_decode.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/trace_buffer_format.h"
+
+namespace {
+
+uint32_t tavuLoad32(const uint8_t* bytes, bool swapped) {
+  uint32_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return swapped ? __builtin_bswap32(value) : value;
+}
+
+uint16_t tavuLoad16(const uint8_t* bytes, bool swapped) {
+  uint16_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return swapped ? __builtin_bswap16(value) : value;
+}
+
+uint32_t tavuHeaderWord(const std::vector<uint8_t>& image, std::size_t offset, bool swapped) {
+  return tavuLoad32(image.data() + offset, swapped);
+}
+
+std::string tavuFixedText(const uint8_t* bytes, std::size_t capacity) {
+  const auto* text = reinterpret_cast<const char*>(bytes);
+  return std::string(text, strnlen(text, capacity));
+}
+
+// The ring as far as the image holds it.
+struct tavuRingView {
+  const uint8_t* bytes;
+  uint32_t size;       // as the header says
+  uint32_t available;  // bytes present in the image
+  bool swapped;
+};
+
+bool tavuCopyOut(const tavuRingView& ring, uint32_t at, uint32_t length,
+                 std::vector<uint8_t>* out) {
+  out->resize(length);
+  for (uint32_t i = 0; i < length; ++i) {
+    const uint32_t offset = static_cast<uint32_t>((uint64_t{at} + i) % ring.size);
+    if (offset >= ring.available) return false;
+    (*out)[i] = ring.bytes[offset];
+  }
+  return true;
+}
+
+bool tavuCheckMatches(std::vector<uint8_t> entry, bool swapped) {
+  const uint32_t stored = tavuLoad32(entry.data() + TAVU_TRACE_CHECK_OFFSET, swapped);
+  std::memset(entry.data() + TAVU_TRACE_CHECK_OFFSET, 0, sizeof(uint32_t));
+  const uint32_t computed = tavuTraceCheckAdd(tavuTraceCheckStart(), entry.data(), entry.size());
+  return stored == computed;
+}
+
+// Bounds-checked walk through one entry's payload.
+struct tavuPayload {
+  const std::vector<uint8_t>& bytes;
+  std::size_t at;
+  bool swapped;
+  bool Has(std::size_t n) const { return bytes.size() - at >= n; }
+};
+
+bool tavuParseArg(tavuPayload* payload, tavuTraceArg* arg) {
+  if (!payload->Has(1)) return false;
+  arg->type = static_cast<char>(payload->bytes[payload->at++]);
+  if (arg->type == 's') {
+    if (!payload->Has(2)) return false;
+    const uint16_t length = tavuLoad16(&payload->bytes[payload->at], payload->swapped);
+    payload->at += 2;
+    if (length > TAVU_TRACE_STRING_MAX || !payload->Has(length)) return false;
+    arg->text.assign(reinterpret_cast<const char*>(&payload->bytes[payload->at]), length);
+    payload->at += length;
+    return true;
+  }
+  if (arg->type != 'd' && arg->type != 'x') return false;
+  if (!payload->Has(4)) return false;
+  arg->number = static_cast<int32_t>(tavuLoad32(&payload->bytes[payload->at], payload->swapped));
+  payload->at += 4;
+  return true;
+}
+
+bool tavuParseArgs(tavuPayload payload, uint16_t count, tavuTraceRecord* record) {
+  if (count > TAVU_TRACE_ARGS_MAX) return false;
+  for (uint16_t i = 0; i < count; ++i) {
+    tavuTraceArg arg;
+    if (!tavuParseArg(&payload, &arg)) return false;
+    record->format += i == 0 ? " %" : ",%";
+    record->format += arg.type;
+    record->args.push_back(std::move(arg));
+  }
+  return payload.at == payload.bytes.size();
+}
+
+// A first chunk of 12 bytes is the daemon's binary entry head.
+bool tavuParseChunks(tavuPayload payload, tavuTraceRecord* record) {
+  if (!payload.Has(4)) return false;
+  const uint32_t size1 = tavuLoad32(&payload.bytes[payload.at], payload.swapped);
+  payload.at += 4;
+  if (!payload.Has(size1)) return false;
+  const uint8_t* head = &payload.bytes[payload.at];
+  record->binaryHead = size1 == 12;
+  if (record->binaryHead) {
+    record->binaryLength = tavuLoad16(head, payload.swapped);
+    record->binaryTag = tavuLoad16(head + 2, payload.swapped);
+    record->hash = tavuLoad32(head + 4, payload.swapped);
+    record->line = tavuLoad32(head + 8, payload.swapped);
+    payload.at += size1;
+  }
+  record->data.assign(payload.bytes.begin() + static_cast<std::ptrdiff_t>(payload.at),
+                      payload.bytes.end());
+  return true;
+}
+
+void tavuParseHead(const std::vector<uint8_t>& entry, bool swapped, tavuTraceRecord* record,
+                   uint16_t* count) {
+  const uint8_t* head = entry.data();
+  record->seq = tavuLoad32(head + offsetof(tavuTraceEntryHead, seq), swapped);
+  const uint16_t kind = tavuLoad16(head + offsetof(tavuTraceEntryHead, kind), swapped);
+  *count = tavuLoad16(head + offsetof(tavuTraceEntryHead, count), swapped);
+  record->flags = tavuLoad16(head + offsetof(tavuTraceEntryHead, flags), swapped);
+  const uint64_t high = tavuLoad32(head + offsetof(tavuTraceEntryHead, secondsHigh), swapped);
+  const uint64_t low = tavuLoad32(head + offsetof(tavuTraceEntryHead, secondsLow), swapped);
+  record->seconds = static_cast<int64_t>(high << 32 | low);
+  record->nanoseconds = tavuLoad32(head + offsetof(tavuTraceEntryHead, nanoseconds), swapped);
+  record->hash = tavuLoad32(head + offsetof(tavuTraceEntryHead, hash), swapped);
+  record->line = tavuLoad32(head + offsetof(tavuTraceEntryHead, line), swapped);
+  record->kind = kind == TAVU_TRACE_ENTRY_ARGS ? tavuTraceRecord::ARGS : tavuTraceRecord::BINARY;
+}
+
+// Cheap tests of a head, so that a search through damaged bytes rarely
+// has to check a whole would-be entry.
+bool tavuHeadPlausible(const uint8_t* head, bool swapped) {
+  const uint16_t kind = tavuLoad16(head + offsetof(tavuTraceEntryHead, kind), swapped);
+  const uint16_t count = tavuLoad16(head + offsetof(tavuTraceEntryHead, count), swapped);
+  const uint16_t reserved = tavuLoad16(head + offsetof(tavuTraceEntryHead, reserved), swapped);
+  const uint32_t nanoseconds =
+      tavuLoad32(head + offsetof(tavuTraceEntryHead, nanoseconds), swapped);
+  return (kind == TAVU_TRACE_ENTRY_ARGS || kind == TAVU_TRACE_ENTRY_CHUNKS) &&
+         count <= TAVU_TRACE_ARGS_MAX && reserved == 0 && nanoseconds < 1000000000u;
+}
+
+// The entry at `at`, at most `limit` bytes long; its size, or 0 when the
+// bytes there are not a whole, intact entry.
+uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
+                         tavuTraceRecord* record) {
+  std::vector<uint8_t> entry;
+  if (limit < TAVU_TRACE_ENTRY_HEAD_SIZE) return 0;
+  if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
+  const uint32_t size = tavuLoad32(entry.data(), ring.swapped);
+  if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit) return 0;
+  if (!tavuHeadPlausible(entry.data(), ring.swapped)) return 0;
+  if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.swapped)) return 0;
+  *record = tavuTraceRecord();
+  uint16_t count = 0;
+  tavuParseHead(entry, ring.swapped, record, &count);
+  const tavuPayload payload{entry, TAVU_TRACE_ENTRY_HEAD_SIZE, ring.swapped};
+  const bool parsed = record->kind == tavuTraceRecord::ARGS ? tavuParseArgs(payload, count, record)
+                                                            : tavuParseChunks(payload, record);
+  return parsed ? size : 0;
+}
+
+std::string tavuDescribe(const char* what, uint32_t a, uint32_t b) {
+  char text[160];
+  std::snprintf(text, sizeof text, what, a, b);
+  return text;
+}
+
+// From the oldest entry on; damaged bytes are skipped up to the next
+// entry whose check holds.
+void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavuTraceBuffer* out) {
+  uint32_t at = oldest;
+  uint32_t remaining = used;
+  while (remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
+    tavuTraceRecord record;
+    uint32_t size = tavuDecodeEntry(ring, at, remaining, &record);
+    if (size == 0) {
+      const uint32_t from = at;
+      uint32_t skipped = 0;
+      while (size == 0 && remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
+        at = (at + 1) % ring.size;
+        --remaining;
+        ++skipped;
+        size = tavuDecodeEntry(ring, at, remaining, &record);
+      }
+      out->problems.push_back(
+          tavuDescribe("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
+      if (size == 0) break;
+    }
+    out->records.push_back(std::move(record));
+    at = (at + size) % ring.size;
+    remaining -= size;
+  }
+  if (remaining > 0 && remaining < TAVU_TRACE_ENTRY_HEAD_SIZE) {
+    out->problems.push_back(tavuDescribe("%u stray bytes at ring offset %u", remaining, at));
+  }
+}
+
+// The header's fixed fields; false with `error` when this is no trace buffer.
+bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, bool* swapped,
+                      std::string* error) {
+  if (image.size() < TAVU_TRACE_HEADER_SIZE) {
+    *error = "too short for a trace buffer (" + std::to_string(image.size()) + " bytes)";
+    return false;
+  }
+  if (std::memcmp(image.data(), TAVU_TRACE_MAGIC, sizeof TAVU_TRACE_MAGIC) != 0) {
+    *error = "not a trace buffer (no magic)";
+    return false;
+  }
+  const uint32_t mark = tavuHeaderWord(image, offsetof(tavuTraceFileHeader, byteOrderMark), false);
+  if (mark != TAVU_TRACE_BYTE_ORDER_MARK && mark != __builtin_bswap32(TAVU_TRACE_BYTE_ORDER_MARK)) {
+    *error = "damaged header: unknown byte order mark";
+    return false;
+  }
+  *swapped = mark != TAVU_TRACE_BYTE_ORDER_MARK;
+  out->bigEndian = (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) != *swapped;
+  out->layoutVersion =
+      tavuHeaderWord(image, offsetof(tavuTraceFileHeader, layoutVersion), *swapped);
+  if (out->layoutVersion != TAVU_TRACE_LAYOUT_VERSION) {
+    *error = "layout version " + std::to_string(out->layoutVersion) +
+             " is not supported (this decoder reads " + std::to_string(TAVU_TRACE_LAYOUT_VERSION) +
+             ")";
+    return false;
+  }
+  out->size = tavuHeaderWord(image, offsetof(tavuTraceFileHeader, ringSize), *swapped);
+  out->entriesWritten =
+      tavuHeaderWord(image, offsetof(tavuTraceFileHeader, entriesWritten), *swapped);
+  out->entriesHeld = tavuHeaderWord(image, offsetof(tavuTraceFileHeader, entriesHeld), *swapped);
+  out->name = tavuFixedText(&image[offsetof(tavuTraceFileHeader, name)], TAVU_TRACE_NAME_MAX);
+  out->buildId =
+      tavuFixedText(&image[offsetof(tavuTraceFileHeader, buildId)], TAVU_TRACE_BUILD_MAX);
+  const uint32_t headerSize =
+      tavuHeaderWord(image, offsetof(tavuTraceFileHeader, headerSize), *swapped);
+  if (headerSize != TAVU_TRACE_HEADER_SIZE || out->size == 0 || out->size > TAVU_TRACE_RING_MAX) {
+    *error = "damaged header: header or ring size out of range";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
+                           std::string* error) {
+  *out = tavuTraceBuffer();
+  bool swapped = false;
+  if (!tavuDecodeHeader(image, out, &swapped, error)) return false;
+  const auto word = [&](std::size_t offset) { return tavuHeaderWord(image, offset, swapped); };
+  const uint32_t oldest = word(offsetof(tavuTraceFileHeader, oldest));
+  const uint32_t next = word(offsetof(tavuTraceFileHeader, next));
+  const uint32_t used = word(offsetof(tavuTraceFileHeader, used));
+  const std::size_t present = image.size() - TAVU_TRACE_HEADER_SIZE;
+  const tavuRingView ring{image.data() + TAVU_TRACE_HEADER_SIZE, out->size,
+                          static_cast<uint32_t>(present < out->size ? present : out->size),
+                          swapped};
+  if (ring.available < ring.size) {
+    out->problems.push_back(
+        tavuDescribe("file truncated: the ring has %u of its %u bytes", ring.available, ring.size));
+  }
+  if (oldest >= ring.size || next >= ring.size || used > ring.size) {
+    out->problems.push_back(
+        tavuDescribe("damaged header: ring offsets %u and %u out of range", oldest, used));
+    return true;
+  }
+  if ((uint64_t{oldest} + used) % ring.size != next) {
+    out->problems.push_back(
+        tavuDescribe("damaged header: oldest %u and next %u disagree", oldest, next));
+  }
+  tavuWalkRing(ring, oldest, used, out);
+  if (out->records.size() != out->entriesHeld) {
+    out->problems.push_back(tavuDescribe("header says %u entries, %u decoded", out->entriesHeld,
+                                         static_cast<uint32_t>(out->records.size())));
+  }
+  return true;
+}
+
+std::string tavuTraceBufferPath(const char* name) {
+  const char* dir = std::getenv(TAVU_TRACE_DIR_VARIABLE);
+  if (dir == nullptr || dir[0] == '\0') dir = TAVU_TRACE_DIR_DEFAULT;
+  return std::string(dir) + "/" + name;
+}

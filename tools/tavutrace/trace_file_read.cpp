@@ -1,0 +1,68 @@
+// Copying a trace buffer file that its writer may be changing meanwhile.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+#include "platform/trace_buffer_format.h"
+#include "tools/tavutrace/trace_decode.h"
+
+namespace {
+
+constexpr int TAVU_READ_ATTEMPTS = 20;
+constexpr std::size_t TAVU_READ_LIMIT = TAVU_TRACE_HEADER_SIZE + TAVU_TRACE_RING_MAX;
+
+bool tavuReadAll(int fd, std::vector<uint8_t>* image) {
+  image->clear();
+  uint8_t chunk[65536];
+  while (image->size() < TAVU_READ_LIMIT) {
+    const ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(image->size()));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    image->insert(image->end(), chunk, chunk + n);
+  }
+  return true;
+}
+
+// The writer's generation is odd while it changes the ring; the copy is
+// consistent when it was even and unchanged across the whole copy.
+bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
+  constexpr std::size_t at = offsetof(tavuTraceFileHeader, generation);
+  if (image.size() < TAVU_TRACE_HEADER_SIZE) return true;
+  uint8_t after[4];
+  if (pread(fd, after, sizeof after, at) != static_cast<ssize_t>(sizeof after)) return true;
+  if (std::memcmp(after, &image[at], sizeof after) != 0) return false;
+  uint32_t mark;
+  uint32_t generation;
+  std::memcpy(&mark, &image[offsetof(tavuTraceFileHeader, byteOrderMark)], sizeof mark);
+  std::memcpy(&generation, after, sizeof generation);
+  if (mark != TAVU_TRACE_BYTE_ORDER_MARK) generation = __builtin_bswap32(generation);
+  return (generation & 1) == 0;
+}
+
+}  // namespace
+
+bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    *error = "cannot open " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  std::vector<uint8_t> image;
+  for (int attempt = 0; attempt < TAVU_READ_ATTEMPTS; ++attempt) {
+    if (!tavuReadAll(fd, &image)) {
+      *error = "cannot read " + path + ": " + std::strerror(errno);
+      close(fd);
+      return false;
+    }
+    if (tavuCopyWasQuiet(fd, image)) break;
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+  close(fd);
+  return tavuDecodeTraceBuffer(image, out, error);
+}

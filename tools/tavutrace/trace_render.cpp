@@ -1,0 +1,201 @@
+// Turning decoded entries into text: the site's message with its
+// arguments, or the raw arguments of a site this program does not know.
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "tools/tavutrace/trace_decode.h"
+
+namespace {
+
+std::string tavuHex32(uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%" PRIx32, value);
+  return text;
+}
+
+// An argument in the place of a conversion; a mismatched type still shows
+// what was recorded.
+std::string tavuArgFor(char conversion, const tavuTraceArg& arg) {
+  if (arg.type == 's') return arg.text;
+  if (conversion == 'x' || (conversion != 'd' && arg.type == 'x')) {
+    return tavuHex32(static_cast<uint32_t>(arg.number));
+  }
+  return std::to_string(arg.number);
+}
+
+// How a raw argument shows when no text says what it is.
+std::string tavuRawArg(const tavuTraceArg& arg) {
+  if (arg.type == 's') return "\"" + arg.text + "\"";
+  if (arg.type == 'x') return "0x" + tavuHex32(static_cast<uint32_t>(arg.number));
+  return std::to_string(arg.number);
+}
+
+std::string tavuJoinRawArgs(const std::vector<tavuTraceArg>& args, std::size_t from) {
+  std::string text;
+  for (std::size_t i = from; i < args.size(); ++i) {
+    if (i > from) text += ", ";
+    text += tavuRawArg(args[i]);
+  }
+  return text;
+}
+
+std::string tavuWithoutNewline(std::string text) {
+  if (!text.empty() && text.back() == '\n') text.pop_back();
+  return text;
+}
+
+std::string tavuUnknownSite(const tavuTraceRecord& record) {
+  char text[64];
+  std::snprintf(text, sizeof text, "unknown site 0x%08" PRIx32 " line %" PRIu32 ":", record.hash,
+                record.line);
+  return text;
+}
+
+std::string tavuBinaryText(const tavuTraceRecord& record) {
+  if (!record.binaryHead) return "binary entry without a site head";
+  const tavuSiteInfo* site = tavuFindSite(record.hash);
+  return site != nullptr ? tavuWithoutNewline(site->text) : tavuUnknownSite(record);
+}
+
+// Days since 1970-01-01 to a civil date (proleptic Gregorian).
+void tavuCivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
+  days += 719468;
+  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
+  const unsigned yearOfEra =
+      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  const unsigned shifted = (5 * dayOfYear + 2) / 153;
+  *day = dayOfYear - (153 * shifted + 2) / 5 + 1;
+  *month = shifted < 10 ? shifted + 3 : shifted - 9;
+  *year = static_cast<int64_t>(yearOfEra) + era * 400 + (*month <= 2 ? 1 : 0);
+}
+
+}  // namespace
+
+std::string tavuFillText(const std::string& text, const std::vector<tavuTraceArg>& args) {
+  std::string out;
+  std::size_t next = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char conversion = text[++i];
+    if (conversion == '%') {
+      out += '%';
+    } else if (next < args.size()) {
+      out += tavuArgFor(conversion, args[next++]);
+    } else {
+      out += "<missing>";
+    }
+  }
+  if (next < args.size()) out += " [more: " + tavuJoinRawArgs(args, next) + "]";
+  return out;
+}
+
+std::string tavuRecordText(const tavuTraceRecord& record) {
+  if (record.kind == tavuTraceRecord::BINARY) return tavuBinaryText(record);
+  const tavuSiteInfo* site = tavuFindSite(record.hash);
+  if (site == nullptr) {
+    const std::string args = tavuJoinRawArgs(record.args, 0);
+    return tavuUnknownSite(record) + (args.empty() ? "" : " " + args);
+  }
+  return tavuFillText(tavuWithoutNewline(site->text), record.args);
+}
+
+const char* tavuRecordKindName(const tavuTraceRecord& record) {
+  if (record.kind == tavuTraceRecord::BINARY) return "binary";
+  const tavuSiteInfo* site = tavuFindSite(record.hash);
+  return site != nullptr ? tavuSiteKindName(site->kind) : "unknown";
+}
+
+std::vector<std::string> tavuDatagramStrings(const std::vector<uint8_t>& data) {
+  std::vector<std::string> strings;
+  std::string current;
+  for (const uint8_t byte : data) {
+    if (byte != 0) {
+      current += static_cast<char>(byte);
+    } else if (!current.empty()) {
+      strings.push_back(current);
+      current.clear();
+    }
+  }
+  if (!current.empty()) strings.push_back(current);
+  return strings;
+}
+
+std::string tavuHexDump(const std::vector<uint8_t>& data) {
+  std::string out;
+  for (std::size_t row = 0; row < data.size(); row += 16) {
+    char text[32];
+    std::snprintf(text, sizeof text, "    %04zx  ", row);
+    out += (row == 0 ? "" : "\n") + std::string(text);
+    std::string ascii;
+    for (std::size_t i = row; i < row + 16; ++i) {
+      if (i < data.size()) {
+        std::snprintf(text, sizeof text, "%02x ", data[i]);
+        out += text;
+        ascii += data[i] >= 0x20 && data[i] < 0x7f ? static_cast<char>(data[i]) : '.';
+      } else {
+        out += "   ";
+      }
+      if (i % 16 == 7) out += ' ';
+    }
+    out += " |" + ascii + "|";
+  }
+  return out;
+}
+
+std::string tavuFormatUtcTime(int64_t seconds, uint32_t nanoseconds) {
+  constexpr int64_t TAVU_SECONDS_LIMIT = int64_t{1} << 48;  // millions of years either way
+  if (seconds > TAVU_SECONDS_LIMIT || seconds < -TAVU_SECONDS_LIMIT) {
+    return "@" + std::to_string(seconds);
+  }
+  const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
+  const int64_t secondOfDay = seconds - days * 86400;
+  int64_t year = 0;
+  unsigned month = 0;
+  unsigned day = 0;
+  tavuCivilFromDays(days, &year, &month, &day);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02uT%02u:%02u:%02u.%06" PRIu32 "Z", year,
+                month, day, static_cast<unsigned>(secondOfDay / 3600),
+                static_cast<unsigned>(secondOfDay / 60 % 60),
+                static_cast<unsigned>(secondOfDay % 60), nanoseconds / 1000);
+  return text;
+}
+
+std::string tavuEscapeText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string tavuRenderRecord(const tavuTraceRecord& record) {
+  std::string out = tavuEscapeText(tavuRecordText(record));
+  if (record.kind != tavuTraceRecord::BINARY) return out;
+  for (const std::string& text : tavuDatagramStrings(record.data)) {
+    out += " \"" + tavuEscapeText(text) + "\"";
+  }
+  if (!record.data.empty()) out += "\n" + tavuHexDump(record.data);
+  return out;
+}
