@@ -60,7 +60,7 @@ void tavuTouchString(const char* string, size_t stringLength, void* context) {
 
 void BM_WalkStrings(benchmark::State& state) {
   const std::string& bytes = tavuBusDatagram(state.range(0));
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     size_t sum = 0;
     tavuWalkUeventStrings(static_cast<uint32_t>(bytes.size()), bytes.data(), tavuTouchString, &sum);
     benchmark::DoNotOptimize(sum);
@@ -71,7 +71,7 @@ BENCHMARK(BM_WalkStrings)->Arg(0)->Arg(1);
 
 void BM_Interpret(benchmark::State& state) {
   const std::string& bytes = tavuBusDatagram(state.range(0));
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     tavuNetlinkEvent* event = nullptr;
     if (tavuHandleNetlinkEvent(static_cast<uint32_t>(bytes.size()), bytes.data(), &event) != 1) {
       state.SkipWithError("the datagram was not accepted");
@@ -98,7 +98,7 @@ bool tavuInSandbox(benchmark::State& state) {
 // One device coming and going, by hand: the least any implementation does.
 void BM_BareMkdirMknod(benchmark::State& state) {
   if (!tavuInSandbox(state)) return;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     mkdir("/dev/tts", 0755);
     mknod("/dev/tts/1", S_IFCHR | 0660, makedev(4, 65));
     unlink("/dev/tts/1");
@@ -111,7 +111,7 @@ void BM_NodeOps(benchmark::State& state) {
   if (!tavuInSandbox(state)) return;
   const std::string node = "/dev/tts/1";
   const std::string directory = "/dev/tts";
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     tavuCreateDevNode(node, directory, 4, 65);
     tavuRemoveDevNode(node, directory);
   }
@@ -120,7 +120,7 @@ BENCHMARK(BM_NodeOps);
 
 void BM_InterpretWithNode(benchmark::State& state) {
   if (!tavuInSandbox(state)) return;
-  for (auto _ : state) {
+  while (state.KeepRunning()) {
     for (const std::string* bytes : {&kUartAdd, &kUartRemove}) {
       tavuNetlinkEvent* event = nullptr;
       tavuHandleNetlinkEvent(static_cast<uint32_t>(bytes->size()), bytes->data(), &event);

@@ -103,7 +103,7 @@ TEST(DevNodePath, HostileDevicePathsStayInsideDev) {
       "/class/x/" + kLong,
       "/class/x/" + kLong + ".." + kLong,
       "/class/x/a.b.c.d.e.f.g.h.i.j.k.l.m.n.o.p",
-      std::string("/class/x/\x01\xff..\x7f", 15),
+      "/class/x/\x01\xff..\x7f",
   };
   for (const std::string& devicePath : kHostile) {
     SCOPED_TRACE(devicePath.substr(0, 80));
