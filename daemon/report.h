@@ -26,7 +26,7 @@ inline bool tavuTraceReady() { return g_tracInitCalled.load(std::memory_order_ac
 
 // Integers travel to the trace facility as 32-bit values, strings as pointers.
 template <typename T>
-inline auto tavuTraceArg(T value) {
+inline auto tavuTraceValue(T value) {
   if constexpr (std::is_integral_v<T>) {
     return static_cast<int32_t>(value);
   } else {
@@ -37,7 +37,7 @@ inline auto tavuTraceArg(T value) {
 template <typename... Args>
 inline void tavuTraceEntry(const tavuSiteHead& site, Args... args) {
   trace_kelu_write_all(g_netlinkTrace.load(std::memory_order_acquire), site.hash, site.format,
-                       site.line, 0, tavuTraceArg(args)...);
+                       site.line, 0, tavuTraceValue(args)...);
 }
 
 // Flushed at once: standard output may be a file or a pipe that nothing
