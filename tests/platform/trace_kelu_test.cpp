@@ -369,6 +369,7 @@ TEST(TraceKelu, ConcurrentWritersLoseAndCorruptNothing) {
   tavuScopedTraceDir dir;
   const trace_kelu_desc_t desc = tavuMakeTestBuffer("THREADS", 1u << 20);
   std::vector<std::thread> writers;
+  writers.reserve(WRITER_THREADS);
   for (int32_t w = 0; w < WRITER_THREADS; ++w) {
     writers.emplace_back([desc, w] {
       for (int32_t n = 0; n < ENTRIES_PER_THREAD; ++n) writeThreadEntry(desc, w, n);
@@ -396,6 +397,7 @@ TEST(TraceKelu, ReaderOfABusyBufferSeesOnlyWholeEntries) {
   constexpr int READS = 50;
   std::atomic<bool> stop{false};
   std::vector<std::thread> writers;
+  writers.reserve(2);
   for (int32_t w = 0; w < 2; ++w) {
     writers.emplace_back([desc, w, &stop] {
       for (int32_t n = 0; !stop.load() && n < INT32_MAX; ++n) writeThreadEntry(desc, w, n);

@@ -52,6 +52,7 @@ tavuProgramRun tavuRunCapturing(const std::vector<std::string>& argv) {
     close(errPipe[1]);
     std::vector<std::string> words = argv;
     std::vector<char*> args;
+    args.reserve(words.size() + 1);
     for (std::string& word : words) args.push_back(word.data());
     args.push_back(nullptr);
     execvp(args[0], args.data());

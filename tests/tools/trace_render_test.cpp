@@ -14,23 +14,21 @@
 
 namespace {
 
-struct tavuTraceArg S(const std::string& text) {
-  struct tavuTraceArg arg;
+tavuTraceArg S(const std::string& text) {
+  tavuTraceArg arg;
   arg.type = 's';
   arg.text = text;
   return arg;
 }
 
-struct tavuTraceArg
-N(char type, uint32_t number) {
-  struct tavuTraceArg arg;
+tavuTraceArg N(char type, uint32_t number) {
+  tavuTraceArg arg;
   arg.type = type;
   arg.number = static_cast<int32_t>(number);
   return arg;
 }
 
-tavuTraceRecord
-argsRecord(uint32_t hash, uint32_t line, std::vector<struct tavuTraceArg> args) {
+tavuTraceRecord argsRecord(uint32_t hash, uint32_t line, std::vector<tavuTraceArg> args) {
   tavuTraceRecord record;
   record.hash = hash;
   record.line = line;
@@ -52,7 +50,7 @@ tavuTraceRecord binaryRecord(uint32_t hash, std::vector<uint8_t> data) {
 TEST(TraceRender, ArgumentsFillTheirConversions) {
   const struct {
     const char* text;
-    std::vector<struct tavuTraceArg> args;
+    std::vector<tavuTraceArg> args;
     const char* expected;
   } cases[] = {
       {"%s:%s: x=%d\n", {S("tavunetlink"), S("main"), N('d', -5)}, "tavunetlink:main: x=-5\n"},
@@ -167,9 +165,8 @@ TEST(TraceRender, JsonHoldsEveryFieldOfAnEntry) {
 }
 
 // Dummy arguments of the types a format names, and how each must show.
-std::vector<struct tavuTraceArg> dummyArgs(const std::string& format,
-                                           std::vector<std::string>* shown) {
-  std::vector<struct tavuTraceArg> args;
+std::vector<tavuTraceArg> dummyArgs(const std::string& format, std::vector<std::string>* shown) {
+  std::vector<tavuTraceArg> args;
   for (std::size_t i = 0; i + 1 < format.size(); ++i) {
     if (format[i] != '%') continue;
     const char type = format[i + 1];

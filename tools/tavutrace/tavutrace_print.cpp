@@ -1,6 +1,7 @@
 #include "tools/tavutrace/tavutrace_print.h"
 
 #include <cinttypes>
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -10,10 +11,14 @@ void tavuPutLine(std::FILE* out, const std::string& line) {
   std::fputc('\n', out);
 }
 
-std::string tavuHashText(uint32_t hash) {
+std::string tavuHashHex(uint32_t hash) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08" PRIx32, hash);
   return text;
+}
+
+void tavuAppendAll(std::string* text, std::initializer_list<std::string> pieces) {
+  for (const std::string& piece : pieces) *text += piece;
 }
 
 const char* tavuByteOrderName(bool bigEndian) {
@@ -55,15 +60,18 @@ void tavuPrintHeader(std::FILE* out, const tavuTraceBuffer& buffer, bool json) {
 
 void tavuPrintSites(std::FILE* out, bool json) {
   for (const tavuSiteInfo& site : tavuLinkedSites()) {
-    const std::string hash = tavuHashText(site.hash);
+    const std::string hash = tavuHashHex(site.hash);
+    const std::string kind = tavuSiteKindName(site.kind);
     const std::string line = std::to_string(site.line);
+    std::string text;
     if (json) {
-      tavuPutLine(out, "{\"hash\":\"" + hash + "\",\"kind\":\"" + tavuSiteKindName(site.kind) +
-                           "\",\"line\":" + line + ",\"format\":" + tavuJsonString(site.format) +
-                           ",\"text\":" + tavuJsonString(site.text) + "}");
+      tavuAppendAll(&text, {"{\"hash\":\"", hash, "\",\"kind\":\"", kind, "\",\"line\":", line,
+                            ",\"format\":", tavuJsonString(site.format),
+                            ",\"text\":", tavuJsonString(site.text), "}"});
     } else {
-      tavuPutLine(out, hash + "\t" + tavuSiteKindName(site.kind) + "\t" + line + "\t" +
-                           site.format + "\t" + tavuEscapeText(site.text));
+      tavuAppendAll(&text, {hash, "\t", kind, "\t", line, "\t", site.format, "\t",
+                            tavuEscapeText(site.text)});
     }
+    tavuPutLine(out, text);
   }
 }

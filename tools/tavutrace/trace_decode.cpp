@@ -152,7 +152,7 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
   if (limit < TAVU_TRACE_ENTRY_HEAD_SIZE) return 0;
   if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
   const uint32_t size = tavuLoad32(entry.data(), ring.swapped);
-  if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit) return 0;
+  if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.available) return 0;
   if (!tavuHeadPlausible(entry.data(), ring.swapped)) return 0;
   if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.swapped)) return 0;
   *record = tavuTraceRecord();
@@ -170,6 +170,15 @@ std::string tavuDescribe(const char* what, uint32_t a, uint32_t b) {
   return text;
 }
 
+// One byte on, or past the part of the ring missing from a truncated
+// file in one go: nothing can start there.
+uint32_t tavuSkipLength(const tavuRingView& ring, uint32_t at, uint32_t remaining) {
+  const uint32_t next = at + 1;
+  if (next < ring.available || next >= ring.size) return 1;
+  const uint32_t missing = ring.size - next;
+  return 1 + (missing < remaining - 1 ? missing : remaining - 1);
+}
+
 // From the oldest entry on; damaged bytes are skipped up to the next
 // entry whose check holds.
 void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavuTraceBuffer* out) {
@@ -182,9 +191,10 @@ void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavu
       const uint32_t from = at;
       uint32_t skipped = 0;
       while (size == 0 && remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
-        at = (at + 1) % ring.size;
-        --remaining;
-        ++skipped;
+        const uint32_t step = tavuSkipLength(ring, at, remaining);
+        at = (at + step) % ring.size;
+        remaining -= step;
+        skipped += step;
         size = tavuDecodeEntry(ring, at, remaining, &record);
       }
       out->problems.push_back(

@@ -7,8 +7,6 @@
 #include <string>
 #include <vector>
 
-// Written "struct tavuTraceArg" below: daemon/report.h has a function of
-// that name, which hides the type wherever both are seen.
 struct tavuTraceArg {
   char type = 0;       // 's', 'd' or 'x'
   int32_t number = 0;  // for 'd' and 'x'
@@ -21,15 +19,15 @@ struct tavuTraceRecord {
   int64_t seconds = 0;  // CLOCK_REALTIME of the write
   uint32_t nanoseconds = 0;
   Kind kind = ARGS;
-  uint32_t hash = 0;                      // ARGS: the site's hash; BINARY: the head's hash
-  uint32_t line = 0;                      // the site's line
-  std::string format;                     // ARGS: the argument-type format as written
-  std::vector<struct tavuTraceArg> args;  // ARGS
-  uint16_t binaryTag = 0;                 // BINARY: the head's tag (0x4644)
-  std::vector<uint8_t> data;              // BINARY: the bytes after the 12-byte head
-  uint16_t binaryLength = 0;              // BINARY: the head's length field
-  bool binaryHead = false;                // BINARY: the first chunk was a 12-byte head
-  uint16_t flags = 0;                     // the writer's TAVU_TRACE_FLAG_* (arguments cut short)
+  uint32_t hash = 0;               // ARGS: the site's hash; BINARY: the head's hash
+  uint32_t line = 0;               // the site's line
+  std::string format;              // ARGS: the argument-type format as written
+  std::vector<tavuTraceArg> args;  // ARGS
+  uint16_t binaryTag = 0;          // BINARY: the head's tag (0x4644)
+  std::vector<uint8_t> data;       // BINARY: the bytes after the 12-byte head
+  uint16_t binaryLength = 0;       // BINARY: the head's length field
+  bool binaryHead = false;         // BINARY: the first chunk was a 12-byte head
+  uint16_t flags = 0;              // the writer's TAVU_TRACE_FLAG_* (arguments cut short)
 };
 
 struct tavuTraceBuffer {
@@ -69,7 +67,7 @@ std::string tavuRenderRecord(const tavuTraceRecord& record);
 std::string tavuRecordText(const tavuTraceRecord& record);
 
 // Fills the %s, %d and %x of `text` with `args` in order ("%%" is a "%").
-std::string tavuFillText(const std::string& text, const std::vector<struct tavuTraceArg>& args);
+std::string tavuFillText(const std::string& text, const std::vector<tavuTraceArg>& args);
 
 // "message", "trace" or "binary" from the site table; "unknown" for an
 // argument entry whose hash is not in it.
