@@ -18,6 +18,7 @@
 #include "devnodes/netlink_event.h"
 #include "intake/datagram_record.h"
 #include "intake/intake_threads.h"
+#include "platform/trace_kelu.h"
 #include "tests/intake/intake_faults.h"
 #include "tests/support/test_support.h"
 
@@ -195,6 +196,7 @@ void tavuIntakeTest::SetUp() {
   tavuResetFaultsAndCounts();
   g_progName = TAVU_TEST_PROGRAM;
   g_tracInitCalled.store(0);
+  g_netlinkTrace.store(TRACE_KELU_NO_BUFFER);
   g_netlinkSocketFd.store(-1);
   g_clientSockfd.store(TAVU_TEST_CLIENT_FD);
   g_totalNetlinkEvents.store(0);
