@@ -1,0 +1,64 @@
+#include "bench/driver/burst_trial.h"
+
+#include "bench/driver/spawn.h"
+
+namespace {
+
+constexpr int TAVU_NODES_QUIET_MS = 300;
+constexpr int TAVU_CLIENT_QUIET_MS = 1000;
+constexpr int TAVU_TRIAL_TIMEOUT_MS = 120000;
+
+bool tavuSocketDrops(const tavuSubject& subject, uint32_t* drops, std::string* error) {
+  tavuNetlinkSocketInfo info;
+  if (!tavuSubjectSocket(subject, &info)) {
+    *error = std::string(tavuSubjectName(subject.kind)) + "'s uevent socket is gone";
+    return false;
+  }
+  *drops = info.drops;
+  return true;
+}
+
+}  // namespace
+
+double tavuRate(uint64_t events, uint64_t from, uint64_t to) {
+  return to > from ? static_cast<double>(events) * 1e9 / static_cast<double>(to - from) : 0;
+}
+
+void tavuClearNodes(tavuBenchContext& context) {
+  tavuRemoveBenchNodes();
+  context.watcher.waitUntil([](const tavuNodeCounts& counts) { return counts.present == 0; },
+                            TAVU_NODES_QUIET_MS, TAVU_TRIAL_TIMEOUT_MS);
+}
+
+bool tavuRunTrial(tavuBenchContext& context, tavuSubject* subject, tavuBenchEvents events,
+                  uint32_t count, uint32_t rate, uint32_t presentTarget, bool everySend,
+                  tavuTrial* trial, std::string* error) {
+  *trial = tavuTrial();
+  uint32_t dropsBefore = 0, dropsAfter = 0;
+  if (!tavuSocketDrops(*subject, &dropsBefore, error)) return false;
+  const uint32_t ackedBefore = tavuClientCount(*subject);
+  trial->before = context.watcher.counts();
+  context.listener.arm(everySend);
+  tavuInjectRun injected;
+  if (!tavuInject(context.config, events, 0, count, rate, &injected, error)) return false;
+  trial->sent = static_cast<uint32_t>(injected.datagrams);
+  trial->sendSeconds = injected.seconds;
+  trial->firstNs = context.listener.firstNs();
+  trial->after = context.watcher.waitUntil(
+      [presentTarget](const tavuNodeCounts& counts) { return counts.present == presentTarget; },
+      TAVU_NODES_QUIET_MS, TAVU_TRIAL_TIMEOUT_MS);
+  if (!tavuSocketDrops(*subject, &dropsAfter, error)) return false;
+  trial->drops = dropsAfter - dropsBefore;
+  if (subject->log) {
+    const uint32_t target = ackedBefore + trial->sent - trial->drops;
+    const uint32_t acked =
+        tavuWaitClientCount(*subject, target, TAVU_CLIENT_QUIET_MS, TAVU_TRIAL_TIMEOUT_MS);
+    trial->acked = acked - ackedBefore;
+    if (acked > ackedBefore) trial->lastAckNs = subject->log->at(acked - 1).ackNs;
+  }
+  if (trial->firstNs == 0) {
+    *error = "the driver's listener heard none of the datagrams sent";
+    return false;
+  }
+  return true;
+}

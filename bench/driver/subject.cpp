@@ -1,0 +1,158 @@
+#include "bench/driver/subject.h"
+
+#include <vector>
+
+#include "bench/common/bench_clock.h"
+#include "bench/driver/spawn.h"
+
+namespace {
+
+constexpr int TAVU_START_TIMEOUT_MS = 10000;
+
+std::string tavuOutputPath(const tavuBenchConfig& config, tavuSubjectKind kind) {
+  return config.workDir + "/" + tavuSubjectName(kind) + ".out";
+}
+
+std::vector<std::string> tavuSubjectCommand(const tavuBenchConfig& config, tavuSubjectKind kind) {
+  switch (kind) {
+    case TAVU_SUBJECT_FLOOR:
+      return {config.binDir + "/tavubench-floor"};
+    case TAVU_SUBJECT_FLOOR_WALK:
+      return {config.binDir + "/tavubench-floor", "--walk"};
+    case TAVU_SUBJECT_MDEV:
+      return {config.busybox, "mdev", "-df"};
+    case TAVU_SUBJECT_DAEMON:
+      return {config.binDir + "/tavunetlink"};
+  }
+  return {};
+}
+
+// The daemon forks into the background: its launcher ends at once and the
+// daemon, orphaned, becomes our child (we are the subreaper).
+pid_t tavuStartDaemon(const tavuBenchConfig& config, std::string* error) {
+  const pid_t launcher = tavuSpawn(tavuSubjectCommand(config, TAVU_SUBJECT_DAEMON),
+                                   tavuOutputPath(config, TAVU_SUBJECT_DAEMON));
+  if (launcher < 0) {
+    *error = "cannot start tavunetlink";
+    return -1;
+  }
+  const int status = tavuWaitChild(launcher, TAVU_START_TIMEOUT_MS);
+  if (status != 0) {
+    tavuKillChild(launcher);
+    *error = "tavunetlink's launcher ended with status " + std::to_string(status);
+    return -1;
+  }
+  const pid_t daemon = tavuFindChild("tavunetlink", {}, TAVU_START_TIMEOUT_MS);
+  if (daemon < 0) *error = "tavunetlink forked no daemon";
+  return daemon;
+}
+
+bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
+  const uint64_t deadline =
+      tavuBenchNowNs() + static_cast<uint64_t>(TAVU_START_TIMEOUT_MS) * 1000000u;
+  tavuNetlinkSocketInfo info;
+  while (!tavuFindUeventSocket(subject->pid, &info)) {
+    if (tavuBenchNowNs() >= deadline || tavuWaitChild(subject->pid, 0) >= 0) {
+      *error = std::string(tavuSubjectName(subject->kind)) + " opened no uevent socket";
+      return false;
+    }
+    tavuSleepMs(2);
+  }
+  subject->socketInode = info.inode;
+  return true;
+}
+
+}  // namespace
+
+const char* tavuSubjectName(tavuSubjectKind kind) {
+  switch (kind) {
+    case TAVU_SUBJECT_FLOOR:
+      return "floor";
+    case TAVU_SUBJECT_FLOOR_WALK:
+      return "floor-walk";
+    case TAVU_SUBJECT_MDEV:
+      return "mdev";
+    case TAVU_SUBJECT_DAEMON:
+      return "daemon";
+  }
+  return "?";
+}
+
+bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool withClient,
+                      tavuSubject* subject, std::string* error) {
+  subject->kind = kind;
+  if (kind == TAVU_SUBJECT_DAEMON) {
+    subject->pid = tavuStartDaemon(config, error);
+  } else {
+    subject->pid = tavuSpawn(tavuSubjectCommand(config, kind), tavuOutputPath(config, kind));
+    if (subject->pid < 0) *error = std::string("cannot start ") + tavuSubjectName(kind);
+  }
+  if (subject->pid < 0) return false;
+  if (!tavuWaitForSocket(subject, error) ||
+      (kind == TAVU_SUBJECT_DAEMON && withClient && !tavuStartClient(config, subject, error))) {
+    tavuStopSubject(subject);
+    return false;
+  }
+  return true;
+}
+
+bool tavuStartClient(const tavuBenchConfig& config, tavuSubject* subject, std::string* error) {
+  static int clients = 0;
+  const std::string log = config.workDir + "/client-" + std::to_string(++clients) + ".log";
+  subject->clientPid = tavuSpawn({config.binDir + "/tavubench-client", "--log", log},
+                                 config.workDir + "/client.out");
+  const uint64_t deadline =
+      tavuBenchNowNs() + static_cast<uint64_t>(TAVU_START_TIMEOUT_MS) * 1000000u;
+  auto arrivals = std::make_unique<tavuArrivalLog>();
+  bool opened = false;
+  while (subject->clientPid > 0 && !opened && tavuBenchNowNs() < deadline) {
+    opened = arrivals->open(log);  // the client renames it into place when whole
+    if (!opened) tavuSleepMs(1);
+  }
+  while (opened && arrivals->state() == TAVU_CLIENT_STARTING && tavuBenchNowNs() < deadline) {
+    tavuSleepMs(1);
+  }
+  if (!opened || arrivals->state() != TAVU_CLIENT_CONNECTED) {
+    *error = "the benchmark client did not connect to the daemon";
+    return false;
+  }
+  subject->log = std::move(arrivals);
+  return true;
+}
+
+void tavuStopSubject(tavuSubject* subject) {
+  tavuKillChild(subject->pid);
+  // With the daemon gone the client sees the end and leaves by itself.
+  if (subject->clientPid > 0 && tavuWaitChild(subject->clientPid, 2000) < 0) {
+    tavuKillChild(subject->clientPid);
+  }
+  subject->pid = subject->clientPid = -1;
+  subject->log.reset();
+}
+
+bool tavuSubjectSocket(const tavuSubject& subject, tavuNetlinkSocketInfo* info) {
+  return tavuNetlinkSocketByInode(subject.socketInode, info);
+}
+
+uint32_t tavuClientCount(const tavuSubject& subject) {
+  return subject.log ? subject.log->count() : 0;
+}
+
+uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int quietMs,
+                             int timeoutMs) {
+  const uint64_t start = tavuBenchNowNs();
+  uint64_t lastChange = start;
+  uint32_t count = tavuClientCount(subject);
+  while (count < target) {
+    tavuSleepMs(1);
+    const uint64_t now = tavuBenchNowNs();
+    const uint32_t latest = tavuClientCount(subject);
+    if (latest != count) lastChange = now;
+    count = latest;
+    if (now - lastChange >= static_cast<uint64_t>(quietMs) * 1000000u ||
+        now - start >= static_cast<uint64_t>(timeoutMs) * 1000000u) {
+      break;
+    }
+  }
+  return count;
+}

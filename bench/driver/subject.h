@@ -1,0 +1,53 @@
+// The programs measured: the floor (also in its daemon-like walking form),
+// BusyBox mdev in daemon mode, and tavunetlink with its client.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "bench/common/arrival_log.h"
+#include "bench/driver/bench_options.h"
+#include "bench/driver/proc_probe.h"
+
+enum tavuSubjectKind {
+  TAVU_SUBJECT_FLOOR,
+  TAVU_SUBJECT_FLOOR_WALK,
+  TAVU_SUBJECT_MDEV,
+  TAVU_SUBJECT_DAEMON
+};
+
+const char* tavuSubjectName(tavuSubjectKind kind);
+
+struct tavuSubject {
+  tavuSubjectKind kind = TAVU_SUBJECT_FLOOR;
+  pid_t pid = -1;  // the process that owns the uevent socket
+  uint64_t socketInode = 0;
+  pid_t clientPid = -1;
+  std::unique_ptr<tavuArrivalLog> log;  // the client's, once it runs
+};
+
+// Starts the subject and waits until its uevent socket listens; for the
+// daemon with `withClient`, also until its client has connected. False
+// with `error` set (and nothing left running).
+bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool withClient,
+                      tavuSubject* subject, std::string* error);
+
+// Starts the daemon's client and waits for its handshake.
+bool tavuStartClient(const tavuBenchConfig& config, tavuSubject* subject, std::string* error);
+
+// Ends the subject and its client.
+void tavuStopSubject(tavuSubject* subject);
+
+// The subject's uevent socket as it is now (drops, bytes waiting).
+bool tavuSubjectSocket(const tavuSubject& subject, tavuNetlinkSocketInfo* info);
+
+// Events the client has acknowledged so far (0 without a client).
+uint32_t tavuClientCount(const tavuSubject& subject);
+
+// Waits until the client has acknowledged `target` events in all, or none
+// came for `quietMs`; returns the count then.
+uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int quietMs,
+                             int timeoutMs);
