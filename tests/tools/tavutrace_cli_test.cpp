@@ -1,5 +1,7 @@
 // The tavutrace program as a user meets it: help, usage errors, exit
 // codes, the text and JSON output, the header, damaged and foreign buffers.
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <map>
@@ -107,6 +109,15 @@ TEST(TavutraceCli, PrintsOneLinePerEntryOldestFirst) {
   // By name and by path: the same buffer.
   EXPECT_EQ(tavuRunTavutrace({"TAVUNL"}).out, byDefault.out);
   EXPECT_EQ(tavuRunTavutrace({dir.file("TAVUNL")}).out, byDefault.out);
+  // A word without "/" that names a file here is that file, not a buffer name.
+  ASSERT_TRUE(tavuWriteBytes(dir.file("copy.buf"), tavuReadBytes(dir.file("TAVUNL"))));
+  char here[4096];
+  ASSERT_NE(getcwd(here, sizeof here), nullptr);
+  ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  const tavuProgramRun relative = tavuRunTavutrace({"copy.buf"});
+  ASSERT_EQ(chdir(here), 0);
+  EXPECT_EQ(relative.status, 0) << relative.err;
+  EXPECT_EQ(relative.out, byDefault.out);
 }
 
 TEST(TavutraceCli, JsonLinesAreObjectsWithEveryField) {

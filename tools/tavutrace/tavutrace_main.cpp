@@ -1,5 +1,5 @@
 // tavutrace: decodes a trace buffer of tavunetlink. See usage() below.
-#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -94,8 +94,7 @@ int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
 
 std::string tavuBufferFile(const char* buffer) {
   if (buffer == nullptr) return tavuTraceBufferPath("TAVUNL");
-  struct stat info;
-  if (std::strchr(buffer, '/') != nullptr || stat(buffer, &info) == 0) return buffer;
+  if (std::strchr(buffer, '/') != nullptr || access(buffer, F_OK) == 0) return buffer;
   return tavuTraceBufferPath(buffer);
 }
 
