@@ -3,7 +3,8 @@
 #include <cstring>
 
 void tavuReportBinary(const tavuSiteHead& site, const void* data, uint32_t length) {
-  // The entry carries as much of the data as 16 bits of length reach.
+  // The head holds the length in 16 bits: a longer block is cut to its low
+  // 16 bits of length, and only that much of it travels.
   const auto length16 = static_cast<uint16_t>(length);
   const tavuBinaryEntryHead head{length16, TAVU_BINARY_TAG, site.hash, site.line};
   trace_kelu_write2(g_netlinkTrace.load(std::memory_order_acquire), 0, sizeof head, &head,
