@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "intake/netlink_socket_reader.h"
 #include "tests/intake/intake_faults.h"
 #include "tests/intake/intake_harness.h"
+#include "tests/support/test_support.h"
 #include "tests/support/uevent_sender.h"
 
 namespace {
@@ -216,6 +218,36 @@ TEST_F(ReaderReceiving, PersistentErrorIsReportedOnEveryAttemptAndWakesTheWorker
 
 void tavuIgnoreSignal(int) {}
 
+struct SocketState {
+  long queuedBytes = -1;  // waiting in the receive buffer
+  long drops = -1;        // datagrams the kernel dropped for lack of room
+};
+
+// The reader's socket as /proc/net/netlink shows it: the uevent family's
+// socket bound to the process id.
+SocketState tavuReaderSocketState() {
+  std::istringstream table(tavuReadFile("/proc/net/netlink"));
+  std::string line;
+  std::getline(table, line);  // the column names
+  while (std::getline(table, line)) {
+    std::istringstream fields(line);
+    std::string sk;
+    std::string groups;
+    int family = 0;
+    long port = 0;
+    long wmem = 0;
+    long dump = 0;
+    long locks = 0;
+    SocketState state;
+    if ((fields >> sk >> family >> port >> groups >> state.queuedBytes >> wmem >> dump >> locks >>
+         state.drops) &&
+        family == NETLINK_KOBJECT_UEVENT && port == getpid()) {
+      return state;
+    }
+  }
+  return {};
+}
+
 TEST_F(ReaderReceiving, InterruptedReceiveIsRepeatedWithoutReportOrLoopTest) {
   struct sigaction quiet {};
   quiet.sa_handler = tavuIgnoreSignal;
@@ -291,13 +323,17 @@ TEST_F(ReaderReceiving, OverflowedBufferIsReportedWithBothQueueSizesAndReceiving
   tavuStdoutCapture out;
   __real_pthread_mutex_unlock(&g_netlinkDataQueue_mutex);
 
-  // Drained once the count stands still; then one more must still arrive.
-  for (int settled = 0, last = -1; settled < 200; ++settled) {
-    const int now = g_totalNetlinkEvents.load();
-    if (now == last) break;
-    last = now;
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  }
+  // Drained once the kernel holds nothing more for the reader and the
+  // count stands still; then one more must still arrive.
+  ASSERT_TRUE(tavuWaitUntil(
+      [last = -1]() mutable {
+        const int now = g_totalNetlinkEvents.load();
+        const bool still = now == last && tavuReaderSocketState().queuedBytes == 0;
+        last = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return still;
+      },
+      60000));
   const int received = g_totalNetlinkEvents.load();
   ASSERT_TRUE(iv_sender.send("after the overflow"));
   ASSERT_TRUE(tavuWaitUntil([&] { return g_totalNetlinkEvents.load() == received + 1; }));
@@ -314,6 +350,7 @@ TEST_F(ReaderReceiving, OverflowedBufferIsReportedWithBothQueueSizesAndReceiving
   }
   EXPECT_EQ(records.back(), "after the overflow");
   EXPECT_EQ(tavuSignalCount(&g_netlinkDataQueue_cond), received + 1 + 1);
+  EXPECT_EQ(tavuReaderSocketState().drops, dropped) << "the kernel's own count of drops";
   RecordProperty("sent", sent);
   RecordProperty("dropped", dropped);
   std::printf("overflow: %d sent, %d received, %d dropped by the kernel\n", sent, received,
