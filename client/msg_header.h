@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 struct tavunetlinkMsgHeader {
   uint32_t signature;  // TAVU_MSG_SIGNATURE
@@ -12,3 +13,10 @@ struct tavunetlinkMsgHeader {
 static_assert(sizeof(tavunetlinkMsgHeader) == 12, "the message header is 12 bytes");
 
 constexpr uint32_t TAVU_MSG_SIGNATURE = 0x12345678;
+
+// Received bytes carry no alignment, so the header is copied out of them.
+inline tavunetlinkMsgHeader tavuLoadMsgHeader(const void* bytes) {
+  tavunetlinkMsgHeader header;
+  std::memcpy(&header, bytes, sizeof header);
+  return header;
+}
