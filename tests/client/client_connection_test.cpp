@@ -1,0 +1,248 @@
+// tavunetlink_GetClientConnection in a child process, with this test as
+// its client: the handshake and reply on the wire, every mismatch report,
+// interrupted calls, and clients that must not get through.
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/client_connection.h"
+#include "client/event_delivery.h"
+#include "daemon/globals.h"
+#include "tests/client/client_test_util.h"
+#include "tests/support/raw_client.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+constexpr char kReportPrefix[] = "tavunetlink:tavunetlink_GetClientConnection: Exiting, ";
+
+// The daemon's part: connect the client, then deliver `events` records.
+// Ends 255 like the daemon when no client was connected.
+int serveOneClient(int events) {
+  g_progName = "tavunetlink";
+  tavunetlink_GetClientConnection();
+  if (!tavuDescriptorInUse(g_clientSockfd)) return 255;
+  for (int i = 0; i < events; ++i) {
+    const std::string path = "/class/uart/ttyS" + std::to_string(i);
+    tavuNetlinkEvent record = tavuMakeRecord(1, 100 + i, path.c_str(), "uart");
+    tavunetlink_SendToClient(&record);
+  }
+  return 0;
+}
+
+class Connection : public testing::Test {
+ protected:
+  void SetUp() override { tavuRequireSandbox(); }
+  void TearDown() override {
+    if (iv_server.pid > 0) tavuFinishChild(&iv_server, nullptr, 1000);
+  }
+
+  void startServer(int events, bool interruptible = false) {
+    iv_server = tavuStartChild([=] {
+      if (interruptible) tavuInterruptOn(SIGUSR1);
+      return serveOneClient(events);
+    });
+    ASSERT_GT(iv_server.pid, 0);
+  }
+
+  int finishServer(std::string* output) { return tavuFinishChild(&iv_server, output); }
+
+  tavuChild iv_server;
+};
+
+struct GoodCase {
+  const char* name;
+  int32_t handshake, first, second;
+};
+void PrintTo(const GoodCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ConnectionGood : public Connection, public testing::WithParamInterface<GoodCase> {};
+
+TEST_P(ConnectionGood, ReplyEchoesTheHeaderAndEventsCountOnFromIt) {
+  const GoodCase& c = GetParam();
+  startServer(2);
+  tavuRawClient client;
+  ASSERT_TRUE(client.connect());
+  ASSERT_TRUE(client.sendBytes(tavuHandshakeBytes(c.handshake)));
+  const std::string reply = tavuReadBytes(client.fd(), 12);
+  EXPECT_EQ(reply, tavuAckBytes(0x12345678, c.handshake, 0));
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  EXPECT_EQ(reply.substr(0, 4), "\x12\x34\x56\x78");
+#else
+  EXPECT_EQ(reply.substr(0, 4), "\x78\x56\x34\x12");
+#endif
+  for (int32_t serial : {c.first, c.second}) {
+    tavuWireEvent event;
+    ASSERT_TRUE(client.readEvent(&event));
+    EXPECT_EQ(event.header.serialNum, serial);
+    ASSERT_TRUE(client.acknowledge(serial));
+  }
+  std::string output;
+  EXPECT_EQ(finishServer(&output), 0);
+  EXPECT_EQ(output, "");  // acknowledged as sent: nothing to report
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConnectionGood,
+    testing::Values(GoodCase{"FromFortyOne", 41, 42, 43}, GoodCase{"Negative", -7, -6, -5},
+                    GoodCase{"LargestWraps", INT32_MAX, INT32_MIN, INT32_MIN + 1}),
+    [](const testing::TestParamInfo<GoodCase>& info) { return std::string(info.param.name); });
+
+struct MismatchCase {
+  const char* name;
+  std::vector<std::string> writes;  // each its own write, 300 ms apart
+  std::string report;
+};
+void PrintTo(const MismatchCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class ConnectionMismatch : public Connection, public testing::WithParamInterface<MismatchCase> {};
+
+TEST_P(ConnectionMismatch, ReportedAndNoClientIsKept) {
+  const MismatchCase& c = GetParam();
+  startServer(0);
+  tavuRawClient client;
+  ASSERT_TRUE(client.connect());
+  for (size_t i = 0; i < c.writes.size(); ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // Only the first must arrive: the daemon may be gone by the next.
+    const bool sent = client.sendBytes(c.writes[i]);
+    if (i == 0) {
+      ASSERT_TRUE(sent);
+    }
+  }
+  if (c.writes.empty()) client.close();
+  std::string output;
+  EXPECT_EQ(finishServer(&output), 255);
+  EXPECT_EQ(output, kReportPrefix + c.report + "\n");
+}
+
+const std::string kText("ready to receive\0", 17);
+const std::string kLong = "received message didn't match what is expected, msglength=";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ConnectionMismatch,
+    testing::Values(
+        MismatchCase{"TextWithoutNul",
+                     {tavuAckBytes(0x12345678, 41, 16) + kText.substr(0, 16)},
+                     kLong + "28, signature=0x12345678, serialnum=41, payloadLength=16, "
+                             "message=ready to receive"},
+        MismatchCase{"PayloadLength18",
+                     {tavuAckBytes(0x12345678, 41, 18) + kText},
+                     kLong + "29, signature=0x12345678, serialnum=41, payloadLength=18, "
+                             "message=ready to receive"},
+        MismatchCase{"WrongCase",
+                     {tavuAckBytes(0x12345678, 41, 17) + std::string("Ready to receive\0", 17)},
+                     kLong + "29, signature=0x12345678, serialnum=41, payloadLength=17, "
+                             "message=Ready to receive"},
+        MismatchCase{
+            "HeaderAndTextInTwoWrites", {tavuAckBytes(0x12345678, 41, 17), kText}, kLong + "12"},
+        MismatchCase{"ClosedAtOnce", {}, kLong + "0"}),
+    [](const testing::TestParamInfo<MismatchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(Connection, NameGivenWithLength20DoesNotReachTheDaemon) {
+  startServer(0);
+  ASSERT_TRUE(tavuWaitForAbstractName("tavunetlinksocket"));
+  errno = 0;
+  EXPECT_EQ(tavuConnectClientSocket(20), -1);
+  EXPECT_EQ(errno, ECONNREFUSED);
+  // The daemon still waits for its client, and the full name reaches it.
+  const int fd = tavuConnectClientSocket(110);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  const std::string handshake = tavuHandshakeBytes(5);
+  ASSERT_EQ(send(fd, handshake.data(), handshake.size(), MSG_NOSIGNAL), 29);
+  EXPECT_EQ(tavuReadBytes(fd, 12), tavuAckBytes(0x12345678, 5, 0));
+  close(fd);
+  EXPECT_EQ(finishServer(nullptr), 0);
+}
+
+TEST_F(Connection, SecondClientIsNeverServed) {
+  startServer(2);
+  tavuRawClient first;
+  ASSERT_TRUE(first.connect());
+  ASSERT_TRUE(first.handshake(41));
+  // The listening socket stays open, so the connection is queued, never accepted.
+  const int second = tavuConnectClientSocket(110);
+  ASSERT_GE(second, 0) << std::strerror(errno);
+  const std::string handshake = tavuHandshakeBytes(100);
+  ASSERT_EQ(send(second, handshake.data(), handshake.size(), MSG_NOSIGNAL), 29);
+  for (int32_t serial : {42, 43}) {
+    tavuWireEvent event;
+    ASSERT_TRUE(first.readEvent(&event));
+    EXPECT_EQ(event.header.serialNum, serial);
+    ASSERT_TRUE(first.acknowledge(serial));
+  }
+  EXPECT_EQ(tavuReadBytes(second, 1, 300), "");
+  EXPECT_EQ(finishServer(nullptr), 0);
+  EXPECT_EQ(tavuReadBytes(second, 1, 1000), "");  // and nothing when it ends
+  close(second);
+}
+
+TEST_F(Connection, NameAlreadyTakenFailsAtBindWithErrno98) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
+  const int holder = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  startServer(0);
+  std::string output;
+  EXPECT_EQ(finishServer(&output), 255);
+  EXPECT_EQ(output, std::string(kReportPrefix) + "socket bind() failed, errno=98\n");
+  close(holder);
+}
+
+TEST_F(Connection, TraceOnlyEntriesBeforeAndAfterDiffer) {
+  tavuTestTrace trace;  // the child inherits a ready trace buffer
+  startServer(0);
+  tavuRawClient client;
+  ASSERT_TRUE(client.connect());
+  ASSERT_TRUE(client.handshake(1));
+  EXPECT_EQ(finishServer(nullptr), 0);
+  EXPECT_EQ(
+      trace.newEntries(),
+      (std::vector<std::string>{"tavunetlink:tavunetlink_GetClientConnection: waiting for a client",
+                                "tavunetlink:tavunetlink_GetClientConnection: client connected"}));
+}
+
+TEST_F(Connection, InterruptedAcceptIsNotRepeated) {
+  startServer(0, true);
+  ASSERT_TRUE(tavuWaitForAbstractName("tavunetlinksocket"));
+  EXPECT_GT(tavuSignalUntilExit(iv_server.pid, SIGUSR1, 50, 10000), 0);
+  std::string output;
+  EXPECT_EQ(finishServer(&output), 255);
+  EXPECT_EQ(output, std::string(kReportPrefix) + "client socket accept error, errno=4\n");
+}
+
+TEST_F(Connection, InterruptedHandshakeReceiveIsRepeated) {
+  startServer(1, true);
+  tavuRawClient client;
+  ASSERT_TRUE(client.connect());
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  for (int i = 0; i < 5; ++i) {
+    ASSERT_EQ(kill(iv_server.pid, SIGUSR1), 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  }
+  ASSERT_TRUE(client.handshake(41));
+  tavuWireEvent event;
+  ASSERT_TRUE(client.readEvent(&event));
+  EXPECT_EQ(event.header.serialNum, 42);
+  ASSERT_TRUE(client.acknowledge(42));
+  std::string output;
+  EXPECT_EQ(finishServer(&output), 0);
+  EXPECT_EQ(output, "");
+}
+
+}  // namespace

@@ -1,0 +1,396 @@
+// The client channel of the real daemon, in the sandbox: handshake
+// failures end it, a second instance cannot bind, the library and tavumon
+// receive injected uevents, and misbehaving clients are reported through
+// the trace without ending the daemon.
+#include <linux/netlink.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/tavuclient.h"
+#include "tests/client/client_test_util.h"
+#include "tests/support/raw_client.h"
+#include "tests/support/test_support.h"
+#include "tests/support/uevent_sender.h"
+#include "tools/tavutrace/trace_decode.h"
+
+namespace {
+
+constexpr char kConnectionReport[] = "tavunetlink:tavunetlink_GetClientConnection: Exiting, ";
+constexpr char kSendReport[] = "tavunetlink:tavunetlink_SendToClient: ";
+
+class RealDaemon : public testing::Test {
+ protected:
+  void SetUp() override { tavuRequireSandbox(); }
+  void TearDown() override {
+    if (iv_tavumon.pid > 0) tavuFinishChild(&iv_tavumon, nullptr, 1000);
+    tavuStopDaemon(&iv_daemon);
+    tavuStopDaemon(&iv_second);
+  }
+
+  // Started and listening for its client.
+  void startDaemon(const std::string& program = "tavunetlink",
+                   const std::vector<std::string>& env = {}) {
+    ASSERT_TRUE(tavuStartDaemon(&iv_daemon, program, env));
+    ASSERT_TRUE(tavuWaitForAbstractName("tavunetlinksocket", 20000)) << "the daemon never listened";
+  }
+
+  // Events sent before the daemon's uevent socket is bound would be lost.
+  void waitForUeventReader() {
+    for (int waited = 0; waited < 20000; waited += 10) {
+      std::istringstream table(tavuReadFile("/proc/net/netlink"));
+      std::string line;
+      std::getline(table, line);
+      while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string socketAddress;
+        int protocol = 0;
+        long pid = 0;
+        if (fields >> socketAddress >> protocol >> pid && protocol == NETLINK_KOBJECT_UEVENT &&
+            pid == iv_daemon.daemonPid) {
+          return;
+        }
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "the daemon's uevent socket never appeared";
+  }
+
+  void inject(const std::string& datagram) {
+    ASSERT_TRUE(iv_kernel.ok());
+    ASSERT_TRUE(iv_kernel.send(datagram));
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // no burst to overflow
+  }
+
+  void injectUart(const char* action, int seq) {
+    inject(tavuClassEvent(action, "/class/uart/ttyS1", "uart", seq, 4, 65));
+  }
+
+  // tavumon of this build, its output kept.
+  void startTavumon(const std::vector<std::string>& options) {
+    std::vector<std::string> argv = tavuEmulatorPrefix();
+    argv.push_back(tavuBinDir() + "/tavumon");
+    argv.insert(argv.end(), options.begin(), options.end());
+    iv_tavumon = tavuStartChild([argv] {
+      std::vector<char*> args;
+      args.reserve(argv.size() + 1);
+      for (const std::string& word : argv) args.push_back(const_cast<char*>(word.c_str()));
+      args.push_back(nullptr);
+      execvp(args[0], args.data());
+      return 127;
+    });
+  }
+
+  // True once tavumon has printed a whole line (within 10 s).
+  bool waitForTavumonLine() {
+    for (int waited = 0; waited < 10000; waited += 10) {
+      if (tavuReadFile(iv_tavumon.outputPath).find('\n') != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+  }
+
+  // The SendToClient reports of the daemon's trace, without its "sent"
+  // entries, once `count` of them are there (or after 10 s).
+  std::vector<std::string> sendReports(size_t count) {
+    std::vector<std::string> reports;
+    for (int waited = 0; waited < 10000; waited += 20) {
+      reports.clear();
+      tavuTraceBuffer buffer;
+      std::string error;
+      if (tavuReadTraceBufferFile(tavuTraceBufferPath("TAVUNL"), &buffer, &error)) {
+        for (const tavuTraceRecord& record : buffer.records) {
+          const std::string text = tavuRenderRecord(record);
+          if (text.rfind(kSendReport, 0) == 0 && text.find(": sent ") == std::string::npos) {
+            reports.push_back(text.substr(std::strlen(kSendReport)));
+          }
+        }
+      }
+      if (reports.size() >= count) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return reports;
+  }
+
+  tavuDaemonRun iv_daemon;
+  tavuDaemonRun iv_second;
+  tavuChild iv_tavumon;
+  tavuUeventSender iv_kernel;
+};
+
+struct MismatchCase {
+  const char* name;
+  std::vector<std::string> writes;  // each its own write, 300 ms apart
+  std::string report;
+};
+void PrintTo(const MismatchCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class RealDaemonMismatch : public RealDaemon, public testing::WithParamInterface<MismatchCase> {};
+
+TEST_P(RealDaemonMismatch, ReportedOnStandardOutputAndTheDaemonEnds255) {
+  const MismatchCase& c = GetParam();
+  startDaemon();
+  tavuRawClient client;
+  ASSERT_TRUE(client.connect());
+  for (size_t i = 0; i < c.writes.size(); ++i) {
+    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    const bool sent = client.sendBytes(c.writes[i]);  // later ones may find it gone
+    if (i == 0) {
+      ASSERT_TRUE(sent);
+    }
+  }
+  if (c.writes.empty()) client.close();
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 20000), 255);
+  EXPECT_EQ(tavuDaemonOutput(iv_daemon), kConnectionReport + c.report + "\n");
+}
+
+const std::string kText("ready to receive\0", 17);
+const std::string kLong = "received message didn't match what is expected, msglength=";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RealDaemonMismatch,
+    testing::Values(
+        MismatchCase{"TextWithoutNul",
+                     {tavuAckBytes(0x12345678, 41, 16) + kText.substr(0, 16)},
+                     kLong + "28, signature=0x12345678, serialnum=41, payloadLength=16, "
+                             "message=ready to receive"},
+        MismatchCase{"PayloadLength18",
+                     {tavuAckBytes(0x12345678, 41, 18) + kText},
+                     kLong + "29, signature=0x12345678, serialnum=41, payloadLength=18, "
+                             "message=ready to receive"},
+        MismatchCase{"WrongCase",
+                     {tavuAckBytes(0x12345678, 41, 17) + std::string("Ready to receive\0", 17)},
+                     kLong + "29, signature=0x12345678, serialnum=41, payloadLength=17, "
+                             "message=Ready to receive"},
+        MismatchCase{
+            "HeaderAndTextInTwoWrites", {tavuAckBytes(0x12345678, 41, 17), kText}, kLong + "12"},
+        MismatchCase{"ClosedAtOnce", {}, kLong + "0"}),
+    [](const testing::TestParamInfo<MismatchCase>& info) { return std::string(info.param.name); });
+
+TEST_F(RealDaemon, SecondInstanceFailsAtBindWith98) {
+  startDaemon();
+  ASSERT_TRUE(tavuStartDaemon(&iv_second));
+  EXPECT_EQ(iv_second.launcherStatus, 0);
+  EXPECT_EQ(tavuWaitDaemon(&iv_second, 20000), 255);
+  EXPECT_EQ(tavuDaemonOutput(iv_second),
+            std::string(kConnectionReport) + "socket bind() failed, errno=98\n");
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 100), -1);  // the first one still waits
+}
+
+TEST_F(RealDaemon, NameWithLength20DoesNotReachIt) {
+  startDaemon();
+  errno = 0;
+  EXPECT_EQ(tavuConnectClientSocket(20), -1);
+  EXPECT_EQ(errno, ECONNREFUSED);
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 300), -1);
+  EXPECT_EQ(tavuDaemonOutput(iv_daemon), "");
+}
+
+struct SocketFailureCase {
+  const char* name;
+  const char* plan;  // TAVU_FAIL of the fault-injecting build
+  const char* report;
+};
+void PrintTo(const SocketFailureCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class RealDaemonSocketFailure : public RealDaemon,
+                                public testing::WithParamInterface<SocketFailureCase> {};
+
+TEST_P(RealDaemonSocketFailure, ReportedAndTheDaemonEnds255) {
+  const SocketFailureCase& c = GetParam();
+  ASSERT_TRUE(
+      tavuStartDaemon(&iv_daemon, "tavunetlink_faulty", {std::string("TAVU_FAIL=") + c.plan}));
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 20000), 255);
+  EXPECT_EQ(tavuDaemonOutput(iv_daemon),
+            std::string("tavunetlink_faulty:tavunetlink_GetClientConnection: Exiting, ") +
+                c.report + "\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RealDaemonSocketFailure,
+    testing::Values(SocketFailureCase{"Socket", "socket:unix", "socket create failed, errno=24"},
+                    SocketFailureCase{"Listen", "listen", "socket listen() failed, errno=95"},
+                    SocketFailureCase{"Accept", "accept", "client socket accept error, errno=103"}),
+    [](const testing::TestParamInfo<SocketFailureCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// The library as a client program uses it, against the daemon.
+TEST_F(RealDaemon, LibraryReceivesInjectedEventsInOrder) {
+  startDaemon();
+  waitForUeventReader();
+  const int fd = tavuclient_connect();
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  ASSERT_EQ(tavuclient_handshake(fd, 41), 0) << std::strerror(errno);
+  injectUart("add", 812);
+  injectUart("remove", 813);
+  tavuclient_event event;
+  ASSERT_EQ(tavuclient_receive_event(fd, &event), 1) << std::strerror(errno);
+  EXPECT_EQ(event.serial_num, 42);
+  EXPECT_EQ(event.action, TAVUCLIENT_ACTION_ADD);
+  EXPECT_EQ(event.seq, 812);
+  EXPECT_EQ(event.link, 0);
+  EXPECT_EQ(event.tlor, 0);
+  EXPECT_STREQ(event.path, "/class/uart/ttyS1");
+  EXPECT_STREQ(event.type, "uart");
+  EXPECT_GT(event.time, 1700000000);
+  ASSERT_EQ(tavuclient_acknowledge(fd, &event), 0);
+  ASSERT_EQ(tavuclient_receive_event(fd, &event), 1) << std::strerror(errno);
+  EXPECT_EQ(event.serial_num, 43);
+  EXPECT_EQ(event.action, TAVUCLIENT_ACTION_REMOVE);
+  EXPECT_EQ(event.seq, 813);
+  ASSERT_EQ(tavuclient_acknowledge(fd, &event), 0);
+  EXPECT_EQ(sendReports(0), std::vector<std::string>{});  // both acknowledged as sent
+  tavuStopDaemon(&iv_daemon);
+  EXPECT_EQ(tavuclient_receive_event(fd, &event), 0);  // the daemon has gone
+  close(fd);
+}
+
+TEST_F(RealDaemon, TavumonPrintsEachEventAndStopsAfterCount) {
+  startDaemon();
+  waitForUeventReader();
+  startTavumon({"--serial", "41", "--count", "2"});
+  injectUart("add", 812);
+  injectUart("remove", 813);
+  std::string output;
+  EXPECT_EQ(tavuFinishChild(&iv_tavumon, &output), 0);
+  // The time is the daemon's clock: checked for its form, then left out.
+  std::istringstream lines(output);
+  std::vector<std::string> rest;
+  std::string line;
+  while (std::getline(lines, line)) {
+    ASSERT_EQ(line.compare(0, 5, "time="), 0) << line;
+    ASSERT_EQ(line.find("Z action="), 24u) << line;
+    rest.push_back(line.substr(26));
+  }
+  EXPECT_EQ(rest, (std::vector<std::string>{
+                      "action=add seq=812 link=0 tlor=0 path=/class/uart/ttyS1 type=uart serial=42",
+                      "action=remove seq=813 link=0 tlor=0 path=/class/uart/ttyS1 type=uart "
+                      "serial=43"}));
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 100), -1);
+}
+
+TEST_F(RealDaemon, TavumonJsonAndCleanExitWhenTheDaemonGoes) {
+  startDaemon();
+  waitForUeventReader();
+  startTavumon({"--json", "--serial=2147483647"});
+  inject(tavuUeventDatagram("add@/class/gpio/gpio3",
+                            {"ACTION=add", "DEVPATH=/class/gpio/gpio3", "SUBSYSTEM=gpio",
+                             "SEQNUM=9", "LINK=2", "TLOR=5", "MAJOR=254", "MINOR=3"}));
+  ASSERT_TRUE(waitForTavumonLine());
+  tavuStopDaemon(&iv_daemon);
+  std::string output;
+  EXPECT_EQ(tavuFinishChild(&iv_tavumon, &output), 0);
+  const size_t time = output.find(",\"action\"");
+  ASSERT_NE(time, std::string::npos) << output;
+  EXPECT_EQ(output.substr(0, 30), "{\"serial\":-2147483648,\"time\":1");
+  EXPECT_EQ(output.substr(time),
+            ",\"action\":\"add\",\"action_code\":1,\"seq\":9,\"link\":2,\"tlor\":5,"
+            "\"path\":\"/class/gpio/gpio3\",\"type\":\"gpio\"}\n");
+}
+
+struct WrongAckCase {
+  const char* name;
+  const char* kind;
+  std::string report42, report43;
+};
+void PrintTo(const WrongAckCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class RealDaemonWrongAck : public RealDaemon, public testing::WithParamInterface<WrongAckCase> {};
+
+// Each wrong acknowledgment is reported and the next event still goes out.
+TEST_P(RealDaemonWrongAck, ReportedForEachEventAndTheDaemonGoesOn) {
+  const WrongAckCase& c = GetParam();
+  startDaemon();
+  waitForUeventReader();
+  startTavumon({"--serial", "41", "--count", "2", "--wrong-ack", c.kind});
+  injectUart("add", 812);
+  injectUart("remove", 813);
+  std::string output;
+  EXPECT_EQ(tavuFinishChild(&iv_tavumon, &output), 0);
+  EXPECT_NE(output.find("serial=43"), std::string::npos) << output;
+  EXPECT_EQ(sendReports(2), (std::vector<std::string>{c.report42, c.report43}));
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 100), -1);
+}
+
+const std::string kMismatch = "Acknowledge message didn't match sent message, ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RealDaemonWrongAck,
+    testing::Values(WrongAckCase{"PreviousSerial", "serial",
+                                 kMismatch + "signature(exp=0x12345678,act=0x12345678), "
+                                             "serialnum(exp=42,act=41), length(exp=0,act=0)",
+                                 kMismatch + "signature(exp=0x12345678,act=0x12345678), "
+                                             "serialnum(exp=43,act=42), length(exp=0,act=0)"},
+                    WrongAckCase{"PayloadLengthOne", "length",
+                                 kMismatch + "signature(exp=0x12345678,act=0x12345678), "
+                                             "serialnum(exp=42,act=42), length(exp=0,act=1)",
+                                 kMismatch + "signature(exp=0x12345678,act=0x12345678), "
+                                             "serialnum(exp=43,act=43), length(exp=0,act=1)"},
+                    WrongAckCase{"Signature", "signature",
+                                 kMismatch + "signature(exp=0x12345678,act=0x87654321), "
+                                             "serialnum(exp=42,act=42), length(exp=0,act=0)",
+                                 kMismatch + "signature(exp=0x12345678,act=0x87654321), "
+                                             "serialnum(exp=43,act=43), length(exp=0,act=0)"}),
+    [](const testing::TestParamInfo<WrongAckCase>& info) { return std::string(info.param.name); });
+
+// Half an acknowledgment: the rest of it never comes, so the second
+// receive takes the next half and the two halves make no header.
+TEST_F(RealDaemon, ShortAcknowledgmentIsReportedWithItsLength) {
+  startDaemon();
+  waitForUeventReader();
+  startTavumon({"--serial", "41", "--count", "1", "--wrong-ack", "short"});
+  injectUart("add", 812);
+  EXPECT_EQ(tavuFinishChild(&iv_tavumon, nullptr), 0);
+  EXPECT_EQ(sendReports(1), std::vector<std::string>{
+                                "Acknowledge message length incorrect, expected=12, actual=6"});
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 100), -1);
+}
+
+// The client leaves with an event in flight: that one gives a length of
+// 0, every later one EPIPE; no SIGPIPE ends the daemon.
+TEST_F(RealDaemon, ClientGoneGivesLengthZeroThenEpipeAndTheDaemonRuns) {
+  startDaemon();
+  waitForUeventReader();
+  startTavumon({"--serial", "41", "--close-after", "1"});
+  injectUart("add", 812);
+  std::string output;
+  EXPECT_EQ(tavuFinishChild(&iv_tavumon, &output), 0);
+  EXPECT_NE(output.find("serial=42"), std::string::npos) << output;
+  injectUart("remove", 813);
+  injectUart("add", 814);
+  EXPECT_EQ(sendReports(3),
+            (std::vector<std::string>{
+                "Acknowledge message length incorrect, expected=12, actual=0",
+                "Send error errno=32, netlinkEvent dropped: iv_action=rmv, iv_seq=813, "
+                "iv_type=uart, iv_path=/class/uart/ttyS1",
+                "Send error errno=32, netlinkEvent dropped: iv_action=add, iv_seq=814, "
+                "iv_type=uart, iv_path=/class/uart/ttyS1"}));
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 300), -1);
+}
+
+TEST_F(RealDaemon, TavumonSplitHandshakeIsRefused) {
+  startDaemon();
+  startTavumon({"--handshake-split"});
+  EXPECT_EQ(tavuFinishChild(&iv_tavumon, nullptr), 1);
+  EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 20000), 255);
+  EXPECT_EQ(tavuDaemonOutput(iv_daemon), std::string(kConnectionReport) + kLong + "12\n");
+}
+
+}  // namespace

@@ -1,0 +1,317 @@
+// tavunetlink_SendToClient over a socket pair: the message on the wire,
+// serial numbers, and every acknowledgment failure as the trace shows it.
+#include <poll.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "client/event_delivery.h"
+#include "daemon/globals.h"
+#include "tests/client/client_test_util.h"
+
+namespace {
+
+constexpr char kPrefix[] = "tavunetlink:tavunetlink_SendToClient: ";
+constexpr char kSent[] = "tavunetlink:tavunetlink_SendToClient: sent ";
+constexpr char kMismatch[] =
+    "tavunetlink:tavunetlink_SendToClient: Acknowledge message didn't match sent message, ";
+
+std::string sentEntry(const char* word, int seq, const char* type, const char* path, int sent) {
+  return std::string(kSent) + word + " seq=" + std::to_string(seq) + " type=" + type +
+         " path=" + path +
+         ", totalNetlinkEvents=5, totalTavuEvents=3, sentToClient=" + std::to_string(sent);
+}
+
+class Delivery : public testing::Test {
+ protected:
+  void SetUp() override {
+    g_progName = "tavunetlink";
+    g_msgSerialNum = 41;
+    g_sentToClient.store(0);
+    g_totalNetlinkEvents.store(5);
+    g_totalTavuEvents.store(3);
+    connectPair();
+  }
+
+  void TearDown() override {
+    closePair();
+    g_clientSockfd.store(-1);
+  }
+
+  void connectPair() {
+    int fds[2];
+    ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+    iv_daemon = fds[0];
+    iv_client = fds[1];
+    g_clientSockfd.store(iv_daemon);
+  }
+
+  void closePair() {
+    if (iv_daemon >= 0) close(iv_daemon);
+    if (iv_client >= 0) close(iv_client);
+    iv_daemon = iv_client = -1;
+  }
+
+  void clientWrites(const std::string& bytes) {
+    ASSERT_EQ(send(iv_client, bytes.data(), bytes.size(), MSG_NOSIGNAL),
+              static_cast<ssize_t>(bytes.size()));
+  }
+
+  // Exactly `size` bytes from the client's end, or what came within 5 s.
+  std::string clientReads(size_t size) {
+    std::string bytes(size, '\0');
+    size_t have = 0;
+    while (have < size) {
+      pollfd ready{iv_client, POLLIN, 0};
+      if (poll(&ready, 1, 5000) != 1) break;
+      const ssize_t n = recv(iv_client, &bytes[have], size - have, 0);
+      if (n <= 0) break;
+      have += static_cast<size_t>(n);
+    }
+    bytes.resize(have);
+    return bytes;
+  }
+
+  // One whole event message: header, then as many bytes as it announces.
+  std::string clientReadsMessage() {
+    std::string message = clientReads(12);
+    if (message.size() < 12) return message;
+    int32_t length = 0;
+    std::memcpy(&length, message.data() + 8, 4);
+    return message + clientReads(static_cast<size_t>(length));
+  }
+
+  int32_t serialOf(const std::string& message) {
+    int32_t serial = 0;
+    if (message.size() >= 8) std::memcpy(&serial, message.data() + 4, 4);
+    return serial;
+  }
+
+  void deliver(int32_t action, int32_t seq, const char* path = "/class/uart/ttyS1",
+               const char* type = "uart") {
+    tavuNetlinkEvent record = tavuMakeRecord(action, seq, path, type);
+    tavunetlink_SendToClient(&record);
+  }
+
+  tavuTestTrace iv_trace;
+  int iv_daemon = -1;
+  int iv_client = -1;
+};
+
+TEST_F(Delivery, MessageIsHeaderThenPayloadWithTextsAt32And43) {
+  clientWrites(tavuAckBytes(0x12345678, 42, 0));
+  deliver(1, 812, "0123456789", "abc");
+  const std::string message = clientReadsMessage();
+  ASSERT_EQ(message.size(), 47u);
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  EXPECT_EQ(message.substr(0, 4), "\x12\x34\x56\x78");
+#else
+  EXPECT_EQ(message.substr(0, 4), "\x78\x56\x34\x12");
+#endif
+  const std::string expected = tavuHostWord(0x12345678) + tavuHostWord(42) + tavuHostWord(35) +
+                               tavuHostWord(1769860800) + tavuHostWord(1) + tavuHostWord(812) +
+                               tavuHostWord(0) + tavuHostWord(0) +
+                               std::string("0123456789\0abc\0", 15);
+  EXPECT_EQ(message, expected);
+  EXPECT_EQ(message.substr(32, 11), std::string("0123456789\0", 11));
+  EXPECT_EQ(message.substr(43), std::string("abc\0", 4));
+  EXPECT_EQ(g_msgSerialNum, 42);
+  EXPECT_EQ(g_sentToClient.load(), 1);
+  EXPECT_EQ(iv_trace.newEntries(),
+            std::vector<std::string>{sentEntry("add", 812, "abc", "0123456789", 1)});
+}
+
+struct SerialCase {
+  const char* name;
+  int32_t handshake;
+  int32_t first, second;
+};
+void PrintTo(const SerialCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class DeliverySerials : public Delivery, public testing::WithParamInterface<SerialCase> {};
+
+TEST_P(DeliverySerials, EachMessageIsOneHigherWrappingAt32Bits) {
+  const SerialCase& c = GetParam();
+  g_msgSerialNum = c.handshake;
+  clientWrites(tavuAckBytes(0x12345678, c.first, 0) + tavuAckBytes(0x12345678, c.second, 0));
+  deliver(1, 1);
+  deliver(2, 2);
+  EXPECT_EQ(serialOf(clientReadsMessage()), c.first);
+  EXPECT_EQ(serialOf(clientReadsMessage()), c.second);
+  EXPECT_EQ(g_msgSerialNum, c.second);
+  // Acknowledged as sent: nothing but the two sent entries.
+  EXPECT_EQ(iv_trace.newEntries(),
+            (std::vector<std::string>{sentEntry("add", 1, "uart", "/class/uart/ttyS1", 1),
+                                      sentEntry("rmv", 2, "uart", "/class/uart/ttyS1", 2)}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeliverySerials,
+    testing::Values(SerialCase{"FromFortyOne", 41, 42, 43},
+                    SerialCase{"LargestWrapsToMostNegative", INT32_MAX, INT32_MIN, INT32_MIN + 1},
+                    SerialCase{"MinusOneToZero", -1, 0, 1}),
+    [](const testing::TestParamInfo<SerialCase>& info) { return std::string(info.param.name); });
+
+struct AckFailure {
+  const char* name;
+  std::string ack;  // what the client answers to the message numbered 42
+  bool clientStopsWriting;
+  std::string report;
+};
+void PrintTo(const AckFailure& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class DeliveryAckFailures : public Delivery, public testing::WithParamInterface<AckFailure> {};
+
+// The event is reported and dropped; the next one goes out on the same
+// socket and, acknowledged properly, passes without a report.
+TEST_P(DeliveryAckFailures, ReportedThenTheNextEventPasses) {
+  const AckFailure& c = GetParam();
+  if (!c.ack.empty()) clientWrites(c.ack);
+  if (c.clientStopsWriting) {
+    ASSERT_EQ(shutdown(iv_client, SHUT_WR), 0);
+  }
+  deliver(1, 7);
+  EXPECT_EQ(serialOf(clientReadsMessage()), 42);
+  EXPECT_EQ(iv_trace.newEntries(),
+            (std::vector<std::string>{sentEntry("add", 7, "uart", "/class/uart/ttyS1", 1),
+                                      kPrefix + c.report}));
+  if (c.clientStopsWriting) return;  // nothing more can come from this client
+  clientWrites(tavuAckBytes(0x12345678, 43, 0));
+  deliver(2, 8);
+  EXPECT_EQ(serialOf(clientReadsMessage()), 43);
+  EXPECT_EQ(iv_trace.newEntries(),
+            std::vector<std::string>{sentEntry("rmv", 8, "uart", "/class/uart/ttyS1", 2)});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, DeliveryAckFailures,
+    testing::Values(
+        AckFailure{"PreviousSerial", tavuAckBytes(0x12345678, 41, 0), false,
+                   "Acknowledge message didn't match sent message, "
+                   "signature(exp=0x12345678,act=0x12345678), serialnum(exp=42,act=41), "
+                   "length(exp=0,act=0)"},
+        AckFailure{"PayloadLengthOne", tavuAckBytes(0x12345678, 42, 1), false,
+                   "Acknowledge message didn't match sent message, "
+                   "signature(exp=0x12345678,act=0x12345678), serialnum(exp=42,act=42), "
+                   "length(exp=0,act=1)"},
+        AckFailure{"WrongSignature", tavuAckBytes(0x87654321, 42, 0), false,
+                   "Acknowledge message didn't match sent message, "
+                   "signature(exp=0x12345678,act=0x87654321), serialnum(exp=42,act=42), "
+                   "length(exp=0,act=0)"},
+        AckFailure{"ShortAcknowledgment", tavuAckBytes(0x12345678, 42, 0).substr(0, 6), false,
+                   "Acknowledge message length incorrect, expected=12, actual=6"},
+        AckFailure{"ClientClosedItsEnd", "", true,
+                   "Acknowledge message length incorrect, expected=12, actual=0"}),
+    [](const testing::TestParamInfo<AckFailure>& info) { return std::string(info.param.name); });
+
+TEST_F(Delivery, BytesBeyondTwelveStartTheNextAcknowledgment) {
+  clientWrites(tavuAckBytes(0x12345678, 42, 0) + tavuHostWord(0x12345678));
+  deliver(1, 1);
+  clientWrites(tavuAckBytes(0x12345678, 43, 0));
+  deliver(1, 2);
+  // The second receive took the stray word and the first 8 bytes of the
+  // real acknowledgment.
+  EXPECT_EQ(iv_trace.newEntries(),
+            (std::vector<std::string>{
+                sentEntry("add", 1, "uart", "/class/uart/ttyS1", 1),
+                sentEntry("add", 2, "uart", "/class/uart/ttyS1", 2),
+                std::string(kMismatch) +
+                    "signature(exp=0x12345678,act=0x12345678), serialnum(exp=43,act=305419896), "
+                    "length(exp=0,act=43)"}));
+}
+
+// A SIGPIPE would end this test program: its default action stays in force.
+TEST_F(Delivery, ClientGoneGivesLengthZeroThenEpipeWithoutSigpipe) {
+  ASSERT_EQ(signal(SIGPIPE, SIG_DFL), SIG_DFL);
+  clientWrites(tavuAckBytes(0x12345678, 42, 0));
+  deliver(1, 6);
+  ASSERT_EQ(shutdown(iv_client, SHUT_WR), 0);
+  deliver(1, 7);  // in flight when the client leaves
+  close(iv_client);
+  iv_client = -1;
+  deliver(2, 8);
+  deliver(0, 9);
+  EXPECT_EQ(
+      iv_trace.newEntries(),
+      (std::vector<std::string>{
+          sentEntry("add", 6, "uart", "/class/uart/ttyS1", 1),
+          sentEntry("add", 7, "uart", "/class/uart/ttyS1", 2),
+          std::string(kPrefix) + "Acknowledge message length incorrect, expected=12, actual=0",
+          std::string(kPrefix) + "Send error errno=32, netlinkEvent dropped: "
+                                 "iv_action=rmv, iv_seq=8, iv_type=uart, iv_path=/class/uart/ttyS1",
+          std::string(kPrefix) +
+              "Send error errno=32, netlinkEvent dropped: "
+              "iv_action=rmv, iv_seq=9, iv_type=uart, iv_path=/class/uart/ttyS1"}));
+  EXPECT_EQ(g_sentToClient.load(), 2);  // failed sends are not counted
+  EXPECT_EQ(g_msgSerialNum, 45);        // but their numbers are used
+  EXPECT_EQ(g_clientSockfd.load(), iv_daemon);
+}
+
+TEST_F(Delivery, FailedSendStillUsesItsSerialNumber) {
+  clientWrites(tavuAckBytes(0x12345678, 42, 0));
+  deliver(1, 1);
+  EXPECT_EQ(serialOf(clientReadsMessage()), 42);
+  close(iv_client);
+  iv_client = -1;
+  deliver(1, 2);  // 43 is used up here
+  closePair();
+  connectPair();
+  clientWrites(tavuAckBytes(0x12345678, 44, 0));
+  deliver(1, 3);
+  EXPECT_EQ(serialOf(clientReadsMessage()), 44);
+}
+
+TEST_F(Delivery, ActionCodeTravelsAsNumberAndReportsAsAddOrRmv) {
+  const struct {
+    int32_t action;
+    const char* word;
+  } cases[] = {{1, "add"}, {2, "rmv"}, {0, "rmv"}, {7, "rmv"}};
+  int32_t serial = 42;
+  for (const auto& c : cases) {
+    clientWrites(tavuAckBytes(0x12345678, serial, 0));
+    deliver(c.action, serial);
+    const std::string message = clientReadsMessage();
+    ASSERT_EQ(message.size(), 12u + 20 + 18 + 5);
+    EXPECT_EQ(message.substr(16, 4), tavuHostWord(static_cast<uint32_t>(c.action)));
+    EXPECT_EQ(iv_trace.newEntries(),
+              std::vector<std::string>{
+                  sentEntry(c.word, serial, "uart", "/class/uart/ttyS1", serial - 41)});
+    ++serial;
+  }
+}
+
+// Interrupted while waiting for the acknowledgment, the receive is made
+// again; the acknowledgment that then arrives passes.
+TEST_F(Delivery, InterruptedAcknowledgmentReceiveIsRepeated) {
+  tavuInterruptOn(SIGUSR1);
+  const pthread_t deliverer = pthread_self();
+  std::thread client([&] {
+    const std::string message = clientReadsMessage();  // the send is done
+    for (int i = 0; i < 5; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      pthread_kill(deliverer, SIGUSR1);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    clientWrites(tavuAckBytes(0x12345678, serialOf(message), 0));
+  });
+  deliver(1, 5);
+  client.join();
+  signal(SIGUSR1, SIG_DFL);
+  EXPECT_EQ(iv_trace.newEntries(),
+            std::vector<std::string>{sentEntry("add", 5, "uart", "/class/uart/ttyS1", 1)});
+}
+
+}  // namespace
