@@ -46,9 +46,9 @@ extern "C" {
 #define TAVUCLIENT_HANDSHAKE_TEXT "ready to receive"
 #define TAVUCLIENT_HEADER_SIZE 12
 
-/* A text and its NUL. The kernel's whole uevent fits in 2048 bytes, so
+/* A text and its NUL. The daemon reads uevents of at most 4096 bytes, so
  * neither the device path nor the type can be longer. */
-#define TAVUCLIENT_TEXT_MAX 2048
+#define TAVUCLIENT_TEXT_MAX 4096
 
 /* The payload: five numbers (time, action, seq, link, tlor), then two
  * texts, each at least its NUL. */
