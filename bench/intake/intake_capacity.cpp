@@ -3,7 +3,11 @@
 // worker makes and removes nodes, each against a receiver that does nothing
 // but recv on an equally forced buffer, both fed by the same multicast.
 //
-//   scripts/sandbox -- build/bin/intake_capacity [--seconds S] [--no-nodes] [--json]
+//   scripts/sandbox -- build/bin/intake_capacity [--seconds S] [--trials N]
+//                                                [--no-nodes] [--json]
+//
+// A rate is held for S seconds (default 1); each burst size and rate is
+// tried N times (default 3) and counts as lossless only if none lost.
 //
 // --no-nodes sends events of a subsystem the daemon does not serve, so
 // that the worker only interprets them: the reader's own cost shows.
@@ -194,55 +198,61 @@ class tavuBench {
   uint64_t iv_next = 0;
 };
 
-// The largest value whose trials lose nothing for `who`, by doubling from
-// `start` up to `limit` and then halving the gap to 5 %; each value must
-// pass twice.
-int tavuLargestLossless(const std::function<tavuTrial(int)>& run, int tavuTrial::*who, int start,
-                        int limit) {
-  auto lossless = [&](int value) {
-    for (int attempt = 0; attempt < 2; ++attempt) {
+struct tavuLossless {
+  int reader = 0;  // the largest value at which no trial lost anything
+  int minimal = 0;
+};
+
+// Climbs a ladder of values 25 % apart from `start` to `limit`, running
+// `trials` trials at each; both receivers see every trial, so they are
+// compared under the same load. A receiver's figure is the last value
+// before its first loss.
+tavuLossless tavuClimb(const std::function<tavuTrial(int)>& run, int start, int limit, int trials) {
+  tavuLossless found;
+  bool readerLost = false;
+  bool minimalLost = false;
+  for (int value = std::min(start, limit); !(readerLost && minimalLost);
+       value = std::min(value + std::max(value / 4, 1), limit)) {
+    bool readerClean = true;
+    bool minimalClean = true;
+    for (int trial = 0; trial < trials; ++trial) {
       const tavuTrial t = run(value);
-      if (t.*who != t.sent) return false;
+      readerClean = readerClean && t.reader == t.sent;
+      minimalClean = minimalClean && t.minimal == t.sent;
     }
-    return true;
-  };
-  int good = 0;
-  int bad = 0;
-  for (int value = std::min(start, limit);; value = std::min(value * 2, limit)) {
-    if (!lossless(value)) {
-      bad = value;
-      break;
-    }
-    good = value;
-    if (value == limit) return good;  // no loss as far as it can be tried
+    readerLost = readerLost || !readerClean;
+    minimalLost = minimalLost || !minimalClean;
+    if (!readerLost) found.reader = value;
+    if (!minimalLost) found.minimal = value;
+    if (value == limit) break;  // no further than can be tried
   }
-  while (bad - good > good / 20 + 1) {
-    const int middle = good + (bad - good) / 2;
-    (lossless(middle) ? good : bad) = middle;
-  }
-  return good;
+  return found;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  double seconds = 2;
+  double seconds = 1;
+  int trials = 3;
   bool json = false;
   for (int i = 1; i < argc; ++i) {
     const std::string word = argv[i];
     if (word == "--seconds" && i + 1 < argc) {
       seconds = std::atof(argv[++i]);
+    } else if (word == "--trials" && i + 1 < argc) {
+      trials = std::atoi(argv[++i]);
     } else if (word == "--json") {
       json = true;
     } else if (word == "--no-nodes") {
       g_nodeEvents = false;
     } else {
-      std::fprintf(stderr, "usage: intake_capacity [--seconds S] [--no-nodes] [--json]\n");
+      std::fprintf(stderr,
+                   "usage: intake_capacity [--seconds S] [--trials N] [--no-nodes] [--json]\n");
       return word == "--help" || word == "-h" ? 0 : 2;
     }
   }
-  if (seconds <= 0) {
-    std::fprintf(stderr, "intake_capacity: --seconds needs a positive number\n");
+  if (seconds <= 0 || trials <= 0) {
+    std::fprintf(stderr, "intake_capacity: --seconds and --trials need positive numbers\n");
     return 2;
   }
   // The reader reports every overflow on standard output; keep the figures apart.
@@ -260,14 +270,30 @@ int main(int argc, char** argv) {
   tavuBench bench(sender);
   const auto burst = [&](int count) { return bench.burst(count); };
   const auto rate = [&](int perSecond) { return bench.rate(perSecond, seconds); };
-  const int burstReader = tavuLargestLossless(burst, &tavuTrial::reader, 64, 1 << 16);
-  const int burstMinimal = tavuLargestLossless(burst, &tavuTrial::minimal, 64, 1 << 16);
+  const tavuLossless bursts = tavuClimb(burst, 256, 1 << 17, trials);
+  const int burstReader = bursts.reader;
+  const int burstMinimal = bursts.minimal;
   // Rates above what the sender keeps up with would only measure the sender.
   const tavuTrial flat = bench.burst(20000);
   const int senderMax = static_cast<int>(flat.sent / flat.sendSeconds);
   const int rateLimit = senderMax * 9 / 10;
-  const int rateReader = tavuLargestLossless(rate, &tavuTrial::reader, 2000, rateLimit);
-  const int rateMinimal = tavuLargestLossless(rate, &tavuTrial::minimal, 2000, rateLimit);
+  const tavuLossless rates = tavuClimb(rate, 2000, rateLimit, trials);
+  const int rateReader = rates.reader;
+  const int rateMinimal = rates.minimal;
+
+  // A flood far beyond the buffer: what each takes while the sender runs
+  // flat out is its own pace, averaged over the flood rather than bounded
+  // by the worst stall. The median of three.
+  constexpr int kFlood = 50000;
+  std::vector<tavuTrial> floods;
+  for (int i = 0; i < 3; ++i) floods.push_back(bench.burst(kFlood));
+  std::sort(floods.begin(), floods.end(),
+            [](const tavuTrial& a, const tavuTrial& b) { return a.reader < b.reader; });
+  const int floodReader = floods[1].reader;
+  std::sort(floods.begin(), floods.end(),
+            [](const tavuTrial& a, const tavuTrial& b) { return a.minimal < b.minimal; });
+  const int floodMinimal = floods[1].minimal;
+  const double floodRatio = floodMinimal > 0 ? static_cast<double>(floodReader) / floodMinimal : 0;
 
   const double burstRatio = burstMinimal > 0 ? static_cast<double>(burstReader) / burstMinimal : 0;
   const double rateRatio = rateMinimal > 0 ? static_cast<double>(rateReader) / rateMinimal : 0;
@@ -275,9 +301,11 @@ int main(int argc, char** argv) {
     std::fprintf(results,
                  "{\"node_events\":%s,\"event_bytes\":%zu,\"burst_reader\":%d,\"burst_minimal\":%d,"
                  "\"burst_ratio\":%.3f,\"rate_reader\":%d,\"rate_minimal\":%d,"
-                 "\"rate_ratio\":%.3f,\"rate_seconds\":%.1f,\"sender_max\":%d}\n",
+                 "\"rate_ratio\":%.3f,\"rate_seconds\":%.1f,\"sender_max\":%d,"
+                 "\"flood\":%d,\"flood_reader\":%d,\"flood_minimal\":%d,\"flood_ratio\":%.3f}\n",
                  g_nodeEvents ? "true" : "false", tavuBenchEvent(0).size(), burstReader,
-                 burstMinimal, burstRatio, rateReader, rateMinimal, rateRatio, seconds, senderMax);
+                 burstMinimal, burstRatio, rateReader, rateMinimal, rateRatio, seconds, senderMax,
+                 kFlood, floodReader, floodMinimal, floodRatio);
   } else {
     std::fprintf(results, "%s events of %zu bytes, receive buffers forced to %d bytes\n",
                  g_nodeEvents ? "node" : "ignored", tavuBenchEvent(0).size(),
@@ -290,6 +318,8 @@ int main(int argc, char** argv) {
                  seconds, rateReader, rateMinimal, rateRatio);
     std::fprintf(results, "sender alone: %d/s; rates were tried up to %d/s\n", senderMax,
                  rateLimit);
+    std::fprintf(results, "flood of %d at full speed: reader took %d, minimal receiver %d (%.2f)\n",
+                 kFlood, floodReader, floodMinimal, floodRatio);
   }
   std::fclose(results);
   std::_Exit(0);  // the detached threads run on; nothing of theirs needs to finish
