@@ -286,6 +286,7 @@ int main(int argc, char** argv) {
   // by the worst stall. The median of three.
   constexpr int kFlood = 50000;
   std::vector<tavuTrial> floods;
+  floods.reserve(3);
   for (int i = 0; i < 3; ++i) floods.push_back(bench.burst(kFlood));
   std::sort(floods.begin(), floods.end(),
             [](const tavuTrial& a, const tavuTrial& b) { return a.reader < b.reader; });
