@@ -78,7 +78,8 @@ bool tavuPrepare(const tavuBenchConfig& config, std::string* error) {
 bool tavuMeasureSubjects(tavuBenchContext& context, std::string* error) {
   std::vector<tavuSubjectKind> order = {TAVU_SUBJECT_FLOOR, TAVU_SUBJECT_FLOOR_WALK,
                                         TAVU_SUBJECT_MDEV, TAVU_SUBJECT_DAEMON};
-  std::rotate(order.begin(), order.begin() + context.run % order.size(), order.end());
+  std::rotate(order.begin(),
+              order.begin() + static_cast<std::ptrdiff_t>(context.run % order.size()), order.end());
   const tavuBenchConfig& config = context.config;
   for (tavuSubjectKind kind : order) {
     // The walking floor only prices the daemon's filesystem calls.
@@ -116,8 +117,9 @@ int tavuReport(const tavuBenchConfig& config, const tavuBenchResults& results,
   const std::vector<tavuTargetVerdict> verdicts = tavuCheckTargets(results);
   std::printf("Machine: %s; load average %s before, %s after\n", tavuMachine().c_str(),
               loadBefore.c_str(), tavuLoad().c_str());
-  std::printf("Runs: %d%s\n\n%s\nTargets:\n%s", config.runs, config.quick ? " (quick)" : "",
-              tavuResultsTable(results).c_str(), tavuVerdictText(verdicts).c_str());
+  std::printf("Runs: %d%s\n\n%s\n%s\nTargets:\n%s", config.runs, config.quick ? " (quick)" : "",
+              tavuResultsTable(results).c_str(), tavuCostTable(results).c_str(),
+              tavuVerdictText(verdicts).c_str());
   if (!config.jsonPath.empty()) {
     std::ofstream(config.jsonPath) << results.json(config.runs);
   }

@@ -42,6 +42,9 @@ sysfs over /sys and an overlay over /etc for mdev's configuration.
   --only LIST        only these measures, comma-separated
   --work-dir DIR     scratch directory (default /tmp/tavubench)
   --json FILE        also write every run's figures to FILE
+  --daemon-nice M,W,R  give the daemon's main, worker and reader threads
+                     these nice values once it runs (an experiment: what
+                     scheduling would change, without rebuilding it)
   -h, --help         this text
 
 Exit status: 0 measured and every target met; 1 measured, but a target was
@@ -59,6 +62,18 @@ bool tavuParseMeasures(const std::string& list, std::vector<std::string>* measur
     measures->push_back(word);
   }
   return !measures->empty();
+}
+
+bool tavuParseNice(const std::string& list, std::vector<int>* nice) {
+  std::istringstream words(list);
+  std::string word;
+  while (std::getline(words, word, ',')) {
+    char* end = nullptr;
+    const long value = std::strtol(word.c_str(), &end, 10);
+    if (word.empty() || *end != '\0' || value < -20 || value > 19) return false;
+    nice->push_back(static_cast<int>(value));
+  }
+  return nice->size() == 3;
 }
 
 void tavuMakeQuick(tavuBenchConfig* config) {
@@ -104,6 +119,10 @@ int tavuParseBenchArgs(int argc, char** argv, tavuBenchConfig* config) {
       char* end = nullptr;
       runs = static_cast<int>(std::strtol(argv[++i], &end, 10));
       if (*end != '\0' || runs < 1 || runs > 100) return tavuBadArg("bad --runs");
+    } else if (word == "--daemon-nice" && hasValue) {
+      if (!tavuParseNice(argv[++i], &config->daemonNice)) {
+        return tavuBadArg("bad --daemon-nice; give three values from -20 to 19");
+      }
     } else if (word == "--only" && hasValue) {
       if (!tavuParseMeasures(argv[++i], &config->measures)) {
         return tavuBadArg("bad --only; measures are nodes,burst,latency,memory,idle,ack");

@@ -30,6 +30,28 @@ void tavuClearNodes(tavuBenchContext& context) {
                             TAVU_NODES_QUIET_MS, TAVU_TRIAL_TIMEOUT_MS);
 }
 
+void tavuRecordTimeSpent(tavuBenchContext& context, const tavuTrial& trial,
+                         const std::string& metric) {
+  const double handled = trial.sent - trial.drops;
+  if (handled <= 0) return;
+  tavuSchedstat sum;
+  auto record = [&](const std::string& thread, const tavuSchedstat& spent) {
+    const auto perEvent = [handled](uint64_t total) {
+      return static_cast<double>(total) / handled;
+    };
+    context.results.add(context.run, metric + "_cpu_us", thread, perEvent(spent.cpuNs) / 1e3);
+    context.results.add(context.run, metric + "_wait_us", thread, perEvent(spent.waitNs) / 1e3);
+    context.results.add(context.run, metric + "_slices", thread, perEvent(spent.slices));
+  };
+  for (const tavuThreadTime& thread : trial.spent) {
+    record(thread.name, thread.spent);
+    sum.cpuNs += thread.spent.cpuNs;
+    sum.waitNs += thread.spent.waitNs;
+    sum.slices += thread.spent.slices;
+  }
+  if (trial.spent.size() > 1) record("daemon+client", sum);
+}
+
 bool tavuRunTrial(tavuBenchContext& context, tavuSubject* subject, tavuBenchEvents events,
                   uint32_t count, uint32_t rate, uint32_t presentTarget, bool everySend,
                   tavuTrial* trial, std::string* error) {
@@ -38,6 +60,7 @@ bool tavuRunTrial(tavuBenchContext& context, tavuSubject* subject, tavuBenchEven
   if (!tavuSocketDrops(*subject, &dropsBefore, error)) return false;
   const uint32_t ackedBefore = tavuClientCount(*subject);
   trial->before = context.watcher.counts();
+  const std::vector<tavuThreadTime> timesBefore = tavuSubjectTimes(*subject);
   context.listener.arm(everySend);
   tavuInjectRun injected;
   if (!tavuInject(context.config, events, 0, count, rate, &injected, error)) return false;
@@ -56,6 +79,7 @@ bool tavuRunTrial(tavuBenchContext& context, tavuSubject* subject, tavuBenchEven
     trial->acked = acked - ackedBefore;
     if (acked > ackedBefore) trial->lastAckNs = subject->log->at(acked - 1).ackNs;
   }
+  trial->spent = tavuTimeSpent(timesBefore, tavuSubjectTimes(*subject));
   if (trial->firstNs == 0) {
     *error = "the driver's listener heard none of the datagrams sent";
     return false;

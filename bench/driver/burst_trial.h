@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bench/driver/measures.h"
 #include "bench/driver/workload.h"
@@ -17,6 +18,7 @@ struct tavuTrial {
   tavuNodeCounts after;    // and when the subject was done
   uint32_t acked = 0;      // events the client acknowledged during the trial
   uint64_t lastAckNs = 0;
+  std::vector<tavuThreadTime> spent;  // by the subject's threads and its client
 };
 
 // Sends `count` events of `events` (device numbers from 0) at `rate` (0:
@@ -32,3 +34,9 @@ void tavuClearNodes(tavuBenchContext& context);
 
 // Events per second over [from, to]; 0 when the span is empty.
 double tavuRate(uint64_t events, uint64_t from, uint64_t to);
+
+// Records, per event handled in the trial, each thread's processor time
+// (`metric`_cpu_us), run-queue wait (_wait_us) and times put on a
+// processor (_slices), and the sums over the daemon and its client.
+void tavuRecordTimeSpent(tavuBenchContext& context, const tavuTrial& trial,
+                         const std::string& metric);

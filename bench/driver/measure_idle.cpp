@@ -48,11 +48,12 @@ bool tavuWatchIdle(tavuBenchContext& context, const std::vector<tavuSubject>& su
 }  // namespace
 
 bool tavuMeasureIdle(tavuBenchContext& context, std::string* error) {
-  std::vector<tavuSubject> subjects(3);
-  const tavuSubjectKind kinds[] = {TAVU_SUBJECT_FLOOR, TAVU_SUBJECT_MDEV, TAVU_SUBJECT_DAEMON};
+  std::vector<tavuSubject> subjects;
   bool ok = true;
-  for (size_t i = 0; i < subjects.size() && ok; ++i) {
-    ok = tavuStartSubject(context.config, kinds[i], true, &subjects[i], error);
+  for (tavuSubjectKind kind : {TAVU_SUBJECT_FLOOR, TAVU_SUBJECT_MDEV, TAVU_SUBJECT_DAEMON}) {
+    subjects.emplace_back();
+    ok = tavuStartSubject(context.config, kind, true, &subjects.back(), error);
+    if (!ok) break;
   }
   ok = ok && tavuWatchIdle(context, subjects, error);
   for (tavuSubject& subject : subjects) tavuStopSubject(&subject);

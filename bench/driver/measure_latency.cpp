@@ -46,6 +46,7 @@ bool tavuMeasureLatency(tavuBenchContext& context, tavuSubject* subject, std::st
     const uint64_t sent = arrival.seq >= 0 ? context.listener.sentNs(arrival.seq) : 0;
     if (sent != 0) toClient.push_back(tavuMicros(sent, arrival.arrivalNs));
   }
+  tavuRecordTimeSpent(context, trial, "paced_add");
   tavuRecordSpread(context, *subject, "latency_node", toNode);
   tavuRecordSpread(context, *subject, "latency_client", toClient);
   context.results.add(context.run, "latency_drops", tavuSubjectName(subject->kind), trial.drops);

@@ -42,9 +42,10 @@ bool tavuWaitIdle(const tavuSubject& subject, std::string* error) {
 double tavuRecordBytes(uint32_t devices) {
   uint64_t digits = 0;
   for (uint32_t n = 0; n < devices; ++n) digits += std::to_string(n).size();
-  const double path = std::strlen("/class/gpio/gpio") + static_cast<double>(digits) / devices + 1;
-  const double type = std::strlen("gpio") + 1;
-  return sizeof(tavuNetlinkEvent) + path + type;
+  const double path = static_cast<double>(std::strlen("/class/gpio/gpio") + 1) +
+                      static_cast<double>(digits) / devices;
+  const double type = static_cast<double>(std::strlen("gpio") + 1);
+  return static_cast<double>(sizeof(tavuNetlinkEvent)) + path + type;
 }
 
 bool tavuRss(const tavuSubject& subject, double* kb, std::string* error) {

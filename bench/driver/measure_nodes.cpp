@@ -51,6 +51,8 @@ bool tavuMeasureNodes(tavuBenchContext& context, tavuSubject* subject, std::stri
   tavuRecord(context, *subject, "remove_rate",
              tavuRate(gone, removes.firstNs, removes.after.lastChangeNs));
   tavuRecord(context, *subject, "add_burst_drops", adds.drops);
+  tavuRecordTimeSpent(context, adds, "burst_add");
+  tavuRecordTimeSpent(context, removes, "burst_remove");
   tavuRecord(context, *subject, "remove_burst_drops", removes.drops);
   if (adds.sendSeconds > 0)
     tavuRecord(context, *subject, "send_rate", adds.sent / adds.sendSeconds);

@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
@@ -154,4 +155,32 @@ bool tavuParseStatusKb(const std::string& status, const std::string& field, uint
 bool tavuReadRssKb(pid_t pid, uint64_t* kb) {
   return tavuParseStatusKb(tavuReadWholeFile("/proc/" + std::to_string(pid) + "/status"), "VmRSS",
                            kb);
+}
+
+std::vector<pid_t> tavuThreadIds(pid_t pid) {
+  std::vector<pid_t> tids;
+  const std::string dir = "/proc/" + std::to_string(pid) + "/task";
+  DIR* tasks = opendir(dir.c_str());
+  if (tasks == nullptr) return tids;
+  while (const dirent* entry = readdir(tasks)) {
+    uint64_t tid = 0;
+    if (tavuParseUnsigned(entry->d_name, &tid)) tids.push_back(static_cast<pid_t>(tid));
+  }
+  closedir(tasks);
+  std::sort(tids.begin(), tids.end());
+  return tids;
+}
+
+bool tavuParseSchedstat(const std::string& text, tavuSchedstat* stat) {
+  std::istringstream fields(text);
+  std::string cpu, wait, slices;
+  return static_cast<bool>(fields >> cpu >> wait >> slices) &&
+         tavuParseUnsigned(cpu, &stat->cpuNs) && tavuParseUnsigned(wait, &stat->waitNs) &&
+         tavuParseUnsigned(slices, &stat->slices);
+}
+
+bool tavuReadSchedstat(pid_t pid, pid_t tid, tavuSchedstat* stat) {
+  return tavuParseSchedstat(tavuReadWholeFile("/proc/" + std::to_string(pid) + "/task/" +
+                                              std::to_string(tid) + "/schedstat"),
+                            stat);
 }

@@ -47,3 +47,18 @@ bool tavuReadRssKb(pid_t pid, uint64_t* kb);
 bool tavuParseStatParent(const std::string& stat, pid_t* parent, std::string* comm);
 
 std::string tavuReadWholeFile(const std::string& path);
+
+// The threads of process `pid`, in the order of their ids (creation order
+// for a process that has not wrapped its pid space).
+std::vector<pid_t> tavuThreadIds(pid_t pid);
+
+// From /proc/<pid>/task/<tid>/schedstat: how long a thread has run, how
+// long it has waited runnable for a processor (ns), and how many times it
+// was put on one.
+struct tavuSchedstat {
+  uint64_t cpuNs = 0;
+  uint64_t waitNs = 0;
+  uint64_t slices = 0;
+};
+bool tavuParseSchedstat(const std::string& text, tavuSchedstat* stat);
+bool tavuReadSchedstat(pid_t pid, pid_t tid, tavuSchedstat* stat);

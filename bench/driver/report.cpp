@@ -68,7 +68,33 @@ std::string tavuDaemonRatio(const tavuBenchResults& results, const tavuRow& row,
   return tavuRatioCell(results.medianRatio(own, subject, other, reference));
 }
 
+const char* const kThreads[] = {"floor",         "floor-walk",  "mdev",   "daemon.reader",
+                                "daemon.worker", "daemon.main", "client", "daemon+client"};
+const char* const kCostMetrics[] = {
+    "burst_add_cpu_us",    "burst_add_wait_us",    "burst_add_slices",
+    "burst_remove_cpu_us", "burst_remove_wait_us", "burst_remove_slices",
+    "paced_add_cpu_us",    "paced_add_wait_us",    "paced_add_slices"};
+
 }  // namespace
+
+std::string tavuCostTable(const tavuBenchResults& results) {
+  std::string table =
+      "| per event handled (median of runs) | burst add: run us | wait us | slices "
+      "| burst remove: run us | wait us | slices | 5,000/s add: run us | wait us | slices |\n"
+      "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
+  bool any = false;
+  for (const char* thread : kThreads) {
+    std::string line = std::string("| ") + thread + " ";
+    bool measured = false;
+    for (const char* metric : kCostMetrics) {
+      measured = measured || results.has(metric, thread);
+      line += "| " + tavuCell(results.median(metric, thread)) + " ";
+    }
+    if (measured) table += line + "|\n";
+    any = any || measured;
+  }
+  return any ? table : "";
+}
 
 std::string tavuResultsTable(const tavuBenchResults& results) {
   std::string table =

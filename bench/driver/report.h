@@ -16,6 +16,10 @@ struct tavuTargetVerdict {
 // The table of every figure measured.
 std::string tavuResultsTable(const tavuBenchResults& results);
 
+// Processor time and run-queue wait per event, thread by thread: where
+// the time goes. Empty when nothing was measured.
+std::string tavuCostTable(const tavuBenchResults& results);
+
 // The targets, checked on the medians.
 std::vector<tavuTargetVerdict> tavuCheckTargets(const tavuBenchResults& results);
 

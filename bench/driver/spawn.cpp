@@ -15,10 +15,9 @@
 #include "bench/common/bench_clock.h"
 #include "bench/driver/proc_probe.h"
 
-extern char** environ;
-
 pid_t tavuSpawn(const std::vector<std::string>& argv, const std::string& outputPath) {
   std::vector<char*> words;
+  words.reserve(argv.size() + 1);
   for (const std::string& word : argv) words.push_back(const_cast<char*>(word.c_str()));
   words.push_back(nullptr);
   posix_spawn_file_actions_t actions;

@@ -1,5 +1,7 @@
 #include "bench/driver/subject.h"
 
+#include <sys/resource.h>
+
 #include <vector>
 
 #include "bench/common/bench_clock.h"
@@ -62,6 +64,14 @@ bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
   return true;
 }
 
+// Main, worker and reader, in the order the daemon makes them.
+void tavuReniceDaemon(const tavuBenchConfig& config, pid_t daemon) {
+  const std::vector<pid_t> tids = tavuThreadIds(daemon);
+  for (size_t i = 0; i < tids.size() && i < config.daemonNice.size(); ++i) {
+    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tids[i]), config.daemonNice[i]);
+  }
+}
+
 }  // namespace
 
 const char* tavuSubjectName(tavuSubjectKind kind) {
@@ -88,12 +98,13 @@ bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool 
     if (subject->pid < 0) *error = std::string("cannot start ") + tavuSubjectName(kind);
   }
   if (subject->pid < 0) return false;
-  if (!tavuWaitForSocket(subject, error) ||
-      (kind == TAVU_SUBJECT_DAEMON && withClient && !tavuStartClient(config, subject, error))) {
-    tavuStopSubject(subject);
-    return false;
+  bool ok = tavuWaitForSocket(subject, error);
+  if (ok && kind == TAVU_SUBJECT_DAEMON) {
+    tavuReniceDaemon(config, subject->pid);
+    ok = !withClient || tavuStartClient(config, subject, error);
   }
-  return true;
+  if (!ok) tavuStopSubject(subject);
+  return ok;
 }
 
 bool tavuStartClient(const tavuBenchConfig& config, tavuSubject* subject, std::string* error) {
@@ -155,4 +166,40 @@ uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int qu
     }
   }
   return count;
+}
+
+std::vector<tavuThreadTime> tavuSubjectTimes(const tavuSubject& subject) {
+  static const char* const kDaemonThreads[] = {"daemon.main", "daemon.worker", "daemon.reader"};
+  std::vector<tavuThreadTime> times;
+  const std::vector<pid_t> tids = tavuThreadIds(subject.pid);
+  for (size_t i = 0; i < tids.size(); ++i) {
+    tavuThreadTime time;
+    time.pid = subject.pid;
+    time.tid = tids[i];
+    if (subject.kind != TAVU_SUBJECT_DAEMON) {
+      time.name = tavuSubjectName(subject.kind);
+    } else {
+      time.name = i < 3 ? kDaemonThreads[i] : "daemon.thread" + std::to_string(i);
+    }
+    times.push_back(time);
+  }
+  if (subject.clientPid > 0) times.push_back({"client", subject.clientPid, subject.clientPid, {}});
+  for (tavuThreadTime& time : times) (void)tavuReadSchedstat(time.pid, time.tid, &time.spent);
+  return times;
+}
+
+std::vector<tavuThreadTime> tavuTimeSpent(const std::vector<tavuThreadTime>& before,
+                                          const std::vector<tavuThreadTime>& after) {
+  std::vector<tavuThreadTime> spent;
+  for (const tavuThreadTime& end : after) {
+    for (const tavuThreadTime& start : before) {
+      if (start.tid != end.tid) continue;
+      tavuThreadTime delta = end;
+      delta.spent.cpuNs -= start.spent.cpuNs;
+      delta.spent.waitNs -= start.spent.waitNs;
+      delta.spent.slices -= start.spent.slices;
+      spent.push_back(delta);
+    }
+  }
+  return spent;
 }

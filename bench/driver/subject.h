@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/common/arrival_log.h"
 #include "bench/driver/bench_options.h"
@@ -51,3 +52,20 @@ uint32_t tavuClientCount(const tavuSubject& subject);
 // came for `quietMs`; returns the count then.
 uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int quietMs,
                              int timeoutMs);
+
+// Processor time of one thread of a subject (or of the daemon's client).
+struct tavuThreadTime {
+  std::string name;  // "floor", "mdev", "daemon.main", "daemon.worker", "daemon.reader", "client"
+  pid_t pid = -1;
+  pid_t tid = -1;
+  tavuSchedstat spent;
+};
+
+// The subject's threads and its client, with their times as they are now.
+// The daemon starts its worker before its reader, so thread ids tell them
+// apart.
+std::vector<tavuThreadTime> tavuSubjectTimes(const tavuSubject& subject);
+
+// `after` minus `before`, thread by thread.
+std::vector<tavuThreadTime> tavuTimeSpent(const std::vector<tavuThreadTime>& before,
+                                          const std::vector<tavuThreadTime>& after);
