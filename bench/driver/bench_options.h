@@ -25,7 +25,7 @@ struct tavuBenchConfig {
   uint32_t latencyRate = 5000;
   double latencySeconds = 2;
   uint32_t memoryEvents = 100000;
-  uint32_t memoryRate = 20000;
+  uint32_t memoryRate = 10000;
   double idleSeconds = 10;
   uint32_t ackMessages = 20000;
 };
