@@ -22,7 +22,9 @@
 #include "daemon/report_site.h"
 #include "platform/trace_kelu.h"
 
-inline bool tavuTraceReady() { return g_tracInitCalled.load(std::memory_order_acquire) != 0; }
+inline bool tavuTraceReady() {
+  return g_tracInitCalled.load(std::memory_order_acquire) != 0;
+}
 
 // Integers travel to the trace facility as 32-bit values, strings as pointers.
 template <typename T>
@@ -74,28 +76,27 @@ constexpr uint16_t TAVU_BINARY_TAG = 0x4644;  // "FD"
 
 void tavuReportBinary(const tavuSiteHead& site, const void* data, uint32_t length);
 
-#define TAVU_CHECK_ARGS(text, ...)                                               \
+#define TAVU_CHECK_ARGS(text, ...)                                             \
   static_assert(::tavuArgsMatch<decltype(std::make_tuple(__VA_ARGS__))>(text), \
                 "report arguments do not match the conversions of its text")
 
-#define TAVU_REPORT(text, ...)                                   \
-  do {                                                           \
-    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_MESSAGE, text);        \
-    TAVU_CHECK_ARGS(text, __VA_ARGS__);                          \
-    ::tavuReportMessage(tavuSite_.head, text, __VA_ARGS__);      \
+#define TAVU_REPORT(text, ...)                              \
+  do {                                                      \
+    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_MESSAGE, text);   \
+    TAVU_CHECK_ARGS(text, __VA_ARGS__);                     \
+    ::tavuReportMessage(tavuSite_.head, text, __VA_ARGS__); \
   } while (0)
 
-#define TAVU_TRACE(text, ...)                                    \
-  do {                                                           \
-    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_TRACE, text);          \
-    TAVU_CHECK_ARGS(text, __VA_ARGS__);                          \
-    ::tavuReportTraceOnly(tavuSite_.head, __VA_ARGS__);          \
+#define TAVU_TRACE(text, ...)                           \
+  do {                                                  \
+    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_TRACE, text); \
+    TAVU_CHECK_ARGS(text, __VA_ARGS__);                 \
+    ::tavuReportTraceOnly(tavuSite_.head, __VA_ARGS__); \
   } while (0)
 
-#define TAVU_TRACE_BINARY(text, data, length)                    \
-  do {                                                           \
-    static_assert(::tavuConversionCount(text) == 0,              \
-                  "a binary entry's text takes no arguments");  \
-    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_BINARY, text);         \
-    ::tavuReportBinary(tavuSite_.head, data, length);            \
+#define TAVU_TRACE_BINARY(text, data, length)                                                    \
+  do {                                                                                           \
+    static_assert(::tavuConversionCount(text) == 0, "a binary entry's text takes no arguments"); \
+    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_BINARY, text);                                         \
+    ::tavuReportBinary(tavuSite_.head, data, length);                                            \
   } while (0)

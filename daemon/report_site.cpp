@@ -9,7 +9,8 @@ extern const char __start_tavu_sites[] __attribute__((weak));
 extern const char __stop_tavu_sites[] __attribute__((weak));
 }
 
-std::size_t tavuForEachSite(void (*visit)(const tavuSiteHead* head, const char* text, void* context),
+std::size_t tavuForEachSite(void (*visit)(const tavuSiteHead* head, const char* text,
+                                          void* context),
                             void* context) {
   const char* at = __start_tavu_sites;
   const char* end = __stop_tavu_sites;

@@ -122,12 +122,13 @@ constexpr bool tavuArgsMatch(const char* text) {
 
 // Defines the site record `name` for `text`, kept in the section
 // "tavu_sites" whether or not the compiler needs the object itself.
-#define TAVU_DEFINE_SITE(name, kind, text)                                        \
-  static_assert(::tavuFormatFits(text), "too many arguments for one report");    \
+#define TAVU_DEFINE_SITE(name, kind, text)                                          \
+  static_assert(::tavuFormatFits(text), "too many arguments for one report");       \
   [[gnu::section("tavu_sites"), gnu::used]] alignas(4) static constexpr auto name = \
       ::tavuMakeSiteRecord(kind, __LINE__, text)
 
 // Walks the site records linked into this program.
 // Returns the number of sites; calls `visit` for each unless it is null.
-std::size_t tavuForEachSite(void (*visit)(const tavuSiteHead* head, const char* text, void* context),
+std::size_t tavuForEachSite(void (*visit)(const tavuSiteHead* head, const char* text,
+                                          void* context),
                             void* context);

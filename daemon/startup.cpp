@@ -18,10 +18,10 @@ namespace {
 constexpr char TAVU_TRACE_BUFFER_NAME[] = "TAVUNL";
 constexpr uint32_t TAVU_TRACE_BUFFER_SIZE = 32000;
 
-#define TAVU_STARTUP_FATAL(text)              \
-  do {                                        \
-    TAVU_REPORT(text, g_progName, "main");    \
-    std::exit(-1);                            \
+#define TAVU_STARTUP_FATAL(text)           \
+  do {                                     \
+    TAVU_REPORT(text, g_progName, "main"); \
+    std::exit(-1);                         \
   } while (0)
 
 // The parent ends at once; the child carries on as the daemon in its own

@@ -16,16 +16,16 @@ typedef uint32_t trace_kelu_desc_t;
 
 /* Creates (or re-creates) the named buffer of `size` bytes and stores its
  * descriptor through `desc`. Returns 0, or -1 with errno set. */
-int trace_kelu_init_buffer(trace_kelu_desc_t *desc, const char *name, uint32_t size);
+int trace_kelu_init_buffer(trace_kelu_desc_t* desc, const char* name, uint32_t size);
 
 /* Records one entry: the site's hash and line and the arguments named by
  * `format` (" %s,%s,%d,..."; %s a string, %d and %x a 32-bit integer). */
-int trace_kelu_write_all(trace_kelu_desc_t desc, uint32_t hash, const char *format,
-                         uint32_t line, int flags, ...);
+int trace_kelu_write_all(trace_kelu_desc_t desc, uint32_t hash, const char* format, uint32_t line,
+                         int flags, ...);
 
 /* Records one entry made of two chunks: a 12-byte binary entry head and data. */
-int trace_kelu_write2(trace_kelu_desc_t desc, int flags, uint32_t size1, const void *chunk1,
-                      uint32_t size2, const void *chunk2);
+int trace_kelu_write2(trace_kelu_desc_t desc, int flags, uint32_t size1, const void* chunk1,
+                      uint32_t size2, const void* chunk2);
 
 #ifdef __cplusplus
 }

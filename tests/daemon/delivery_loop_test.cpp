@@ -56,9 +56,15 @@ void appendAndSignal(tavuNetlinkEvent* event) {
     char command;
     while (read(commands, &command, 1) == 1) {
       switch (command) {
-        case kPushEvent: appendAndSignal(makeEvent(seq++)); break;
-        case kPushNull: appendAndSignal(nullptr); break;
-        case kSpuriousWake: pthread_cond_signal(&g_hpEvQueue_cond); break;
+        case kPushEvent:
+          appendAndSignal(makeEvent(seq++));
+          break;
+        case kPushNull:
+          appendAndSignal(nullptr);
+          break;
+        case kSpuriousWake:
+          pthread_cond_signal(&g_hpEvQueue_cond);
+          break;
         case kStop:
           g_netlinkSocketFd.store(-1);
           pthread_cond_signal(&g_hpEvQueue_cond);

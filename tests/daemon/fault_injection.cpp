@@ -150,7 +150,7 @@ int __wrap_pthread_mutexattr_init(pthread_mutexattr_t* attr) {
 
 int __wrap_pthread_mutexattr_settype(pthread_mutexattr_t* attr, int type) {
   return tavuFailNow("pthread_mutexattr_settype") ? EINVAL
-                                                   : __real_pthread_mutexattr_settype(attr, type);
+                                                  : __real_pthread_mutexattr_settype(attr, type);
 }
 
 int __wrap_pthread_mutex_init(pthread_mutex_t* mutex, const pthread_mutexattr_t* attr) {
@@ -183,7 +183,7 @@ int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (
 
 int __wrap_pthread_mutex_lock(pthread_mutex_t* mutex) {
   return tavuFailNow("pthread_mutex_lock", tavuMutexName(mutex)) ? EINVAL
-                                                                  : __real_pthread_mutex_lock(mutex);
+                                                                 : __real_pthread_mutex_lock(mutex);
 }
 
 int __wrap_pthread_mutex_unlock(pthread_mutex_t* mutex) {
@@ -193,8 +193,9 @@ int __wrap_pthread_mutex_unlock(pthread_mutex_t* mutex) {
 }
 
 int __wrap_pthread_cond_wait(pthread_cond_t* cond, pthread_mutex_t* mutex) {
-  return tavuFailNow("pthread_cond_wait", tavuCondName(cond)) ? EINVAL
-                                                              : __real_pthread_cond_wait(cond, mutex);
+  return tavuFailNow("pthread_cond_wait", tavuCondName(cond))
+             ? EINVAL
+             : __real_pthread_cond_wait(cond, mutex);
 }
 
 int __wrap_socket(int family, int type, int protocol) {

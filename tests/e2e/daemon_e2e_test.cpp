@@ -98,11 +98,13 @@ TEST_F(DaemonEndToEnd, ClientThatGoesAwayLeavesTheDaemonKeepingDevInStep) {
   const std::vector<std::string> trace = traceLines();
   EXPECT_THAT(tavuLinesWith(trace, "Acknowledge message length incorrect, expected=12, actual=0"),
               SizeIs(1));
-  EXPECT_THAT(tavuLinesWith(trace, "Send error errno=32, netlinkEvent dropped: iv_action=add, "
-                                   "iv_seq=2, iv_type=gpio, iv_path=/class/gpio/gpio2"),
+  EXPECT_THAT(tavuLinesWith(trace,
+                            "Send error errno=32, netlinkEvent dropped: iv_action=add, "
+                            "iv_seq=2, iv_type=gpio, iv_path=/class/gpio/gpio2"),
               SizeIs(1));
-  EXPECT_THAT(tavuLinesWith(trace, "Send error errno=32, netlinkEvent dropped: iv_action=rmv, "
-                                   "iv_seq=3, iv_type=gpio, iv_path=/class/gpio/gpio1"),
+  EXPECT_THAT(tavuLinesWith(trace,
+                            "Send error errno=32, netlinkEvent dropped: iv_action=rmv, "
+                            "iv_seq=3, iv_type=gpio, iv_path=/class/gpio/gpio1"),
               SizeIs(1));
 }
 
@@ -155,8 +157,9 @@ TEST_F(DaemonEndToEnd, FatalEndOfTheReaderEndsTheDaemonAtOnce) {
   send(tavuClassEvent("add", "/class/vrax/vrax0", "vrax", 1, 247, 0));
   EXPECT_EQ(waitForExit(3000), 255);
   EXPECT_TRUE(iv_client.closedWithin(1000));
-  EXPECT_THAT(tavuLinesWith(traceLines(), "tavunetlink_faulty:tavuMonitorNetlinkSocket: Exiting, "
-                                          "pthread_mutex_lock(netlinkDataQueue) failed"),
+  EXPECT_THAT(tavuLinesWith(traceLines(),
+                            "tavunetlink_faulty:tavuMonitorNetlinkSocket: Exiting, "
+                            "pthread_mutex_lock(netlinkDataQueue) failed"),
               SizeIs(1));
 }
 
@@ -206,14 +209,13 @@ TEST_P(DeliveryLoopFailure, EndsWithItsStatusAfterItsReport) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryLockCall, DeliveryLoopFailure,
-    ::testing::Values(
-        LoopFailure{"pthread_mutex_lock:hpEvQueue@main#1", false, 1,
-                    "Exiting, failed pthread_mutex_lock(hpEvQueue) rc=22"},
-        LoopFailure{"pthread_cond_wait:hpEvQueue@main#1", false, 255,
-                    "Exiting, failed pthread_cond_wait(hpEvQueue) rc=22"},
-        LoopFailure{"pthread_mutex_unlock:hpEvQueue@main#1", true, 255,
-                    "pthread_mutex_unlock(hpEvQueue) failed, rc=1"},
-        LoopFailure{"pthread_mutex_lock:hpEvQueue@main#2", true, 255,
-                    "Exiting, pthread_mutex_lock(hpEvQueue) failed rc=22"}));
+    ::testing::Values(LoopFailure{"pthread_mutex_lock:hpEvQueue@main#1", false, 1,
+                                  "Exiting, failed pthread_mutex_lock(hpEvQueue) rc=22"},
+                      LoopFailure{"pthread_cond_wait:hpEvQueue@main#1", false, 255,
+                                  "Exiting, failed pthread_cond_wait(hpEvQueue) rc=22"},
+                      LoopFailure{"pthread_mutex_unlock:hpEvQueue@main#1", true, 255,
+                                  "pthread_mutex_unlock(hpEvQueue) failed, rc=1"},
+                      LoopFailure{"pthread_mutex_lock:hpEvQueue@main#2", true, 255,
+                                  "Exiting, pthread_mutex_lock(hpEvQueue) failed rc=22"}));
 
 }  // namespace

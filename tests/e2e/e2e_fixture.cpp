@@ -89,9 +89,13 @@ tavuWireEvent DaemonEndToEnd::receiveAndAcknowledge() {
   return event;
 }
 
-int DaemonEndToEnd::waitForExit(int timeoutMs) { return tavuWaitDaemon(&iv_daemon, timeoutMs); }
+int DaemonEndToEnd::waitForExit(int timeoutMs) {
+  return tavuWaitDaemon(&iv_daemon, timeoutMs);
+}
 
-bool DaemonEndToEnd::stillRunning(int forMs) { return tavuWaitDaemon(&iv_daemon, forMs) == -1; }
+bool DaemonEndToEnd::stillRunning(int forMs) {
+  return tavuWaitDaemon(&iv_daemon, forMs) == -1;
+}
 
 std::vector<tavuTraceRecord> DaemonEndToEnd::traceRecords() {
   tavuTraceBuffer buffer;

@@ -44,7 +44,9 @@ std::string tavuHandshakeBytes(int32_t serial) {
   return bytes;
 }
 
-tavuRawClient::~tavuRawClient() { close(); }
+tavuRawClient::~tavuRawClient() {
+  close();
+}
 
 bool tavuRawClient::connect(int timeoutMs) {
   sockaddr_un address{};

@@ -57,7 +57,8 @@ int tavuRunProgram(const std::vector<std::string>& argv, std::string* output) {
   std::string text;
   char buffer[4096];
   ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
+  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
+    text.append(buffer, static_cast<size_t>(n));
   close(pipeFds[0]);
   int status = 0;
   waitpid(pid, &status, 0);
@@ -122,8 +123,8 @@ bool tavuStartDaemon(tavuDaemonRun* run, const std::string& program,
     return false;
   }
   run->outputPath = pathTemplate;
-  const std::string path = program.find('/') == std::string::npos ? tavuBinDir() + "/" + program
-                                                                   : program;
+  const std::string path =
+      program.find('/') == std::string::npos ? tavuBinDir() + "/" + program : program;
   std::vector<std::string> argv = tavuEmulatorPrefix();
   const bool emulated = !argv.empty();
   if (emulated && !argv0.empty()) {
@@ -199,7 +200,9 @@ void tavuStopDaemon(tavuDaemonRun* run) {
   run->daemonPid = -1;
 }
 
-std::string tavuDaemonOutput(const tavuDaemonRun& run) { return tavuReadFile(run.outputPath); }
+std::string tavuDaemonOutput(const tavuDaemonRun& run) {
+  return tavuReadFile(run.outputPath);
+}
 
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -207,8 +210,8 @@ std::string tavuDaemonOutput(const tavuDaemonRun& run) { return tavuReadFile(run
 namespace {
 
 bool tavuSandboxOwnEntry(const std::string& path) {
-  static const char* const kOwn[] = {"/dev/null",  "/dev/zero",  "/dev/random", "/dev/urandom",
-                                     "/dev/fd",    "/dev/stdin", "/dev/stdout", "/dev/stderr"};
+  static const char* const kOwn[] = {"/dev/null", "/dev/zero",  "/dev/random", "/dev/urandom",
+                                     "/dev/fd",   "/dev/stdin", "/dev/stdout", "/dev/stderr"};
   for (const char* own : kOwn) {
     if (path == own) return true;
   }

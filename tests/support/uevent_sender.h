@@ -11,8 +11,7 @@ std::string tavuUeventDatagram(const std::string& header, const std::vector<std:
 
 // The usual add/remove event of a class device.
 std::string tavuClassEvent(const std::string& action, const std::string& devpath,
-                           const std::string& subsystem, int seqnum, int major = 0,
-                           int minor = 0);
+                           const std::string& subsystem, int seqnum, int major = 0, int minor = 0);
 
 class tavuUeventSender {
  public:
