@@ -93,26 +93,6 @@ std::vector<std::string> tavuTestTrace::newEntries() {
   return entries;
 }
 
-std::string tavuCaptureStdout(const std::function<void()>& body) {
-  char path[] = "/tmp/tavuclientout.XXXXXX";
-  const int out = mkstemp(path);
-  if (out < 0) {
-    ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
-    return "";
-  }
-  std::fflush(stdout);
-  const int saved = dup(1);
-  dup2(out, 1);
-  body();
-  std::fflush(stdout);
-  dup2(saved, 1);
-  close(saved);
-  close(out);
-  std::string text = tavuReadFile(path);
-  std::remove(path);
-  return text;
-}
-
 tavuChild tavuStartChild(const std::function<int()>& body) {
   tavuChild child;
   char path[] = "/tmp/tavuclientchild.XXXXXX";

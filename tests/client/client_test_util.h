@@ -40,9 +40,6 @@ class tavuTestTrace {
   size_t iv_seen = 0;
 };
 
-// What `body` prints to standard output (file descriptor 1).
-std::string tavuCaptureStdout(const std::function<void()>& body);
-
 // A child process running `body` with its standard output in a file.
 struct tavuChild {
   pid_t pid = -1;

@@ -8,6 +8,7 @@
 #include "client/handshake.h"
 #include "daemon/globals.h"
 #include "tests/client/client_test_util.h"
+#include "tests/support/test_support.h"
 
 namespace {
 
@@ -36,8 +37,9 @@ TEST_P(HandshakeCheck, AcceptedOrReportedWithWhatArrived) {
   const unsigned char* data = bytes.empty() ? nullptr : bytes.data();
   EXPECT_EQ(tavuHandshakeMatches(data, bytes.size()), c.report.empty());
   if (c.report.empty()) return;
-  const std::string printed =
-      tavuCaptureStdout([&] { tavuReportHandshakeMismatch(data, bytes.size()); });
+  tavuStdoutCapture out;
+  tavuReportHandshakeMismatch(data, bytes.size());
+  const std::string printed = out.finish();
   EXPECT_EQ(printed,
             "tavunetlink:tavunetlink_GetClientConnection: Exiting, received message "
             "didn't match what is expected, " +

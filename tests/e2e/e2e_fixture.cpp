@@ -29,30 +29,8 @@ void DaemonEndToEnd::startDaemon(const std::string& faultPlan) {
     ASSERT_TRUE(tavuStartDaemon(&iv_daemon, "tavunetlink_faulty", {"TAVU_FAIL=" + faultPlan}));
   }
   ASSERT_EQ(iv_daemon.launcherStatus, 0);
-  // Uevents sent before the reader has bound its socket are lost, as they
-  // would be on the board: wait for the binding to show.
-  ASSERT_TRUE(readerBound(20000)) << "the daemon's uevent socket never appeared";
-}
-
-bool DaemonEndToEnd::readerBound(int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 10) {
-    std::istringstream table(tavuReadFile("/proc/net/netlink"));
-    std::string line;
-    std::getline(table, line);  // column names
-    while (std::getline(table, line)) {
-      std::istringstream fields(line);
-      std::string socketAddress;
-      int protocol = 0;
-      long pid = 0;
-      if (fields >> socketAddress >> protocol >> pid && protocol == NETLINK_KOBJECT_UEVENT &&
-          pid == iv_daemon.daemonPid) {
-        return true;
-      }
-    }
-    if (iv_daemon.daemonPid < 0) return false;
-    usleep(10 * 1000);
-  }
-  return false;
+  ASSERT_TRUE(tavuWaitForUeventReader(iv_daemon.daemonPid))
+      << "the daemon's uevent socket never appeared";
 }
 
 void DaemonEndToEnd::send(const std::string& datagram) {

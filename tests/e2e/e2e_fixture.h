@@ -21,8 +21,6 @@ class DaemonEndToEnd : public ::testing::Test {
 
   // Starts the daemon (or the fault-injecting build with TAVU_FAIL=plan).
   void startDaemon(const std::string& faultPlan = "");
-  // True once the daemon's uevent socket is bound (from /proc/net/netlink).
-  bool readerBound(int timeoutMs);
   // Sends one datagram, paced so that no burst can overflow the receiver.
   void send(const std::string& datagram);
   // Connects, completes the handshake and waits for the trace buffer.

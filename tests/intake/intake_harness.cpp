@@ -22,61 +22,6 @@
 #include "tests/intake/intake_faults.h"
 #include "tests/support/test_support.h"
 
-tavuStdoutCapture::tavuStdoutCapture() {
-  char path[] = "/tmp/tavu-stdout.XXXXXX";
-  const int fd = mkstemp(path);
-  if (fd < 0) {
-    ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
-    return;
-  }
-  iv_path = path;
-  std::fflush(stdout);
-  iv_saved = dup(1);
-  dup2(fd, 1);
-  close(fd);
-}
-
-tavuStdoutCapture::~tavuStdoutCapture() {
-  (void)finish();
-}
-
-std::string tavuStdoutCapture::finish() {
-  if (iv_saved < 0) return "";
-  std::fflush(stdout);
-  dup2(iv_saved, 1);
-  close(iv_saved);
-  iv_saved = -1;
-  std::string text = tavuReadFile(iv_path);
-  unlink(iv_path.c_str());
-  return text;
-}
-
-tavuTestSender::tavuTestSender() {
-  static std::atomic<uint32_t> next{0};
-  iv_fd = __real_socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
-  if (iv_fd < 0) return;
-  sockaddr_nl self{};
-  self.nl_family = AF_NETLINK;
-  self.nl_pid = 0x10000000u + static_cast<uint32_t>(getpid()) * 16u + next.fetch_add(1) % 16u;
-  if (bind(iv_fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
-    close(iv_fd);
-    iv_fd = -1;
-  }
-}
-
-tavuTestSender::~tavuTestSender() {
-  if (iv_fd >= 0) close(iv_fd);
-}
-
-bool tavuTestSender::send(const std::string& datagram) {
-  sockaddr_nl group{};
-  group.nl_family = AF_NETLINK;
-  group.nl_groups = 1;
-  const ssize_t sent = sendto(iv_fd, datagram.data(), datagram.size(), 0,
-                              reinterpret_cast<sockaddr*>(&group), sizeof group);
-  return sent == static_cast<ssize_t>(datagram.size());
-}
-
 bool tavuWaitUntil(const std::function<bool()>& done, int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (!done()) {

@@ -13,39 +13,13 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+#include "tests/support/uevent_sender.h"
+
 // What the tests name the daemon, and the client descriptor they pretend is
 // connected (so that a stop that stores -1 in it shows).
 constexpr const char* TAVU_TEST_PROGRAM = "tavunetlink";
 constexpr int32_t TAVU_TEST_CLIENT_FD = 77;
-
-// Redirects file descriptor 1 to a file until finish(); nests.
-class tavuStdoutCapture {
- public:
-  tavuStdoutCapture();
-  ~tavuStdoutCapture();
-  tavuStdoutCapture(const tavuStdoutCapture&) = delete;
-  tavuStdoutCapture& operator=(const tavuStdoutCapture&) = delete;
-  std::string finish();
-
- private:
-  int iv_saved = -1;
-  std::string iv_path;
-};
-
-// Sends to multicast group 1 of the uevent family from a port of its own,
-// never the process id that the reader binds.
-class tavuTestSender {
- public:
-  tavuTestSender();
-  ~tavuTestSender();
-  tavuTestSender(const tavuTestSender&) = delete;
-  tavuTestSender& operator=(const tavuTestSender&) = delete;
-  bool ok() const { return iv_fd >= 0; }
-  bool send(const std::string& datagram);
-
- private:
-  int iv_fd = -1;
-};
 
 // Polls `done` every millisecond; false when `timeoutMs` passed first.
 bool tavuWaitUntil(const std::function<bool()>& done, int timeoutMs = 10000);
@@ -82,7 +56,7 @@ class tavuIntakeTest : public ::testing::Test {
   void stopWorker();
   pthread_t readerThread() const { return iv_reader; }
 
-  tavuTestSender iv_sender;
+  tavuUeventSender iv_sender;
 
  private:
   pthread_t iv_reader{};

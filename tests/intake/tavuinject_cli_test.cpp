@@ -27,45 +27,10 @@ namespace {
 
 using namespace std::string_literals;
 
-struct InjectRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
-
 // Runs tavuinject with `args`; `inChild` runs in the child before exec.
-InjectRun runInject(const std::vector<std::string>& args,
-                    const std::function<bool()>& inChild = nullptr) {
-  std::vector<std::string> argv = tavuEmulatorPrefix();
-  argv.push_back(tavuBinDir() + "/tavuinject");
-  argv.insert(argv.end(), args.begin(), args.end());
-  char outPath[] = "/tmp/tavuinject-out.XXXXXX";
-  char errPath[] = "/tmp/tavuinject-err.XXXXXX";
-  const int out = mkstemp(outPath);
-  const int err = mkstemp(errPath);
-  InjectRun run;
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(out, 1);
-    dup2(err, 2);
-    if (inChild && !inChild()) _exit(126);
-    std::vector<char*> words;
-    words.reserve(argv.size() + 1);
-    for (auto& word : argv) words.push_back(word.data());
-    words.push_back(nullptr);
-    execvp(words[0], words.data());
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  close(out);
-  close(err);
-  run.out = tavuReadFile(outPath);
-  run.err = tavuReadFile(errPath);
-  unlink(outPath);
-  unlink(errPath);
-  return run;
+tavuProgramRun runInject(const std::vector<std::string>& args,
+                         const std::function<bool()>& inChild = nullptr) {
+  return tavuRunBuilt("tavuinject", args, inChild);
 }
 
 // A listener on multicast group 1, as the daemon's reader is.
@@ -119,8 +84,8 @@ class TavuInject : public ::testing::Test {
 const std::regex kSummary(R"(sent (\d+) datagrams, (\d+) bytes in \d+\.\d{3} s\n)");
 
 TEST_F(TavuInject, CommandLineEventArrivesAsTheKernelWouldSendIt) {
-  const InjectRun run = runInject({"ACTION=add", "DEVPATH=/class/uart/ttyS1", "SUBSYSTEM=uart",
-                                   "SEQNUM=1", "MAJOR=4", "MINOR=65"});
+  const tavuProgramRun run = runInject({"ACTION=add", "DEVPATH=/class/uart/ttyS1", "SUBSYSTEM=uart",
+                                        "SEQNUM=1", "MAJOR=4", "MINOR=65"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.out, "");
   const std::string expected =
@@ -138,7 +103,7 @@ TEST_F(TavuInject, FileEventsRepeatedWithTheCounterArriveInOrder) {
                                      "# a port and its removal\n"
                                      "ACTION=add\nDEVPATH=/class/gpio/gpio{n}\nSEQNUM={n}\n\n"
                                      "@header remove@gpio{n}\nACTION=remove\n");
-  const InjectRun run = runInject({"--file", path, "--repeat", "3", "--first", "7"});
+  const tavuProgramRun run = runInject({"--file", path, "--repeat", "3", "--first", "7"});
   EXPECT_EQ(run.status, 0) << run.err;
   std::vector<std::string> expected;
   for (int n = 7; n < 10; ++n) {
@@ -168,7 +133,7 @@ TEST_F(TavuInject, RawBytesArriveExactly) {
 }
 
 TEST_F(TavuInject, EmptyDatagramIsRefusedByTheKernelAndReportedAsASendFailure) {
-  const InjectRun run = runInject({"--raw-hex", ""});
+  const tavuProgramRun run = runInject({"--raw-hex", ""});
   EXPECT_EQ(run.status, 1);
   EXPECT_NE(
       run.err.find("send of datagram 0 to group 1 failed: " + std::string(std::strerror(ENODATA))),
@@ -179,7 +144,8 @@ TEST_F(TavuInject, EmptyDatagramIsRefusedByTheKernelAndReportedAsASendFailure) {
 }
 
 TEST_F(TavuInject, PacedRepeatTakesItsTimeAndJsonSaysSo) {
-  const InjectRun run = runInject({"--json", "--rate", "200", "-n", "20", "--no-header", "X={n}"});
+  const tavuProgramRun run =
+      runInject({"--json", "--rate", "200", "-n", "20", "--no-header", "X={n}"});
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_EQ(run.err, "");
   std::smatch match;
@@ -198,7 +164,7 @@ TEST_F(TavuInject, OtherGroupDoesNotReachAGroupOneListener) {
 }
 
 TEST_F(TavuInject, DryRunShowsEveryDatagramAndSendsNothing) {
-  const InjectRun run =
+  const tavuProgramRun run =
       runInject({"--dry-run", "-n", "2", "ACTION=add", "DEVPATH=/class/jtag/jtag{n}"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(run.out,
@@ -208,7 +174,7 @@ TEST_F(TavuInject, DryRunShowsEveryDatagramAndSendsNothing) {
 }
 
 TEST_F(TavuInject, HelpAndBadUsage) {
-  const InjectRun help = runInject({"--help"});
+  const tavuProgramRun help = runInject({"--help"});
   EXPECT_EQ(help.status, 0);
   for (const char* part :
        {"Usage: tavuinject", "@header TEXT", "Exit status:", "--allow-host-namespace"}) {
@@ -225,7 +191,7 @@ TEST_F(TavuInject, HelpAndBadUsage) {
       {{"--raw-hex", "4"}, "tavuinject: --raw-hex: odd number of hex digits"},
   };
   for (const auto& c : bad) {
-    const InjectRun run = runInject(c.args);
+    const tavuProgramRun run = runInject(c.args);
     EXPECT_EQ(run.status, 2) << c.message;
     EXPECT_EQ(run.err.rfind(c.message, 0), 0u) << run.err;
     EXPECT_EQ(run.out, "");
@@ -245,7 +211,7 @@ TEST_F(TavuInject, RefusesWhereTheInitialNamespacesSysctlsShow) {
            mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
            mount(fake.c_str(), "/proc/sys/net/core", nullptr, MS_BIND, nullptr) == 0;
   };
-  const InjectRun refused = runInject({"ACTION=add", "DEVPATH=/a"}, looksLikeTheHost);
+  const tavuProgramRun refused = runInject({"ACTION=add", "DEVPATH=/a"}, looksLikeTheHost);
   EXPECT_EQ(refused.status, 3) << refused.err;
   EXPECT_EQ(refused.err.rfind("tavuinject: refusing to send from the host's initial network "
                               "namespace",
@@ -254,7 +220,7 @@ TEST_F(TavuInject, RefusesWhereTheInitialNamespacesSysctlsShow) {
       << refused.err;
   EXPECT_TRUE(iv_receiver.drain().empty());
 
-  const InjectRun allowed =
+  const tavuProgramRun allowed =
       runInject({"--allow-host-namespace", "ACTION=add", "DEVPATH=/a"}, looksLikeTheHost);
   EXPECT_EQ(allowed.status, 0) << allowed.err;
   EXPECT_EQ(iv_receiver.drain().size(), 1u);
@@ -264,7 +230,7 @@ TEST_F(TavuInject, WithoutPrivilegeSaysSoAndExitsWith3) {
   const auto nobody = [] {
     return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
   };
-  const InjectRun run = runInject({"ACTION=add", "DEVPATH=/a"}, nobody);
+  const tavuProgramRun run = runInject({"ACTION=add", "DEVPATH=/a"}, nobody);
   EXPECT_EQ(run.status, 3) << run.err;
   EXPECT_NE(run.err.find(std::strerror(EPERM)), std::string::npos) << run.err;
   EXPECT_NE(run.err.find("needs CAP_NET_ADMIN"), std::string::npos) << run.err;

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <sstream>
 
@@ -37,33 +39,73 @@ std::vector<std::string> tavuEmulatorPrefix() {
   return words;
 }
 
-int tavuRunProgram(const std::vector<std::string>& argv, std::string* output) {
-  std::vector<std::string> full = tavuEmulatorPrefix();
-  full.insert(full.end(), argv.begin(), argv.end());
-  int pipeFds[2];
-  if (pipe(pipeFds) != 0) return -1;
-  const pid_t pid = fork();
+namespace {
+
+std::string tavuTakeTempFile(const std::string& path) {
+  std::string text = tavuReadFile(path);
+  unlink(path.c_str());
+  return text;
+}
+
+}  // namespace
+
+tavuProgramRun tavuRunCapturing(const std::vector<std::string>& argv,
+                                const std::function<bool()>& inChild) {
+  tavuProgramRun run;
+  char outPath[] = "/tmp/tavu-run-out.XXXXXX";
+  char errPath[] = "/tmp/tavu-run-err.XXXXXX";
+  const int out = mkstemp(outPath);
+  const int err = mkstemp(errPath);
+  std::fflush(stdout);
+  const pid_t pid = out >= 0 && err >= 0 ? fork() : -1;
   if (pid == 0) {
-    dup2(pipeFds[1], 1);
-    close(pipeFds[0]);
-    close(pipeFds[1]);
+    dup2(out, 1);
+    dup2(err, 2);
+    if (inChild && !inChild()) _exit(126);
+    std::vector<std::string> words = argv;
     std::vector<char*> args;
-    for (auto& word : full) args.push_back(word.data());
+    for (std::string& word : words) args.push_back(word.data());
     args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
   }
-  close(pipeFds[1]);
-  std::string text;
-  char buffer[4096];
-  ssize_t n;
-  while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0)
-    text.append(buffer, static_cast<size_t>(n));
-  close(pipeFds[0]);
   int status = 0;
-  waitpid(pid, &status, 0);
-  if (output != nullptr) *output = text;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  if (pid > 0 && waitpid(pid, &status, 0) == pid) {
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  if (out >= 0) close(out);
+  if (err >= 0) close(err);
+  run.out = tavuTakeTempFile(outPath);
+  run.err = tavuTakeTempFile(errPath);
+  return run;
+}
+
+tavuProgramRun tavuRunBuilt(const std::string& name, const std::vector<std::string>& args,
+                            const std::function<bool()>& inChild) {
+  std::vector<std::string> argv = tavuEmulatorPrefix();
+  argv.push_back(tavuBinDir() + "/" + name);
+  argv.insert(argv.end(), args.begin(), args.end());
+  return tavuRunCapturing(argv, inChild);
+}
+
+int tavuRunProgram(const std::vector<std::string>& argv, std::string* output) {
+  std::vector<std::string> full = tavuEmulatorPrefix();
+  full.insert(full.end(), argv.begin(), argv.end());
+  tavuProgramRun run = tavuRunCapturing(full);
+  if (output != nullptr) *output = run.out;
+  return run.status;
+}
+
+std::vector<std::string> tavuSplitLines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    lines.push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+  return lines;
 }
 
 #include <dirent.h>
@@ -204,6 +246,7 @@ std::string tavuDaemonOutput(const tavuDaemonRun& run) {
   return tavuReadFile(run.outputPath);
 }
 
+#include <linux/netlink.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 
@@ -263,4 +306,55 @@ bool tavuWaitForPath(const std::string& path, bool present, int timeoutMs) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
+}
+
+bool tavuWaitForUeventReader(pid_t pid, int timeoutMs) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (pid > 0) {
+    std::istringstream table(tavuReadFile("/proc/net/netlink"));
+    std::string line;
+    std::getline(table, line);  // column names
+    while (std::getline(table, line)) {
+      std::istringstream fields(line);
+      std::string socketAddress;
+      int protocol = 0;
+      long owner = 0;
+      if (fields >> socketAddress >> protocol >> owner && protocol == NETLINK_KOBJECT_UEVENT &&
+          owner == pid) {
+        return true;
+      }
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return false;
+}
+
+tavuStdoutCapture::tavuStdoutCapture() {
+  char path[] = "/tmp/tavu-stdout.XXXXXX";
+  const int fd = mkstemp(path);
+  if (fd < 0) {
+    ADD_FAILURE() << "mkstemp: " << std::strerror(errno);
+    return;
+  }
+  iv_path = path;
+  std::fflush(stdout);
+  iv_saved = dup(1);
+  dup2(fd, 1);
+  close(fd);
+}
+
+tavuStdoutCapture::~tavuStdoutCapture() {
+  (void)finish();
+}
+
+std::string tavuStdoutCapture::finish() {
+  if (iv_saved < 0) return "";
+  std::fflush(stdout);
+  dup2(iv_saved, 1);
+  close(iv_saved);
+  iv_saved = -1;
+  std::string text = tavuReadFile(iv_path);
+  unlink(iv_path.c_str());
+  return text;
 }

@@ -1,6 +1,7 @@
 // Helpers shared by the tests.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,9 +15,26 @@ std::string tavuBinDir();
 // The emulator prefix for programs of this build ("" when native).
 std::vector<std::string> tavuEmulatorPrefix();
 
+struct tavuProgramRun {
+  int status = -1;  // exit status, 128 + signal when killed
+  std::string out;
+  std::string err;
+};
+
+// Runs `argv` as given and waits for it; `inChild`, when set, runs in the
+// child before exec (false: the child ends 126).
+tavuProgramRun tavuRunCapturing(const std::vector<std::string>& argv,
+                                const std::function<bool()>& inChild = nullptr);
+
+// The program `name` of this build (under the emulator when cross-built).
+tavuProgramRun tavuRunBuilt(const std::string& name, const std::vector<std::string>& args,
+                            const std::function<bool()>& inChild = nullptr);
+
 // Runs a program of this build (under the emulator when cross-built) and
 // returns its exit status, with its standard output in `output`.
 int tavuRunProgram(const std::vector<std::string>& argv, std::string* output);
+
+std::vector<std::string> tavuSplitLines(const std::string& text);
 
 #include <sys/types.h>
 
@@ -58,3 +76,21 @@ std::vector<std::string> tavuDevTree();
 
 // Waits until `path` exists (or, with `present` false, is gone).
 bool tavuWaitForPath(const std::string& path, bool present = true, int timeoutMs = 10000);
+
+// Waits until process `pid` has bound a uevent netlink socket: uevents sent
+// before then are lost, as they would be on the board.
+bool tavuWaitForUeventReader(pid_t pid, int timeoutMs = 20000);
+
+// Redirects file descriptor 1 to a file until finish(); nests.
+class tavuStdoutCapture {
+ public:
+  tavuStdoutCapture();
+  ~tavuStdoutCapture();
+  tavuStdoutCapture(const tavuStdoutCapture&) = delete;
+  tavuStdoutCapture& operator=(const tavuStdoutCapture&) = delete;
+  std::string finish();
+
+ private:
+  int iv_saved = -1;
+  std::string iv_path;
+};

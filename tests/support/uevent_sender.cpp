@@ -4,6 +4,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cstdint>
+
 std::string tavuUeventDatagram(const std::string& header, const std::vector<std::string>& keys) {
   std::string datagram = header;
   datagram.push_back('\0');
@@ -26,10 +29,14 @@ std::string tavuClassEvent(const std::string& action, const std::string& devpath
 }
 
 tavuUeventSender::tavuUeventSender() {
-  iv_fd = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
+  static std::atomic<uint32_t> next{0};
+  iv_fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
   if (iv_fd < 0) return;
+  // A port of its own: left to the kernel, the first socket bound takes the
+  // process id, which an in-process reader binds.
   sockaddr_nl self{};
   self.nl_family = AF_NETLINK;
+  self.nl_pid = 0x10000000u + static_cast<uint32_t>(getpid()) * 16u + next.fetch_add(1) % 16u;
   if (bind(iv_fd, reinterpret_cast<sockaddr*>(&self), sizeof self) != 0) {
     close(iv_fd);
     iv_fd = -1;

@@ -10,7 +10,7 @@
 #include "daemon/report_site.h"
 #include "platform/trace_kelu.h"
 #include "tests/platform/trace_test_dir.h"
-#include "tests/tools/run_capture.h"
+#include "tests/support/test_support.h"
 #include "tools/tavutrace/trace_decode.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "daemon/report_site.h"
 #include "tests/platform/trace_test_dir.h"
-#include "tests/tools/run_capture.h"
+#include "tests/support/test_support.h"
 #include "tools/tavutrace/trace_decode.h"
 
 namespace {
@@ -53,7 +53,7 @@ TEST(SitesSection, EveryDaemonSiteIsInTheDecodersTable) {
   const std::vector<std::string> daemonSites = sectionRecords(section);
   ASSERT_GT(daemonSites.size(), 10u);
 
-  const tavuProgramRun run = tavuRunTavutrace({"--list-sites"});
+  const tavuProgramRun run = tavuRunBuilt("tavutrace", {"--list-sites"});
   ASSERT_EQ(run.status, 0) << run.err;
   const std::vector<std::string> lines = tavuSplitLines(run.out);
   const std::set<std::string> table(lines.begin(), lines.end());

@@ -15,8 +15,8 @@
 #include "platform/trace_buffer_format.h"
 #include "platform/trace_kelu.h"
 #include "tests/platform/trace_test_dir.h"
+#include "tests/support/test_support.h"
 #include "tests/tools/json_check.h"
-#include "tests/tools/run_capture.h"
 
 namespace {
 
@@ -26,7 +26,7 @@ bool contains(const std::string& text, const std::string& part) {
 
 TEST(TavutraceCli, HelpDescribesUsageAndExitCodes) {
   for (const char* option : {"--help", "-h"}) {
-    const tavuProgramRun run = tavuRunTavutrace({option});
+    const tavuProgramRun run = tavuRunBuilt("tavutrace", {option});
     EXPECT_EQ(run.status, 0) << option;
     EXPECT_EQ(run.out.rfind("Usage: tavutrace", 0), 0u) << run.out;
     EXPECT_TRUE(contains(run.out, "Exit status"));
@@ -42,12 +42,12 @@ TEST(TavutraceCli, BadUsageEndsWithStatusTwo) {
                                                        {"--list-sites", "--header"}};
   for (const std::vector<std::string>& args : cases) {
     SCOPED_TRACE(args.front());
-    const tavuProgramRun run = tavuRunTavutrace(args);
+    const tavuProgramRun run = tavuRunBuilt("tavutrace", args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, "");
     EXPECT_TRUE(contains(run.err, "try --help")) << run.err;
   }
-  EXPECT_TRUE(contains(tavuRunTavutrace({"--bogus"}).err, "'--bogus'"));
+  EXPECT_TRUE(contains(tavuRunBuilt("tavutrace", {"--bogus"}).err, "'--bogus'"));
 }
 
 TEST(TavutraceCli, UnreadableOrForeignFilesEndWithStatusThree) {
@@ -64,7 +64,7 @@ TEST(TavutraceCli, UnreadableOrForeignFilesEndWithStatusThree) {
       {dir.path(), "cannot read"},
   };
   for (const auto& c : cases) {
-    const tavuProgramRun run = tavuRunTavutrace({c.path});
+    const tavuProgramRun run = tavuRunBuilt("tavutrace", {c.path});
     EXPECT_EQ(run.status, 3) << c.path;
     EXPECT_TRUE(contains(run.err, c.says)) << run.err;
     EXPECT_TRUE(contains(run.err, c.path)) << run.err;
@@ -94,7 +94,7 @@ const std::regex& timePrefix() {
 TEST(TavutraceCli, PrintsOneLinePerEntryOldestFirst) {
   tavuScopedTraceDir dir;
   writeKnownEntries(tavuMakeTestBuffer("TAVUNL", 32000));
-  const tavuProgramRun byDefault = tavuRunTavutrace({});
+  const tavuProgramRun byDefault = tavuRunBuilt("tavutrace", {});
   EXPECT_EQ(byDefault.status, 0) << byDefault.err;
   EXPECT_EQ(byDefault.err, "");
   const std::vector<std::string> lines = tavuSplitLines(byDefault.out);
@@ -107,14 +107,14 @@ TEST(TavutraceCli, PrintsOneLinePerEntryOldestFirst) {
   EXPECT_EQ(lines[2].substr(textAt), "unknown site 0x00000001 line 2: \"k=v\"");
   EXPECT_EQ(lines[3], "    0000  6b 3d 76 00                                       |k=v.|");
   // By name and by path: the same buffer.
-  EXPECT_EQ(tavuRunTavutrace({"TAVUNL"}).out, byDefault.out);
-  EXPECT_EQ(tavuRunTavutrace({dir.file("TAVUNL")}).out, byDefault.out);
+  EXPECT_EQ(tavuRunBuilt("tavutrace", {"TAVUNL"}).out, byDefault.out);
+  EXPECT_EQ(tavuRunBuilt("tavutrace", {dir.file("TAVUNL")}).out, byDefault.out);
   // A word without "/" that names a file here is that file, not a buffer name.
   ASSERT_TRUE(tavuWriteBytes(dir.file("copy.buf"), tavuReadBytes(dir.file("TAVUNL"))));
   char here[4096];
   ASSERT_NE(getcwd(here, sizeof here), nullptr);
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
-  const tavuProgramRun relative = tavuRunTavutrace({"copy.buf"});
+  const tavuProgramRun relative = tavuRunBuilt("tavutrace", {"copy.buf"});
   ASSERT_EQ(chdir(here), 0);
   EXPECT_EQ(relative.status, 0) << relative.err;
   EXPECT_EQ(relative.out, byDefault.out);
@@ -123,7 +123,7 @@ TEST(TavutraceCli, PrintsOneLinePerEntryOldestFirst) {
 TEST(TavutraceCli, JsonLinesAreObjectsWithEveryField) {
   tavuScopedTraceDir dir;
   writeKnownEntries(tavuMakeTestBuffer("JSON", 32000));
-  const tavuProgramRun run = tavuRunTavutrace({"--json", "JSON"});
+  const tavuProgramRun run = tavuRunBuilt("tavutrace", {"--json", "JSON"});
   EXPECT_EQ(run.status, 0) << run.err;
   const std::vector<std::string> lines = tavuSplitLines(run.out);
   ASSERT_EQ(lines.size(), 3u);
@@ -143,7 +143,7 @@ TEST(TavutraceCli, JsonLinesAreObjectsWithEveryField) {
 TEST(TavutraceCli, HeaderTellsNameSizeOrderBuildAndCount) {
   tavuScopedTraceDir dir;
   writeKnownEntries(tavuMakeTestBuffer("HEAD", 4096));
-  const tavuProgramRun text = tavuRunTavutrace({"--header", "HEAD"});
+  const tavuProgramRun text = tavuRunBuilt("tavutrace", {"--header", "HEAD"});
   EXPECT_EQ(text.status, 0);
   const bool big = __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__;
   EXPECT_TRUE(contains(text.out, "name:            HEAD\n")) << text.out;
@@ -152,7 +152,7 @@ TEST(TavutraceCli, HeaderTellsNameSizeOrderBuildAndCount) {
                        big ? "byte order:      big-endian\n" : "byte order:      little-endian\n"));
   EXPECT_TRUE(contains(text.out, "build:           " TAVU_BUILD_ID "\n"));
   EXPECT_TRUE(contains(text.out, "entries written: 3\n"));
-  const tavuProgramRun json = tavuRunTavutrace({"--header", "--json", "HEAD"});
+  const tavuProgramRun json = tavuRunBuilt("tavutrace", {"--header", "--json", "HEAD"});
   std::map<std::string, char> members;
   EXPECT_TRUE(tavuParseJsonObject(tavuSplitLines(json.out).at(0), &members)) << json.out;
   EXPECT_EQ(members.size(), 7u);
@@ -165,7 +165,7 @@ TEST(TavutraceCli, DamageGivesAPartialDecodeWithStatusOne) {
   // The first entry survives the cut, the others do not.
   image.resize(TAVU_TRACE_HEADER_SIZE + 80);
   ASSERT_TRUE(tavuWriteBytes(dir.file("cut"), image));
-  const tavuProgramRun run = tavuRunTavutrace({dir.file("cut")});
+  const tavuProgramRun run = tavuRunBuilt("tavutrace", {dir.file("cut")});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(contains(run.err, "truncated")) << run.err;
   EXPECT_EQ(tavuSplitLines(run.out).size(), 1u) << run.out;
@@ -173,7 +173,7 @@ TEST(TavutraceCli, DamageGivesAPartialDecodeWithStatusOne) {
 
   image.resize(60);
   ASSERT_TRUE(tavuWriteBytes(dir.file("stub"), image));
-  const tavuProgramRun stub = tavuRunTavutrace({dir.file("stub")});
+  const tavuProgramRun stub = tavuRunBuilt("tavutrace", {dir.file("stub")});
   EXPECT_EQ(stub.status, 3);
   EXPECT_TRUE(contains(stub.err, "too short")) << stub.err;
 }
@@ -185,7 +185,7 @@ TEST(TavutraceCli, AnotherBuildIsWarnedAboutButDecoded) {
   const std::string other = "feedface-x86_64";
   std::copy(other.begin(), other.end() + 1, image.begin() + offsetof(tavuTraceFileHeader, buildId));
   ASSERT_TRUE(tavuWriteBytes(dir.file("OTHER"), image));
-  const tavuProgramRun run = tavuRunTavutrace({"OTHER"});
+  const tavuProgramRun run = tavuRunBuilt("tavutrace", {"OTHER"});
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(tavuSplitLines(run.out).size(), 4u);
   EXPECT_EQ(tavuSplitLines(run.err).size(), 1u) << run.err;
@@ -194,7 +194,7 @@ TEST(TavutraceCli, AnotherBuildIsWarnedAboutButDecoded) {
 }
 
 TEST(TavutraceCli, ListSitesShowsTheLinkedTable) {
-  const tavuProgramRun text = tavuRunTavutrace({"--list-sites"});
+  const tavuProgramRun text = tavuRunBuilt("tavutrace", {"--list-sites"});
   EXPECT_EQ(text.status, 0);
   const std::vector<std::string> lines = tavuSplitLines(text.out);
   ASSERT_GT(lines.size(), 10u);
@@ -202,7 +202,7 @@ TEST(TavutraceCli, ListSitesShowsTheLinkedTable) {
     EXPECT_EQ(std::count(line.begin(), line.end(), '\t'), 4) << line;
   EXPECT_TRUE(contains(text.out, "\tmessage\t")) << text.out;
   EXPECT_TRUE(contains(text.out, "\t %s,%s\t%s:%s: Exiting, fork failed\\n\n"));
-  const tavuProgramRun json = tavuRunTavutrace({"--list-sites", "--json"});
+  const tavuProgramRun json = tavuRunBuilt("tavutrace", {"--list-sites", "--json"});
   EXPECT_EQ(json.status, 0);
   const std::vector<std::string> objects = tavuSplitLines(json.out);
   EXPECT_EQ(objects.size(), lines.size());
