@@ -51,17 +51,4 @@ INSTANTIATE_TEST_SUITE_P(
                     "kwb", std::string("/devices/link-0\0kwb\0", 20)}),
     [](const testing::TestParamInfo<PayloadCase>& info) { return std::string(info.param.name); });
 
-TEST(PayloadLayout, TenAndThreeCharacterTextsGivePayloadLength35) {
-  tavuNetlinkEvent record = tavuMakeRecord(1, 1, "0123456789", "abc");
-  uint32_t length = 0;
-  char* payload = tavunetlink_BuildEventPayload(&record, &length);
-  ASSERT_NE(payload, nullptr);
-  EXPECT_EQ(length, 35u);
-  // Payload offsets; the message offsets are 12 more (32 and 43).
-  EXPECT_EQ(std::string(payload + 20), "0123456789");
-  EXPECT_EQ(std::string(payload + 31), "abc");
-  EXPECT_EQ(payload[34], '\0');
-  std::free(payload);
-}
-
 }  // namespace

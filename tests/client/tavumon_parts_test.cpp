@@ -47,22 +47,6 @@ TEST(TavumonOptions, EveryOptionInBothSpellings) {
   EXPECT_TRUE(options.iv_handshakeSplit);
 }
 
-TEST(TavumonOptions, WrongAckKinds) {
-  const struct {
-    const char* word;
-    tavumonWrongAck kind;
-  } cases[] = {{"serial", tavumonWrongAck::SERIAL},
-               {"length", tavumonWrongAck::LENGTH},
-               {"signature", tavumonWrongAck::SIGNATURE},
-               {"short", tavumonWrongAck::SHORT}};
-  for (const auto& c : cases) {
-    tavumonOptions options;
-    std::string error;
-    ASSERT_TRUE(parse({"--wrong-ack", c.word}, &options, &error)) << c.word;
-    EXPECT_EQ(options.iv_wrongAck, c.kind) << c.word;
-  }
-}
-
 TEST(TavumonOptions, HelpAndNoAck) {
   tavumonOptions options;
   std::string error;
@@ -140,17 +124,6 @@ TEST_P(TavumonFormat, TextLineAndJsonObject) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TavumonFormat,
     testing::Values(
-        FormatCase{"Add", makeEvent(1, "/class/uart/ttyS1", "uart"),
-                   "time=2026-01-31T12:00:00Z action=add seq=812 link=-1 tlor=7 "
-                   "path=/class/uart/ttyS1 type=uart serial=42",
-                   "{\"serial\":42,\"time\":1769860800,\"action\":\"add\",\"action_code\":1,"
-                   "\"seq\":812,\"link\":-1,\"tlor\":7,\"path\":\"/class/uart/ttyS1\","
-                   "\"type\":\"uart\"}"},
-        FormatCase{"RemoveAndNone", makeEvent(2, "/p", "t"),
-                   "time=2026-01-31T12:00:00Z action=remove seq=812 link=-1 tlor=7 path=/p "
-                   "type=t serial=42",
-                   "{\"serial\":42,\"time\":1769860800,\"action\":\"remove\",\"action_code\":2,"
-                   "\"seq\":812,\"link\":-1,\"tlor\":7,\"path\":\"/p\",\"type\":\"t\"}"},
         FormatCase{"NoActionAndEmptyTexts", makeEvent(0, "", ""),
                    "time=2026-01-31T12:00:00Z action=none seq=812 link=-1 tlor=7 path= type= "
                    "serial=42",
