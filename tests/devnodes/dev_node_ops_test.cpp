@@ -5,7 +5,6 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -52,31 +51,6 @@ std::string tavuAdd(const std::string& devpath, const std::string& subsystem, in
 
 std::string tavuRemove(const std::string& devpath, const std::string& subsystem) {
   return tavuClassEvent("remove", devpath, subsystem, 2);
-}
-
-TEST_F(DevNodeOps, NodeIsACharacterDeviceWithMode0640AndItsNumber) {
-  tavuFeed(tavuAdd("/class/uart/ttyS1", "uart", 4, 65));
-  struct stat node {};
-  ASSERT_EQ(lstat("/dev/tts/1", &node), 0);
-  EXPECT_TRUE(S_ISCHR(node.st_mode));
-  EXPECT_EQ(node.st_mode & 07777, 0640u);
-  EXPECT_EQ(major(node.st_rdev), 4u);
-  EXPECT_EQ(minor(node.st_rdev), 65u);
-  struct stat dir {};
-  ASSERT_EQ(lstat("/dev/tts", &dir), 0);
-  EXPECT_TRUE(S_ISDIR(dir.st_mode));
-  EXPECT_EQ(dir.st_mode & 07777, 0755u);
-}
-
-TEST_F(DevNodeOps, SharedDirectoryGoesOnlyWithItsLastNode) {
-  tavuFeed(tavuAdd("/class/uart/ttyS0", "uart", 4, 64));
-  tavuFeed(tavuAdd("/class/uart/ttyS1", "uart", 4, 65));
-  EXPECT_EQ(tavuDevTree(),
-            tavuSorted({"d 0755 /dev/tts", "c 0640 4:64 /dev/tts/0", "c 0640 4:65 /dev/tts/1"}));
-  tavuFeed(tavuRemove("/class/uart/ttyS0", "uart"));
-  EXPECT_EQ(tavuDevTree(), tavuSorted({"d 0755 /dev/tts", "c 0640 4:65 /dev/tts/1"}));
-  tavuFeed(tavuRemove("/class/uart/ttyS1", "uart"));
-  EXPECT_EQ(tavuDevTree(), Tree{});
 }
 
 TEST_F(DevNodeOps, NestedChainIsRemovedOnlyWhereEmpty) {

@@ -1,13 +1,11 @@
 // The binary entries of malformed values, read back through the trace
 // decoder: one entry per malformed value, each from its own site, each
 // carrying the whole datagram.
-#include <stdlib.h>
 #include <sys/stat.h>
 
 #include <gtest/gtest.h>
 
 #include <map>
-#include <set>
 #include <string>
 
 #include "daemon/globals.h"
@@ -16,6 +14,7 @@
 #include "platform/trace_kelu.h"
 #include "tests/devnodes/dev_sandbox.h"
 #include "tests/devnodes/uevent_cases.h"
+#include "tests/platform/trace_test_dir.h"
 #include "tests/support/test_support.h"
 #include "tests/support/uevent_sender.h"
 #include "tools/tavutrace/trace_decode.h"
@@ -47,26 +46,20 @@ class UeventBinaryEntry : public testing::Test {
     tavuRequireSandbox();
     umask(022);
     tavuClearDev();
-    char dir[] = "/tmp/binary-entry-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    setenv("TAVU_TRACE_DIR", dir, 1);
   }
   void TearDown() override { tavuClearDev(); }
 
+  tavuScopedTraceDir iv_dir;
+
   // Feeds one datagram into a fresh trace buffer; returns its binary entries.
   std::vector<tavuTraceRecord> feed(const std::string& bytes, int* result) {
-    trace_kelu_desc_t desc = TRACE_KELU_NO_BUFFER;
-    EXPECT_EQ(trace_kelu_init_buffer(&desc, kBufferName, 32000), 0);
-    g_netlinkTrace.store(desc);
+    g_netlinkTrace.store(tavuMakeTestBuffer(kBufferName, 32000));
     tavuDatagramCopy copy(bytes);
     tavuNetlinkEvent* event = nullptr;
     *result = tavuHandleNetlinkEvent(copy.iv_length, copy.iv_data, &event);
     delete event;
     g_netlinkTrace.store(TRACE_KELU_NO_BUFFER);
-    tavuTraceBuffer buffer;
-    std::string error;
-    EXPECT_TRUE(tavuReadTraceBufferFile(tavuTraceBufferPath(kBufferName), &buffer, &error))
-        << error;
+    const tavuTraceBuffer buffer = tavuDecodeTestBuffer(kBufferName);
     EXPECT_TRUE(buffer.problems.empty());
     std::vector<tavuTraceRecord> entries;
     for (const tavuTraceRecord& record : buffer.records) {
@@ -76,22 +69,6 @@ class UeventBinaryEntry : public testing::Test {
     return entries;
   }
 };
-
-TEST_F(UeventBinaryEntry, SixSitesEachWithItsOwnHashAndLine) {
-  const auto sites = tavuInterpreterSites();
-  std::set<uint32_t> hashes;
-  std::set<uint32_t> lines;
-  int interpreterSites = 0;
-  for (const auto& [text, site] : sites) {
-    if (text.compare(0, 7, "uevent ") != 0) continue;
-    ++interpreterSites;
-    hashes.insert(site.hash);
-    lines.insert(site.line);
-  }
-  EXPECT_EQ(interpreterSites, 6);
-  EXPECT_EQ(hashes.size(), 6u);
-  EXPECT_EQ(lines.size(), 6u);
-}
 
 TEST_F(UeventBinaryEntry, EachMalformedValueWritesItsSitesEntryWithTheWholeDatagram) {
   struct Case {
