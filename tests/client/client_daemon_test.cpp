@@ -19,6 +19,7 @@
 
 #include "client/tavuclient.h"
 #include "tests/client/client_test_util.h"
+#include "tests/e2e/e2e_fixture.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/test_support.h"
 #include "tests/support/uevent_sender.h"
@@ -29,34 +30,23 @@ namespace {
 constexpr char kConnectionReport[] = "tavunetlink:tavunetlink_GetClientConnection: Exiting, ";
 constexpr char kSendReport[] = "tavunetlink:tavunetlink_SendToClient: ";
 
-class RealDaemon : public testing::Test {
+// The end-to-end fixture (its /dev and trace buffer cleared) plus tavumon.
+class RealDaemon : public DaemonEndToEnd {
  protected:
-  void SetUp() override { tavuRequireSandbox(); }
   void TearDown() override {
     if (iv_tavumon.pid > 0) tavuFinishChild(&iv_tavumon, nullptr, 1000);
-    tavuStopDaemon(&iv_daemon);
     tavuStopDaemon(&iv_second);
+    DaemonEndToEnd::TearDown();
   }
 
-  // Started and listening for its client.
-  void startDaemon(const std::string& program = "tavunetlink",
-                   const std::vector<std::string>& env = {}) {
-    ASSERT_TRUE(tavuStartDaemon(&iv_daemon, program, env));
+  // Started, reading uevents and listening for its client.
+  void startListening() {
+    startDaemon();
     ASSERT_TRUE(tavuWaitForAbstractName("tavunetlinksocket", 20000)) << "the daemon never listened";
   }
 
-  void waitForUeventReader() {
-    ASSERT_TRUE(tavuWaitForUeventReader(iv_daemon.daemonPid)) << "no uevent socket";
-  }
-
-  void inject(const std::string& datagram) {
-    ASSERT_TRUE(iv_kernel.ok());
-    ASSERT_TRUE(iv_kernel.send(datagram));
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));  // no burst to overflow
-  }
-
   void injectUart(const char* action, int seq) {
-    inject(tavuClassEvent(action, "/class/uart/ttyS1", "uart", seq, 4, 65));
+    send(tavuClassEvent(action, "/class/uart/ttyS1", "uart", seq, 4, 65));
   }
 
   // tavumon of this build, its output kept.
@@ -105,10 +95,8 @@ class RealDaemon : public testing::Test {
     return reports;
   }
 
-  tavuDaemonRun iv_daemon;
   tavuDaemonRun iv_second;
   tavuChild iv_tavumon;
-  tavuUeventSender iv_kernel;
 };
 
 struct MismatchCase {
@@ -124,7 +112,7 @@ class RealDaemonMismatch : public RealDaemon, public testing::WithParamInterface
 
 TEST_P(RealDaemonMismatch, ReportedOnStandardOutputAndTheDaemonEnds255) {
   const MismatchCase& c = GetParam();
-  startDaemon();
+  startListening();
   tavuRawClient client;
   ASSERT_TRUE(client.connect());
   if (c.write.empty()) {
@@ -150,7 +138,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const testing::TestParamInfo<MismatchCase>& info) { return std::string(info.param.name); });
 
 TEST_F(RealDaemon, SecondInstanceFailsAtBindWith98) {
-  startDaemon();
+  startListening();
   ASSERT_TRUE(tavuStartDaemon(&iv_second));
   EXPECT_EQ(iv_second.launcherStatus, 0);
   EXPECT_EQ(tavuWaitDaemon(&iv_second, 20000), 255);
@@ -192,8 +180,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The library as a client program uses it, against the daemon.
 TEST_F(RealDaemon, LibraryReceivesInjectedEventsInOrder) {
-  startDaemon();
-  waitForUeventReader();
+  startListening();
   const int fd = tavuclient_connect();
   ASSERT_GE(fd, 0) << std::strerror(errno);
   ASSERT_EQ(tavuclient_handshake(fd, 41), 0) << std::strerror(errno);
@@ -222,8 +209,7 @@ TEST_F(RealDaemon, LibraryReceivesInjectedEventsInOrder) {
 }
 
 TEST_F(RealDaemon, TavumonPrintsEachEventAndStopsAfterCount) {
-  startDaemon();
-  waitForUeventReader();
+  startListening();
   startTavumon({"--serial", "41", "--count", "2"});
   injectUart("add", 812);
   injectUart("remove", 813);
@@ -246,12 +232,11 @@ TEST_F(RealDaemon, TavumonPrintsEachEventAndStopsAfterCount) {
 }
 
 TEST_F(RealDaemon, TavumonJsonAndCleanExitWhenTheDaemonGoes) {
-  startDaemon();
-  waitForUeventReader();
+  startListening();
   startTavumon({"--json", "--serial=2147483647"});
-  inject(tavuUeventDatagram("add@/class/gpio/gpio3",
-                            {"ACTION=add", "DEVPATH=/class/gpio/gpio3", "SUBSYSTEM=gpio",
-                             "SEQNUM=9", "LINK=2", "TLOR=5", "MAJOR=254", "MINOR=3"}));
+  send(tavuUeventDatagram("add@/class/gpio/gpio3",
+                          {"ACTION=add", "DEVPATH=/class/gpio/gpio3", "SUBSYSTEM=gpio", "SEQNUM=9",
+                           "LINK=2", "TLOR=5", "MAJOR=254", "MINOR=3"}));
   ASSERT_TRUE(waitForTavumonLine());
   tavuStopDaemon(&iv_daemon);
   std::string output;
@@ -278,8 +263,7 @@ class RealDaemonWrongAck : public RealDaemon, public testing::WithParamInterface
 // Each wrong acknowledgment is reported and the next event still goes out.
 TEST_P(RealDaemonWrongAck, ReportedForEachEventAndTheDaemonGoesOn) {
   const WrongAckCase& c = GetParam();
-  startDaemon();
-  waitForUeventReader();
+  startListening();
   startTavumon({"--serial", "41", "--count", "2", "--wrong-ack", c.kind});
   injectUart("add", 812);
   injectUart("remove", 813);
@@ -314,8 +298,7 @@ INSTANTIATE_TEST_SUITE_P(
 // Half an acknowledgment: the rest of it never comes, so the second
 // receive takes the next half and the two halves make no header.
 TEST_F(RealDaemon, ShortAcknowledgmentIsReportedWithItsLength) {
-  startDaemon();
-  waitForUeventReader();
+  startListening();
   startTavumon({"--serial", "41", "--count", "1", "--wrong-ack", "short"});
   injectUart("add", 812);
   EXPECT_EQ(tavuFinishChild(&iv_tavumon, nullptr), 0);
@@ -325,7 +308,7 @@ TEST_F(RealDaemon, ShortAcknowledgmentIsReportedWithItsLength) {
 }
 
 TEST_F(RealDaemon, TavumonSplitHandshakeIsRefused) {
-  startDaemon();
+  startListening();
   startTavumon({"--handshake-split"});
   EXPECT_EQ(tavuFinishChild(&iv_tavumon, nullptr), 1);
   EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 20000), 255);
