@@ -1,7 +1,6 @@
 // tavunetlink_SendToClient over a socket pair: the message on the wire and
 // the acknowledgment failures only a socket pair can stage (serial numbers:
 // client_connection_test; wrong acknowledgments: client_daemon_test).
-#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -67,28 +66,13 @@ class Delivery : public testing::Test {
               static_cast<ssize_t>(bytes.size()));
   }
 
-  // Exactly `size` bytes from the client's end, or what came within 5 s.
-  std::string clientReads(size_t size) {
-    std::string bytes(size, '\0');
-    size_t have = 0;
-    while (have < size) {
-      pollfd ready{iv_client, POLLIN, 0};
-      if (poll(&ready, 1, 5000) != 1) break;
-      const ssize_t n = recv(iv_client, &bytes[have], size - have, 0);
-      if (n <= 0) break;
-      have += static_cast<size_t>(n);
-    }
-    bytes.resize(have);
-    return bytes;
-  }
-
   // One whole event message: header, then as many bytes as it announces.
   std::string clientReadsMessage() {
-    std::string message = clientReads(12);
+    std::string message = tavuReadBytes(iv_client, 12, 5000);
     if (message.size() < 12) return message;
     int32_t length = 0;
     std::memcpy(&length, message.data() + 8, 4);
-    return message + clientReads(static_cast<size_t>(length));
+    return message + tavuReadBytes(iv_client, static_cast<size_t>(length), 5000);
   }
 
   int32_t serialOf(const std::string& message) {

@@ -41,6 +41,11 @@ class tavuRawClient {
   // True when the daemon has closed its end (read gives 0) within `ms`.
   bool closedWithin(int ms);
   void close();
+  // Takes over an already connected stream (one end of a socket pair).
+  void adopt(int fd) {
+    close();
+    iv_fd = fd;
+  }
   int fd() const { return iv_fd; }
 
  private:
