@@ -49,30 +49,20 @@ struct DrainCase {
 };
 
 // Before each pass: 10 datagrams received, 3 events sent to the client.
+// clang-format off
 const DrainCase kDrainCases[] = {
     {"Empty", {}, {}, 0, 0, ""},
     {"OnlyRejected", {TAVU_SCRIPT_REJECT, TAVU_SCRIPT_REJECT}, {}, 0, 0, ""},
-    {"EventsAmongRejected",
-     {kAccept1.c_str(), TAVU_SCRIPT_REJECT, kAccept2.c_str(), kAccept3.c_str()},
-     {1, 2, 3},
-     3,
-     1,
-     ""},
+    {"EventsAmongRejected", {kAccept1.c_str(), TAVU_SCRIPT_REJECT, kAccept2.c_str(),
+     kAccept3.c_str()}, {1, 2, 3}, 3, 1, ""},
     {"NullElementAlone", {nullptr}, {}, 0, 0, nullElementReport(10, 0, 3)},
-    {"NullElementAmongEvents",
-     {kAccept1.c_str(), nullptr, kAccept2.c_str()},
-     {1, 2},
-     2,
-     1,
+    {"NullElementAmongEvents", {kAccept1.c_str(), nullptr, kAccept2.c_str()}, {1, 2}, 2, 1,
      nullElementReport(10, 1, 3)},
     {"NullEventPointer", {TAVU_SCRIPT_NULL_EVENT}, {}, 1, 1, nullEventReport(10, 1, 3)},
-    {"NullEventPointerThenEvent",
-     {TAVU_SCRIPT_NULL_EVENT, kAccept3.c_str()},
-     {3},
-     2,
-     1,
+    {"NullEventPointerThenEvent", {TAVU_SCRIPT_NULL_EVENT, kAccept3.c_str()}, {3}, 2, 1,
      nullEventReport(10, 1, 3)},
 };
+// clang-format on
 
 class DrainPass : public tavuIntakeTest, public ::testing::WithParamInterface<DrainCase> {};
 
@@ -111,79 +101,35 @@ INSTANTIATE_TEST_SUITE_P(Cases, DrainPass, ::testing::ValuesIn(kDrainCases),
 
 struct WorkerFailure {
   const char* name;
-  const void* object;  // the lock or condition that fails
-  std::vector<const char*> queued;
-  const char* report;  // after "<program>:tavuMonitorNetlinkEventQueue: "
-  std::vector<int> eventsAfter;
   tavuFaultCall call;
+  const void* object;  // the lock or condition that fails
   int code;
-  int skip;  // matching calls that succeed first
-  int interpreted;
+  int skip;         // matching calls that succeed first
+  int interpreted;  // datagrams handed to the interpreter
   int tavuEvents;
+  const char* report;  // after "<program>:tavuMonitorNetlinkEventQueue: "
+  std::vector<const char*> queued;
+  std::vector<int> eventsAfter;
 };
 
+// clang-format off
 const WorkerFailure kWorkerFailures[] = {
-    {"FirstLock",
-     &g_netlinkDataQueue_mutex,
-     {kAccept1.c_str()},
-     "Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=22\n",
-     {},
-     TAVU_FAULT_MUTEX_LOCK,
-     EINVAL,
-     0,
-     0,
-     0},
-    {"Wait",
-     &g_netlinkDataQueue_cond,
-     {},
-     "Exiting, failed pthread_cond_wait(netlinkDataQueue) rc=22\n",
-     {},
-     TAVU_FAULT_COND_WAIT,
-     EINVAL,
-     0,
-     0,
-     0},
-    {"UnlockAfterTaking",
-     &g_netlinkDataQueue_mutex,
-     {kAccept1.c_str()},
-     "Exiting, failed pthread_mutex_unlock(netlinkDataQueue) rc=1\n",
-     {},
-     TAVU_FAULT_MUTEX_UNLOCK,
-     EPERM,
-     0,
-     0,
-     0},
-    {"LockEventQueue",
-     &g_hpEvQueue_mutex,
-     {kAccept1.c_str()},
-     "Exiting, failed pthread_mutex_lock(hpEvQueue) rc=22\n",
-     {},
-     TAVU_FAULT_MUTEX_LOCK,
-     EINVAL,
-     0,
-     1,
-     1},
-    {"UnlockEventQueue",
-     &g_hpEvQueue_mutex,
-     {kAccept1.c_str(), kAccept2.c_str()},
+    {"FirstLock", TAVU_FAULT_MUTEX_LOCK, &g_netlinkDataQueue_mutex, EINVAL, 0, 0, 0,
+     "Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=22\n", {kAccept1.c_str()}, {}},
+    {"Wait", TAVU_FAULT_COND_WAIT, &g_netlinkDataQueue_cond, EINVAL, 0, 0, 0,
+     "Exiting, failed pthread_cond_wait(netlinkDataQueue) rc=22\n", {}, {}},
+    {"UnlockAfterTaking", TAVU_FAULT_MUTEX_UNLOCK, &g_netlinkDataQueue_mutex, EPERM, 0, 0, 0,
+     "Exiting, failed pthread_mutex_unlock(netlinkDataQueue) rc=1\n", {kAccept1.c_str()}, {}},
+    {"LockEventQueue", TAVU_FAULT_MUTEX_LOCK, &g_hpEvQueue_mutex, EINVAL, 0, 1, 1,
+     "Exiting, failed pthread_mutex_lock(hpEvQueue) rc=22\n", {kAccept1.c_str()}, {}},
+    {"UnlockEventQueue", TAVU_FAULT_MUTEX_UNLOCK, &g_hpEvQueue_mutex, EPERM, 0, 1, 1,
      "Exiting, failed pthread_mutex_unlock(hpEvQueue) rc=1\n",
-     {1},
-     TAVU_FAULT_MUTEX_UNLOCK,
-     EPERM,
-     0,
-     1,
-     1},
-    {"LockAgainAfterARecord",
-     &g_netlinkDataQueue_mutex,
-     {TAVU_SCRIPT_REJECT, kAccept2.c_str()},
+     {kAccept1.c_str(), kAccept2.c_str()}, {1}},
+    {"LockAgainAfterARecord", TAVU_FAULT_MUTEX_LOCK, &g_netlinkDataQueue_mutex, EINVAL, 1, 1, 0,
      "Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=22\n",
-     {},
-     TAVU_FAULT_MUTEX_LOCK,
-     EINVAL,
-     1,
-     1,
-     0},
+     {TAVU_SCRIPT_REJECT, kAccept2.c_str()}, {}},
 };
+// clang-format on
 
 class WorkerFailureCase : public tavuIntakeTest,
                           public ::testing::WithParamInterface<WorkerFailure> {};
