@@ -25,24 +25,13 @@
 namespace {
 
 tavuTraceArg S(const std::string& text) {
-  tavuTraceArg arg;
-  arg.type = 's';
-  arg.text = text;
-  return arg;
+  return tavuTextArg(text);
 }
-
 tavuTraceArg D(int32_t number) {
-  tavuTraceArg arg;
-  arg.type = 'd';
-  arg.number = number;
-  return arg;
+  return tavuNumberArg('d', static_cast<uint32_t>(number));
 }
-
 tavuTraceArg X(uint32_t number) {
-  tavuTraceArg arg;
-  arg.type = 'x';
-  arg.number = static_cast<int32_t>(number);
-  return arg;
+  return tavuNumberArg('x', number);
 }
 
 void expectSameArgs(const std::vector<tavuTraceArg>& actual,

@@ -66,3 +66,17 @@ bool tavuWriteBytes(const std::string& path, const std::vector<uint8_t>& bytes) 
             static_cast<std::streamsize>(bytes.size()));
   return static_cast<bool>(out);
 }
+
+tavuTraceArg tavuTextArg(const std::string& text) {
+  tavuTraceArg arg;
+  arg.type = 's';
+  arg.text = text;
+  return arg;
+}
+
+tavuTraceArg tavuNumberArg(char type, uint32_t number) {
+  tavuTraceArg arg;
+  arg.type = type;
+  arg.number = static_cast<int32_t>(number);
+  return arg;
+}

@@ -31,3 +31,7 @@ tavuTraceBuffer tavuDecodeTestBuffer(const char* name);
 
 std::vector<uint8_t> tavuReadBytes(const std::string& path);
 bool tavuWriteBytes(const std::string& path, const std::vector<uint8_t>& bytes);
+
+// Decoded arguments, for expectations: a string, or a number of type 'd' or 'x'.
+tavuTraceArg tavuTextArg(const std::string& text);
+tavuTraceArg tavuNumberArg(char type, uint32_t number);

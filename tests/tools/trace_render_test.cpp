@@ -9,24 +9,14 @@
 #include <gtest/gtest.h>
 
 #include "daemon/report_site.h"
+#include "tests/platform/trace_test_dir.h"
 #include "tests/tools/json_check.h"
 #include "tools/tavutrace/trace_decode.h"
 
 namespace {
 
-tavuTraceArg S(const std::string& text) {
-  tavuTraceArg arg;
-  arg.type = 's';
-  arg.text = text;
-  return arg;
-}
-
-tavuTraceArg N(char type, uint32_t number) {
-  tavuTraceArg arg;
-  arg.type = type;
-  arg.number = static_cast<int32_t>(number);
-  return arg;
-}
+const auto S = tavuTextArg;
+const auto N = tavuNumberArg;
 
 tavuTraceRecord argsRecord(uint32_t hash, uint32_t line, std::vector<tavuTraceArg> args) {
   tavuTraceRecord record;
