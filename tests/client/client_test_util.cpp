@@ -1,10 +1,8 @@
 #include "tests/client/client_test_util.h"
 
-#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -169,33 +167,4 @@ bool tavuWaitForAbstractName(const std::string& name, int timeoutMs) {
     if (std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-}
-
-int tavuConnectClientSocket(socklen_t addressLength) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
-  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-  if (fd < 0) return -1;
-  if (connect(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
-    return -1;
-  }
-  return fd;
-}
-
-std::string tavuReadBytes(int fd, size_t size, int timeoutMs) {
-  std::string bytes(size, '\0');
-  size_t have = 0;
-  while (have < size) {
-    pollfd ready{fd, POLLIN, 0};
-    if (poll(&ready, 1, timeoutMs) != 1) break;
-    const ssize_t n = recv(fd, &bytes[have], size - have, 0);
-    if (n <= 0) break;
-    have += static_cast<size_t>(n);
-  }
-  bytes.resize(have);
-  return bytes;
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "devnodes/netlink_event.h"
+#include "tests/support/raw_client.h"
 
 // The four bytes of a 32-bit number as this machine stores it, spelt out
 // byte by byte (not copied from memory) so the expectation is independent.
@@ -64,11 +65,3 @@ void tavuInterruptOn(int signo);
 // Waits until an abstract Unix socket of this name listens in this
 // network namespace (as /proc/net/unix shows it).
 bool tavuWaitForAbstractName(const std::string& name, int timeoutMs = 10000);
-
-// Up to `size` bytes from `fd`: fewer when the stream ends or nothing
-// arrives for `timeoutMs`.
-std::string tavuReadBytes(int fd, size_t size, int timeoutMs = 10000);
-
-// Connects to "\0tavunetlinksocket" given with `addressLength` bytes of
-// address; returns the socket or -1 with errno.
-int tavuConnectClientSocket(socklen_t addressLength);

@@ -5,6 +5,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -48,17 +49,40 @@ tavuRawClient::~tavuRawClient() {
   close();
 }
 
-bool tavuRawClient::connect(int timeoutMs) {
+int tavuConnectClientSocket(socklen_t addressLength) {
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
   std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
+  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+  if (fd < 0) return -1;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  return fd;
+}
+
+std::string tavuReadBytes(int fd, size_t size, int timeoutMs) {
+  std::string bytes(size, '\0');
+  size_t have = 0;
+  while (have < size) {
+    pollfd ready{fd, POLLIN, 0};
+    if (poll(&ready, 1, timeoutMs) != 1) break;
+    const ssize_t n = recv(fd, &bytes[have], size - have, 0);
+    if (n <= 0) break;
+    have += static_cast<size_t>(n);
+  }
+  bytes.resize(have);
+  return bytes;
+}
+
+bool tavuRawClient::connect(int timeoutMs) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
   while (std::chrono::steady_clock::now() < deadline) {
-    iv_fd = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (iv_fd < 0) return false;
-    if (::connect(iv_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return true;
-    ::close(iv_fd);
-    iv_fd = -1;
+    iv_fd = tavuConnectClientSocket(sizeof(sockaddr_un));
+    if (iv_fd >= 0) return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return false;
@@ -72,32 +96,22 @@ bool tavuRawClient::sendBytes(const std::string& bytes) {
 bool tavuRawClient::handshake(int32_t serial, tavunetlinkMsgHeader* reply) {
   tavunetlinkMsgHeader header{};
   if (!sendBytes(tavuHandshakeBytes(serial))) return false;
-  if (!readExactly(reinterpret_cast<char*>(&header), sizeof header, 10000)) return false;
+  const std::string bytes = tavuReadBytes(iv_fd, sizeof header, 10000);
+  if (bytes.size() != sizeof header) return false;
+  std::memcpy(&header, bytes.data(), sizeof header);
   if (reply != nullptr) *reply = header;
   return header.signature == TAVU_MSG_SIGNATURE && header.serialNum == serial &&
          header.payloadLength == 0;
 }
 
-bool tavuRawClient::readExactly(char* buffer, size_t size, int timeoutMs) {
-  size_t have = 0;
-  while (have < size) {
-    pollfd ready{iv_fd, POLLIN, 0};
-    if (poll(&ready, 1, timeoutMs) != 1) return false;
-    const ssize_t n = recv(iv_fd, buffer + have, size - have, 0);
-    if (n <= 0) return false;
-    have += static_cast<size_t>(n);
-  }
-  return true;
-}
-
 bool tavuRawClient::readEvent(tavuWireEvent* event, int timeoutMs) {
-  if (!readExactly(reinterpret_cast<char*>(&event->header), sizeof event->header, timeoutMs)) {
-    return false;
-  }
+  const std::string header = tavuReadBytes(iv_fd, sizeof event->header, timeoutMs);
+  if (header.size() != sizeof event->header) return false;
+  std::memcpy(&event->header, header.data(), sizeof event->header);
   const int32_t length = event->header.payloadLength;
   if (length < 22 || length > 65536) return false;
-  event->payload.assign(static_cast<size_t>(length), '\0');
-  if (!readExactly(event->payload.data(), event->payload.size(), timeoutMs)) return false;
+  event->payload = tavuReadBytes(iv_fd, static_cast<size_t>(length), timeoutMs);
+  if (event->payload.size() != static_cast<size_t>(length)) return false;
   event->time = wordAt(event->payload, 0);
   event->action = wordAt(event->payload, 4);
   event->seq = wordAt(event->payload, 8);

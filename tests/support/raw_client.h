@@ -2,6 +2,8 @@
 // between, so that tests see exactly what the daemon sends.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <cstdint>
 #include <string>
 
@@ -49,9 +51,16 @@ class tavuRawClient {
   int fd() const { return iv_fd; }
 
  private:
-  bool readExactly(char* buffer, size_t size, int timeoutMs);
   int iv_fd = -1;
 };
+
+// Connects to "\0tavunetlinksocket" given with `addressLength` bytes of
+// address; returns the socket or -1 with errno.
+int tavuConnectClientSocket(socklen_t addressLength);
+
+// Up to `size` bytes from `fd`: fewer when the stream ends or nothing
+// arrives for `timeoutMs`.
+std::string tavuReadBytes(int fd, size_t size, int timeoutMs = 10000);
 
 // The handshake message the daemon expects.
 std::string tavuHandshakeBytes(int32_t serial);
