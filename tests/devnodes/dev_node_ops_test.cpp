@@ -21,20 +21,7 @@ namespace {
 
 using Tree = std::vector<std::string>;
 
-class DevNodeOps : public testing::Test {
- protected:
-  void SetUp() override {
-    tavuRequireSandbox();
-    umask(022);
-    tavuClearDev();
-  }
-  void TearDown() override { tavuClearDev(); }
-};
-
-Tree tavuSorted(Tree lines) {
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
+using DevNodeOps = tavuDevTest;
 
 // Feeds one event through the interpreter; the record must be handed out.
 void tavuFeed(const std::string& datagram) {
@@ -113,10 +100,10 @@ TEST_F(DevNodeOps, MakeDirsMakesEveryPrefixAndRemoveDirsEveryEmptyLevel) {
 
 // A tree outside /dev that a ".." escape would reach: empty directories
 // (for rmdir) and a file (for unlink), next to where nodes would be made.
-class HostilePaths : public DevNodeOps {
+class HostilePaths : public tavuDevTest {
  protected:
   void SetUp() override {
-    DevNodeOps::SetUp();
+    tavuDevTest::SetUp();
     ASSERT_EQ(mkdir("/tmp/marker", 0755), 0);
     ASSERT_EQ(mkdir("/tmp/marker/a", 0755), 0);
     ASSERT_EQ(mkdir("/tmp/marker/a/b", 0755), 0);
@@ -131,7 +118,7 @@ class HostilePaths : public DevNodeOps {
     rmdir("/tmp/marker/a/b");
     rmdir("/tmp/marker/a");
     rmdir("/tmp/marker");
-    DevNodeOps::TearDown();
+    tavuDevTest::TearDown();
   }
 
   Tree iv_marker;

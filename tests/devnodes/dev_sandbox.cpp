@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 bool tavuSandboxOwnName(const std::string& name) {
@@ -92,4 +94,19 @@ tavuDatagramCopy::tavuDatagramCopy(const std::string& bytes)
 
 tavuDatagramCopy::~tavuDatagramCopy() {
   std::free(iv_data);
+}
+
+void tavuDevTest::SetUp() {
+  tavuRequireSandbox();
+  umask(022);
+  tavuClearDev();
+}
+
+void tavuDevTest::TearDown() {
+  tavuClearDev();
+}
+
+std::vector<std::string> tavuSorted(std::vector<std::string> lines) {
+  std::sort(lines.begin(), lines.end());
+  return lines;
 }

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 // Removes everything under /dev but the sandbox's own entries. Fails the
 // test (and removes nothing) unless /dev is the sandbox's tmpfs.
 void tavuClearDev();
@@ -27,3 +29,13 @@ struct tavuDatagramCopy {
   char* iv_data;
   uint32_t iv_length;
 };
+
+// A test that makes nodes: inside the sandbox, umask 022, /dev emptied
+// before and after.
+class tavuDevTest : public testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+};
+
+std::vector<std::string> tavuSorted(std::vector<std::string> lines);

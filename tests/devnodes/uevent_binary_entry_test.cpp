@@ -40,15 +40,8 @@ std::map<std::string, tavuBinarySite> tavuInterpreterSites() {
   return sites;
 }
 
-class UeventBinaryEntry : public testing::Test {
+class UeventBinaryEntry : public tavuDevTest {
  protected:
-  void SetUp() override {
-    tavuRequireSandbox();
-    umask(022);
-    tavuClearDev();
-  }
-  void TearDown() override { tavuClearDev(); }
-
   tavuScopedTraceDir iv_dir;
 
   // Feeds one datagram into a fresh trace buffer; returns its binary entries.

@@ -18,20 +18,7 @@
 
 namespace {
 
-class UeventInterpreter : public testing::Test {
- protected:
-  void SetUp() override {
-    tavuRequireSandbox();
-    umask(022);
-    tavuClearDev();
-  }
-  void TearDown() override { tavuClearDev(); }
-};
-
-std::vector<std::string> tavuSorted(std::vector<std::string> lines) {
-  std::sort(lines.begin(), lines.end());
-  return lines;
-}
+using UeventInterpreter = tavuDevTest;
 
 bool tavuIsDeliveredType(const char* type) {
   for (const char* const* known = kTavuDeliveredTypes; *known != nullptr; ++known) {

@@ -4,20 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "tests/devnodes/dev_sandbox.h"
 #include "tests/support/uevent_sender.h"
 
 namespace {
-
-// An exact-size heap copy, so that ASan sees any read past the datagram.
-std::unique_ptr<char[]> tavuExactCopy(const std::string& bytes) {
-  std::unique_ptr<char[]> copy(new char[bytes.size() + (bytes.empty() ? 1 : 0)]);
-  bytes.copy(copy.get(), bytes.size());
-  return copy;
-}
 
 void tavuCollect(const char* string, size_t stringLength, void* context) {
   static_cast<std::vector<std::string>*>(context)->emplace_back(string, stringLength);
@@ -25,9 +18,8 @@ void tavuCollect(const char* string, size_t stringLength, void* context) {
 
 std::vector<std::string> tavuWalk(const std::string& bytes) {
   std::vector<std::string> strings;
-  const auto copy = tavuExactCopy(bytes);
-  const uint32_t count =
-      tavuWalkUeventStrings(static_cast<uint32_t>(bytes.size()), copy.get(), tavuCollect, &strings);
+  tavuDatagramCopy copy(bytes);
+  const uint32_t count = tavuWalkUeventStrings(copy.iv_length, copy.iv_data, tavuCollect, &strings);
   EXPECT_EQ(count, strings.size());
   return strings;
 }
@@ -99,8 +91,8 @@ TEST(UeventNumber, ConversionRules) {
 
 void tavuRead(const std::vector<std::string>& strings, tavuUeventKeys* keys) {
   const std::string bytes = tavuUeventDatagram("add@/class/uart/ttyS1", strings);
-  const auto copy = tavuExactCopy(bytes);
-  tavuReadUeventKeys(static_cast<uint32_t>(bytes.size()), copy.get(), keys);
+  tavuDatagramCopy copy(bytes);
+  tavuReadUeventKeys(copy.iv_length, copy.iv_data, keys);
 }
 
 TEST(UeventKeys, EveryKeyLandsInItsField) {
@@ -172,9 +164,9 @@ TEST(UeventKeys, EachMalformedValueRejectsExceptLink) {
 TEST(UeventKeys, UnterminatedLastKeyIsNotTaken) {
   std::string bytes = tavuUeventDatagram("add@/class/uart/ttyS1", {"MAJOR=4", "MINOR=65"});
   bytes.pop_back();  // "MINOR=65" loses its NUL: it may have been "MINOR=650"
-  const auto copy = tavuExactCopy(bytes);
+  tavuDatagramCopy copy(bytes);
   tavuUeventKeys keys;
-  tavuReadUeventKeys(static_cast<uint32_t>(bytes.size()), copy.get(), &keys);
+  tavuReadUeventKeys(copy.iv_length, copy.iv_data, &keys);
   EXPECT_EQ(keys.major, 4);
   EXPECT_EQ(keys.minor, 0);
   EXPECT_FALSE(keys.rejected);
