@@ -28,6 +28,11 @@ in daemon mode on the same workload, in every run:
   idle     processor time used in 10 idle seconds
   ack      what one-message-at-a-time acknowledgment costs on a Unix socket
 
+Subjects: floor; floor-walk (the floor making the daemon's filesystem
+calls); mdev; daemon (tavunetlink as built, with tavubench-client);
+daemon-rt (the same, its reader thread raised to SCHED_FIFO once it runs:
+what real-time priority for the reader would change).
+
 Runs are interleaved (every subject once per run, in a rotating order); the
 figures are medians over the runs, each ratio the median of the ratios taken
 within one run. It must run as root inside scripts/sandbox: it mounts a fake
@@ -42,9 +47,6 @@ sysfs over /sys and an overlay over /etc for mdev's configuration.
   --only LIST        only these measures, comma-separated
   --work-dir DIR     scratch directory (default /tmp/tavubench)
   --json FILE        also write every run's figures to FILE
-  --daemon-nice M,W,R  give the daemon's main, worker and reader threads
-                     these nice values once it runs (an experiment: what
-                     scheduling would change, without rebuilding it)
   -h, --help         this text
 
 Exit status: 0 measured and every target met; 1 measured, but a target was
@@ -62,18 +64,6 @@ bool tavuParseMeasures(const std::string& list, std::vector<std::string>* measur
     measures->push_back(word);
   }
   return !measures->empty();
-}
-
-bool tavuParseNice(const std::string& list, std::vector<int>* nice) {
-  std::istringstream words(list);
-  std::string word;
-  while (std::getline(words, word, ',')) {
-    char* end = nullptr;
-    const long value = std::strtol(word.c_str(), &end, 10);
-    if (word.empty() || *end != '\0' || value < -20 || value > 19) return false;
-    nice->push_back(static_cast<int>(value));
-  }
-  return nice->size() == 3;
 }
 
 void tavuMakeQuick(tavuBenchConfig* config) {
@@ -119,10 +109,6 @@ int tavuParseBenchArgs(int argc, char** argv, tavuBenchConfig* config) {
       char* end = nullptr;
       runs = static_cast<int>(std::strtol(argv[++i], &end, 10));
       if (*end != '\0' || runs < 1 || runs > 100) return tavuBadArg("bad --runs");
-    } else if (word == "--daemon-nice" && hasValue) {
-      if (!tavuParseNice(argv[++i], &config->daemonNice)) {
-        return tavuBadArg("bad --daemon-nice; give three values from -20 to 19");
-      }
     } else if (word == "--only" && hasValue) {
       if (!tavuParseMeasures(argv[++i], &config->measures)) {
         return tavuBadArg("bad --only; measures are nodes,burst,latency,memory,idle,ack");

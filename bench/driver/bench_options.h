@@ -14,9 +14,6 @@ struct tavuBenchConfig {
   int runs = 5;
   bool quick = false;
   std::vector<std::string> measures;  // empty: all
-  // Nice values set on the daemon's main, worker and reader threads once it
-  // runs, to try scheduling changes without rebuilding it; empty: none.
-  std::vector<int> daemonNice;
 
   uint32_t throughputEvents = 1000;
   uint32_t burstStart = 250;

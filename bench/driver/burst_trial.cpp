@@ -1,5 +1,7 @@
 #include "bench/driver/burst_trial.h"
 
+#include <utility>
+
 #include "bench/driver/spawn.h"
 
 namespace {
@@ -49,24 +51,25 @@ void tavuRecordTimeSpent(tavuBenchContext& context, const tavuTrial& trial,
     sum.waitNs += thread.spent.waitNs;
     sum.slices += thread.spent.slices;
   }
-  if (trial.spent.size() > 1) record("daemon+client", sum);
+  if (trial.spent.size() > 1) record(std::string(tavuSubjectName(trial.kind)) + "+client", sum);
 }
 
 bool tavuRunTrial(tavuBenchContext& context, tavuSubject* subject, tavuBenchEvents events,
-                  uint32_t count, uint32_t rate, uint32_t presentTarget, bool everySend,
-                  tavuTrial* trial, std::string* error) {
+                  uint32_t count, uint32_t rate, uint32_t presentTarget, tavuTrial* trial,
+                  std::string* error) {
   *trial = tavuTrial();
+  trial->kind = subject->kind;
   uint32_t dropsBefore = 0, dropsAfter = 0;
   if (!tavuSocketDrops(*subject, &dropsBefore, error)) return false;
   const uint32_t ackedBefore = tavuClientCount(*subject);
   trial->before = context.watcher.counts();
   const std::vector<tavuThreadTime> timesBefore = tavuSubjectTimes(*subject);
-  context.listener.arm(everySend);
   tavuInjectRun injected;
   if (!tavuInject(context.config, events, 0, count, rate, &injected, error)) return false;
   trial->sent = static_cast<uint32_t>(injected.datagrams);
   trial->sendSeconds = injected.seconds;
-  trial->firstNs = context.listener.firstNs();
+  trial->sendNs = std::move(injected.sendNs);
+  trial->firstNs = trial->sendNs.empty() ? 0 : trial->sendNs.front();
   trial->after = context.watcher.waitUntil(
       [presentTarget](const tavuNodeCounts& counts) { return counts.present == presentTarget; },
       TAVU_NODES_QUIET_MS, TAVU_TRIAL_TIMEOUT_MS);
@@ -81,7 +84,7 @@ bool tavuRunTrial(tavuBenchContext& context, tavuSubject* subject, tavuBenchEven
   }
   trial->spent = tavuTimeSpent(timesBefore, tavuSubjectTimes(*subject));
   if (trial->firstNs == 0) {
-    *error = "the driver's listener heard none of the datagrams sent";
+    *error = "tavuinject sent nothing";
     return false;
   }
   return true;

@@ -1,5 +1,5 @@
-// Latency at a steady rate: from a datagram's sending (heard by the
-// driver's real-time listener) to its node (seen by the real-time watcher)
+// Latency at a steady rate: from a datagram's sending (tavuinject's own
+// clock, just before the send) to its node (seen by the real-time watcher)
 // and to the client's receipt of its message.
 #include <vector>
 
@@ -32,26 +32,25 @@ bool tavuMeasureLatency(tavuBenchContext& context, tavuSubject* subject, std::st
   const uint32_t ackedBefore = tavuClientCount(*subject);
   tavuTrial trial;
   const bool ok = tavuRunTrial(context, subject, TAVU_EVENTS_ADD, count, context.config.latencyRate,
-                               count, true, &trial, error);
+                               count, &trial, error);
   context.watcher.setRealtime(false);
   if (!ok) return false;
   std::vector<double> toNode, toClient;
   for (uint32_t seq = 0; seq < count; ++seq) {
-    const uint64_t sent = context.listener.sentNs(seq);
+    const uint64_t sent = seq < trial.sendNs.size() ? trial.sendNs[seq] : 0;
     const uint64_t made = context.watcher.createdNs(seq);
     if (sent != 0 && made != 0) toNode.push_back(tavuMicros(sent, made));
   }
   for (uint32_t index = ackedBefore; subject->log && index < subject->log->count(); ++index) {
     const tavuArrival& arrival = subject->log->at(index);
-    const uint64_t sent = arrival.seq >= 0 ? context.listener.sentNs(arrival.seq) : 0;
+    const auto seq = static_cast<size_t>(arrival.seq);
+    const uint64_t sent = arrival.seq >= 0 && seq < trial.sendNs.size() ? trial.sendNs[seq] : 0;
     if (sent != 0) toClient.push_back(tavuMicros(sent, arrival.arrivalNs));
   }
   tavuRecordTimeSpent(context, trial, "paced_add");
   tavuRecordSpread(context, *subject, "latency_node", toNode);
   tavuRecordSpread(context, *subject, "latency_client", toClient);
   context.results.add(context.run, "latency_drops", tavuSubjectName(subject->kind), trial.drops);
-  context.results.add(context.run, "latency_heard", tavuSubjectName(subject->kind),
-                      context.listener.heard());
   tavuClearNodes(context);
   return true;
 }

@@ -20,7 +20,7 @@ bool tavuBurstDrops(tavuBenchContext& context, tavuSubject* subject, uint32_t si
                     std::string* error) {
   tavuTrial trial;
   tavuClearNodes(context);
-  if (!tavuRunTrial(context, subject, TAVU_EVENTS_ADD, size, 0, size, false, &trial, error)) {
+  if (!tavuRunTrial(context, subject, TAVU_EVENTS_ADD, size, 0, size, &trial, error)) {
     return false;
   }
   *drops = trial.drops;
@@ -39,11 +39,11 @@ bool tavuMeasureNodes(tavuBenchContext& context, tavuSubject* subject, std::stri
   const uint32_t count = context.config.throughputEvents;
   tavuTrial adds, removes;
   tavuClearNodes(context);
-  if (!tavuRunTrial(context, subject, TAVU_EVENTS_ADD, count, 0, count, false, &adds, error)) {
+  if (!tavuRunTrial(context, subject, TAVU_EVENTS_ADD, count, 0, count, &adds, error)) {
     return false;
   }
   const uint32_t made = adds.after.present - adds.before.present;
-  if (!tavuRunTrial(context, subject, TAVU_EVENTS_REMOVE, count, 0, 0, false, &removes, error)) {
+  if (!tavuRunTrial(context, subject, TAVU_EVENTS_REMOVE, count, 0, 0, &removes, error)) {
     return false;
   }
   const uint32_t gone = removes.before.present - removes.after.present;

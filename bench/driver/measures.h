@@ -9,12 +9,10 @@
 #include "bench/driver/node_watcher.h"
 #include "bench/driver/results.h"
 #include "bench/driver/subject.h"
-#include "bench/driver/uevent_listener.h"
 
 struct tavuBenchContext {
   const tavuBenchConfig& config;
   tavuBenchResults& results;
-  tavuUeventListener& listener;
   tavuNodeWatcher& watcher;
   int run = 0;
 };

@@ -41,7 +41,10 @@ const tavuRow kRows[] = {
     {"ack_streamed_us", "Unix socket, messages streamed, us/message", nullptr},
 };
 
-const char* const kSubjects[] = {"floor", "floor-walk", "mdev", "daemon", "socket"};
+const char* const kSubjects[] = {"floor", "floor-walk", "mdev", "daemon", "daemon-rt", "socket"};
+// Whose figures are divided by the references', and by which.
+const char* const kRatioSubjects[] = {"daemon", "daemon-rt"};
+const char* const kReferences[] = {"floor", "mdev"};
 
 std::string tavuCell(double value) {
   if (!std::isfinite(value)) return "";
@@ -59,17 +62,26 @@ std::string tavuRatioCell(double value) {
   return text;
 }
 
-std::string tavuDaemonRatio(const tavuBenchResults& results, const tavuRow& row,
-                            const char* reference) {
-  const std::string own = row.metric;
+std::string tavuRatio(const tavuBenchResults& results, const tavuRow& row, const char* subject,
+                      const char* reference) {
   const std::string other = row.referenceMetric != nullptr ? row.referenceMetric : row.metric;
-  const char* subject = results.has(own, "daemon") ? "daemon" : nullptr;
-  if (subject == nullptr || !results.has(other, reference)) return "";
-  return tavuRatioCell(results.medianRatio(own, subject, other, reference));
+  if (!results.has(row.metric, subject) || !results.has(other, reference)) return "";
+  return tavuRatioCell(results.medianRatio(row.metric, subject, other, reference));
 }
 
-const char* const kThreads[] = {"floor",         "floor-walk",  "mdev",   "daemon.reader",
-                                "daemon.worker", "daemon.main", "client", "daemon+client"};
+const char* const kThreads[] = {"floor",
+                                "floor-walk",
+                                "mdev",
+                                "daemon.reader",
+                                "daemon.worker",
+                                "daemon.main",
+                                "daemon.client",
+                                "daemon+client",
+                                "daemon-rt.reader",
+                                "daemon-rt.worker",
+                                "daemon-rt.main",
+                                "daemon-rt.client",
+                                "daemon-rt+client"};
 const char* const kCostMetrics[] = {
     "burst_add_cpu_us",    "burst_add_wait_us",    "burst_add_slices",
     "burst_remove_cpu_us", "burst_remove_wait_us", "burst_remove_slices",
@@ -98,8 +110,9 @@ std::string tavuCostTable(const tavuBenchResults& results) {
 
 std::string tavuResultsTable(const tavuBenchResults& results) {
   std::string table =
-      "| figure (median of runs) | floor | floor-walk | mdev | daemon | socket | daemon / floor "
-      "| daemon / mdev |\n|---|---:|---:|---:|---:|---:|---:|---:|\n";
+      "| figure (median of runs) | floor | floor-walk | mdev | daemon | daemon-rt | socket "
+      "| daemon / floor | daemon / mdev | daemon-rt / floor | daemon-rt / mdev |\n"
+      "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
   for (const tavuRow& row : kRows) {
     bool any = false;
     std::string line = std::string("| ") + row.label + " ";
@@ -107,17 +120,22 @@ std::string tavuResultsTable(const tavuBenchResults& results) {
       any = any || results.has(row.metric, subject);
       line += "| " + tavuCell(results.median(row.metric, subject)) + " ";
     }
-    line += "| " + tavuDaemonRatio(results, row, "floor") + " | " +
-            tavuDaemonRatio(results, row, "mdev") + " |\n";
+    for (const char* subject : kRatioSubjects) {
+      for (const char* reference : kReferences) {
+        line += "| " + tavuRatio(results, row, subject, reference) + " ";
+      }
+    }
+    line += "|\n";
     if (any) table += line;
   }
   return table;
 }
 
-std::vector<tavuTargetVerdict> tavuCheckTargets(const tavuBenchResults& results) {
+std::vector<tavuTargetVerdict> tavuCheckTargets(const tavuBenchResults& results,
+                                                const std::string& daemon) {
   std::vector<tavuTargetVerdict> verdicts;
   auto ratio = [&](const char* metric, const char* reference, const char* referenceMetric) {
-    return results.medianRatio(metric, "daemon", referenceMetric, reference);
+    return results.medianRatio(metric, daemon, referenceMetric, reference);
   };
   auto check = [&](const std::string& target, double value, bool met) {
     if (std::isfinite(value)) verdicts.push_back({target, value, met});
@@ -130,10 +148,10 @@ std::vector<tavuTargetVerdict> tavuCheckTargets(const tavuBenchResults& results)
   }
   const double burst = ratio("burst_capacity", "floor", "burst_capacity");
   check("burst_capacity >= floor's", burst, burst >= 1);
-  const double idle = results.median("idle_cpu_ms", "daemon");
+  const double idle = results.median("idle_cpu_ms", daemon);
   check("idle_cpu_ms == 0", idle, idle == 0);
   const double memory =
-      results.median("memory_per_event_bytes", "daemon") / results.median("record_bytes", "daemon");
+      results.median("memory_per_event_bytes", daemon) / results.median("record_bytes", daemon);
   check("memory per queued event <= 2x record and strings", memory, memory <= 2);
   return verdicts;
 }

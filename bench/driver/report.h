@@ -20,7 +20,9 @@ std::string tavuResultsTable(const tavuBenchResults& results);
 // the time goes. Empty when nothing was measured.
 std::string tavuCostTable(const tavuBenchResults& results);
 
-// The targets, checked on the medians.
-std::vector<tavuTargetVerdict> tavuCheckTargets(const tavuBenchResults& results);
+// The targets for `daemon` ("daemon" or "daemon-rt"), checked on
+// the medians.
+std::vector<tavuTargetVerdict> tavuCheckTargets(const tavuBenchResults& results,
+                                                const std::string& daemon = "daemon");
 
 std::string tavuVerdictText(const std::vector<tavuTargetVerdict>& verdicts);

@@ -1,6 +1,6 @@
 #include "bench/driver/subject.h"
 
-#include <sys/resource.h>
+#include <sched.h>
 
 #include <vector>
 
@@ -10,6 +10,7 @@
 namespace {
 
 constexpr int TAVU_START_TIMEOUT_MS = 10000;
+constexpr int TAVU_READER_PRIORITY = 10;  // below the driver's node watcher
 
 std::string tavuOutputPath(const tavuBenchConfig& config, tavuSubjectKind kind) {
   return config.workDir + "/" + tavuSubjectName(kind) + ".out";
@@ -24,6 +25,7 @@ std::vector<std::string> tavuSubjectCommand(const tavuBenchConfig& config, tavuS
     case TAVU_SUBJECT_MDEV:
       return {config.busybox, "mdev", "-df"};
     case TAVU_SUBJECT_DAEMON:
+    case TAVU_SUBJECT_DAEMON_RT:
       return {config.binDir + "/tavunetlink"};
   }
   return {};
@@ -64,12 +66,16 @@ bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
   return true;
 }
 
-// Main, worker and reader, in the order the daemon makes them.
-void tavuReniceDaemon(const tavuBenchConfig& config, pid_t daemon) {
+// The reader is the daemon's last thread: start-up makes the worker first.
+bool tavuRaiseReader(pid_t daemon, std::string* error) {
   const std::vector<pid_t> tids = tavuThreadIds(daemon);
-  for (size_t i = 0; i < tids.size() && i < config.daemonNice.size(); ++i) {
-    (void)setpriority(PRIO_PROCESS, static_cast<id_t>(tids[i]), config.daemonNice[i]);
+  sched_param param{};
+  param.sched_priority = TAVU_READER_PRIORITY;
+  if (tids.size() != 3 || sched_setscheduler(tids.back(), SCHED_FIFO, &param) != 0) {
+    *error = "cannot raise the daemon's reader thread to SCHED_FIFO";
+    return false;
   }
+  return true;
 }
 
 }  // namespace
@@ -84,6 +90,8 @@ const char* tavuSubjectName(tavuSubjectKind kind) {
       return "mdev";
     case TAVU_SUBJECT_DAEMON:
       return "daemon";
+    case TAVU_SUBJECT_DAEMON_RT:
+      return "daemon-rt";
   }
   return "?";
 }
@@ -91,7 +99,7 @@ const char* tavuSubjectName(tavuSubjectKind kind) {
 bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool withClient,
                       tavuSubject* subject, std::string* error) {
   subject->kind = kind;
-  if (kind == TAVU_SUBJECT_DAEMON) {
+  if (tavuIsDaemon(kind)) {
     subject->pid = tavuStartDaemon(config, error);
   } else {
     subject->pid = tavuSpawn(tavuSubjectCommand(config, kind), tavuOutputPath(config, kind));
@@ -99,10 +107,8 @@ bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool 
   }
   if (subject->pid < 0) return false;
   bool ok = tavuWaitForSocket(subject, error);
-  if (ok && kind == TAVU_SUBJECT_DAEMON) {
-    tavuReniceDaemon(config, subject->pid);
-    ok = !withClient || tavuStartClient(config, subject, error);
-  }
+  if (ok && kind == TAVU_SUBJECT_DAEMON_RT) ok = tavuRaiseReader(subject->pid, error);
+  if (ok && tavuIsDaemon(kind)) ok = !withClient || tavuStartClient(config, subject, error);
   if (!ok) tavuStopSubject(subject);
   return ok;
 }
@@ -169,21 +175,25 @@ uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int qu
 }
 
 std::vector<tavuThreadTime> tavuSubjectTimes(const tavuSubject& subject) {
-  static const char* const kDaemonThreads[] = {"daemon.main", "daemon.worker", "daemon.reader"};
+  static const char* const kDaemonThreads[] = {".main", ".worker", ".reader"};
   std::vector<tavuThreadTime> times;
   const std::vector<pid_t> tids = tavuThreadIds(subject.pid);
   for (size_t i = 0; i < tids.size(); ++i) {
     tavuThreadTime time;
     time.pid = subject.pid;
     time.tid = tids[i];
-    if (subject.kind != TAVU_SUBJECT_DAEMON) {
-      time.name = tavuSubjectName(subject.kind);
-    } else {
-      time.name = i < 3 ? kDaemonThreads[i] : "daemon.thread" + std::to_string(i);
+    time.name = tavuSubjectName(subject.kind);
+    if (tavuIsDaemon(subject.kind)) {
+      time.name += i < 3 ? kDaemonThreads[i] : ".thread" + std::to_string(i);
     }
     times.push_back(time);
   }
-  if (subject.clientPid > 0) times.push_back({"client", subject.clientPid, subject.clientPid, {}});
+  if (subject.clientPid > 0) {
+    times.push_back({std::string(tavuSubjectName(subject.kind)) + ".client",
+                     subject.clientPid,
+                     subject.clientPid,
+                     {}});
+  }
   for (tavuThreadTime& time : times) (void)tavuReadSchedstat(time.pid, time.tid, &time.spent);
   return times;
 }

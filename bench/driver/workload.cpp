@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fstream>
 #include <regex>
+#include <sstream>
 
 #include "bench/driver/proc_probe.h"
 #include "bench/driver/spawn.h"
@@ -118,10 +119,23 @@ bool tavuParseInjectSummary(const std::string& json, tavuInjectRun* run) {
   return true;
 }
 
+bool tavuParseSendTimes(const std::string& text, std::vector<uint64_t>* sendNs) {
+  std::istringstream lines(text);
+  unsigned long long index = 0, ns = 0;
+  sendNs->clear();
+  while (lines >> index >> ns) {
+    if (index != sendNs->size()) return false;
+    sendNs->push_back(ns);
+  }
+  return lines.eof();
+}
+
 bool tavuInject(const tavuBenchConfig& config, tavuBenchEvents events, uint32_t first,
                 uint32_t count, uint32_t rate, tavuInjectRun* run, std::string* error) {
   const std::string output = config.workDir + "/inject.out";
+  const std::string times = config.workDir + "/inject.times";
   unlink(output.c_str());
+  unlink(times.c_str());
   std::vector<std::string> argv = {config.binDir + "/tavuinject",
                                    "--file",
                                    tavuEventFilePath(config, events),
@@ -129,7 +143,9 @@ bool tavuInject(const tavuBenchConfig& config, tavuBenchEvents events, uint32_t 
                                    std::to_string(count),
                                    "--first",
                                    std::to_string(first),
-                                   "--json"};
+                                   "--json",
+                                   "--timestamps",
+                                   times};
   if (rate != 0) {
     argv.push_back("--rate");
     argv.push_back(std::to_string(rate));
@@ -141,6 +157,11 @@ bool tavuInject(const tavuBenchConfig& config, tavuBenchEvents events, uint32_t 
   const std::string text = tavuReadWholeFile(output);
   if (!tavuParseInjectSummary(text, run) || status != 0) {
     *error = "tavuinject ended with status " + std::to_string(status) + ": " + text;
+    return false;
+  }
+  if (!tavuParseSendTimes(tavuReadWholeFile(times), &run->sendNs) ||
+      run->sendNs.size() != run->datagrams) {
+    *error = "tavuinject wrote no send time for every datagram (" + times + ")";
     return false;
   }
   return true;

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "bench/driver/bench_options.h"
 
@@ -34,9 +35,10 @@ bool tavuMakeFakeSysfs(uint32_t count, std::string* error);
 bool tavuInstallMdevConf(const tavuBenchConfig& config, std::string* error);
 
 struct tavuInjectRun {
-  int status = -1;         // tavuinject's exit status
-  uint64_t datagrams = 0;  // sent
-  double seconds = 0;      // from its first send to its last
+  int status = -1;               // tavuinject's exit status
+  uint64_t datagrams = 0;        // sent
+  double seconds = 0;            // from its first send to its last
+  std::vector<uint64_t> sendNs;  // CLOCK_MONOTONIC just before each send, by index
 };
 
 // Sends `count` datagrams of `events` with device numbers first, first+1,
@@ -47,6 +49,10 @@ bool tavuInject(const tavuBenchConfig& config, tavuBenchEvents events, uint32_t 
 
 // Parses tavuinject's --json summary.
 bool tavuParseInjectSummary(const std::string& json, tavuInjectRun* run);
+
+// Parses tavuinject's --timestamps file: "index ns" lines, indexes in order
+// from 0. False for anything else.
+bool tavuParseSendTimes(const std::string& text, std::vector<uint64_t>* sendNs);
 
 // Removes the nodes of the workload (and their directory) directly.
 void tavuRemoveBenchNodes();

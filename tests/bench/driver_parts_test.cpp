@@ -153,10 +153,20 @@ TEST(Targets, BurstIdleAndMemory) {
 TEST(Report, ShowsMeasuredRowsWithTheDaemonsRatios) {
   const std::string table = tavuResultsTable(tavuThroughput(80));
   EXPECT_NE(table.find("| adds/s, first datagram to last node present (1,000 unpaced) | 100 |  "
-                       "| 40 | 80 |  | 0.80x | 2.00x |"),
+                       "| 40 | 80 |  |  | 0.80x | 2.00x |  |  |\n"),
             std::string::npos)
       << table;
   EXPECT_EQ(table.find("burst"), std::string::npos) << table;
+}
+
+TEST(Targets, AreCheckedForTheDaemonNamed) {
+  tavuBenchResults results = tavuThroughput(50);
+  results.add(0, "add_rate", "daemon-rt", 90);
+  results.add(0, "remove_rate", "daemon-rt", 90);
+  EXPECT_FALSE(tavuMet(tavuCheckTargets(results), "add_rate >= 0.8x floor"));
+  EXPECT_TRUE(tavuMet(tavuCheckTargets(results, "daemon-rt"), "add_rate >= 0.8x floor"));
+  EXPECT_TRUE(tavuMet(tavuCheckTargets(results, "daemon-rt"), "remove_rate >= 2x mdev"));
+  EXPECT_NE(tavuResultsTable(results).find("| 0.90x | 2.25x |\n"), std::string::npos);
 }
 
 TEST(InjectSummary, ParsesTavuinjectsJsonLine) {
@@ -167,6 +177,16 @@ TEST(InjectSummary, ParsesTavuinjectsJsonLine) {
   EXPECT_DOUBLE_EQ(run.seconds, 0.0125);
   EXPECT_EQ(run.status, 0);
   EXPECT_FALSE(tavuParseInjectSummary("sent 1000 datagrams, 127445 bytes in 0.012 s\n", &run));
+}
+
+TEST(SendTimes, ParsesTavuinjectsTimestampsFile) {
+  std::vector<uint64_t> times;
+  ASSERT_TRUE(tavuParseSendTimes("0 1000\n1 1500\n2 9000\n", &times));
+  EXPECT_EQ(times, (std::vector<uint64_t>{1000, 1500, 9000}));
+  EXPECT_TRUE(tavuParseSendTimes("", &times));
+  EXPECT_TRUE(times.empty());
+  EXPECT_FALSE(tavuParseSendTimes("0 1000\n2 1500\n", &times));  // an index missing
+  EXPECT_FALSE(tavuParseSendTimes("0 1000\n1 x\n", &times));
 }
 
 int tavuParse(std::vector<const char*> words, tavuBenchConfig* config) {

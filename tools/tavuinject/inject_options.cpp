@@ -46,6 +46,9 @@ Output and safety:
   -v, --verbose          print each datagram to standard error as it is sent
       --json             the summary as one JSON object on standard output
                          instead of the line on standard error
+      --timestamps PATH  after sending, write to PATH one line per datagram
+                         sent: its index and the CLOCK_MONOTONIC time in ns
+                         taken just before its send (for measurements)
       --allow-host-namespace
                          send even from the host's initial network namespace
   -h, --help             this text
@@ -145,6 +148,8 @@ bool tavuParseOption(const std::string& word, tavuOptionParse* parse, std::strin
     if (!value(&o.hex)) return false;
     o.source = tavuInjectOptions::FROM_RAW_HEX;
     ++parse->sources;
+  } else if (name == "--timestamps") {
+    if (!value(&o.timestampsPath)) return false;
   } else if (name == "--header") {
     if (!value(&o.header)) return false;
     o.headerGiven = true;

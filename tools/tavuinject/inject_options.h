@@ -30,6 +30,7 @@ struct tavuInjectOptions {
   bool dryRun = false;
   bool verbose = false;
   bool json = false;
+  std::string timestampsPath;  // where to write each send's time; "" for none
   bool allowHostNamespace = false;
   bool help = false;
 };

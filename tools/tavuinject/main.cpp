@@ -43,6 +43,14 @@ int tavuDryRun(const tavuInjectPlan& plan) {
   return TAVU_INJECT_SENT;
 }
 
+// One line per datagram sent whole: its index and its send time.
+void tavuWriteTimestamps(FILE* out, const tavuInjectStats& stats) {
+  for (uint64_t index = 0; index < stats.datagrams && index < stats.sendNs.size(); ++index) {
+    std::fprintf(out, "%llu %llu\n", static_cast<unsigned long long>(index),
+                 static_cast<unsigned long long>(stats.sendNs[index]));
+  }
+}
+
 // Refuses unless this is a private network namespace or the user said so.
 bool tavuMaySend(const tavuInjectOptions& options) {
   if (options.allowHostNamespace) return true;
@@ -83,9 +91,17 @@ int main(int argc, char** argv) {
   if (options.dryRun) return tavuDryRun(plan);
   if (!tavuMaySend(options)) return TAVU_INJECT_REFUSED;
 
+  // Opened before anything is sent: a path that cannot be written is bad usage.
+  FILE* timestamps = nullptr;
+  if (!options.timestampsPath.empty() &&
+      (timestamps = std::fopen(options.timestampsPath.c_str(), "w")) == nullptr) {
+    return tavuFail(TAVU_INJECT_USAGE,
+                    "cannot write " + options.timestampsPath + ": " + std::strerror(errno));
+  }
   const int fd = tavuOpenUeventSender();
   if (fd < 0) {
     const int failure = errno;
+    if (timestamps != nullptr) std::fclose(timestamps);
     const bool refused = failure == EPERM || failure == EACCES;
     return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED,
                     std::string("cannot open a uevent netlink socket: ") + std::strerror(failure));
@@ -93,6 +109,10 @@ int main(int argc, char** argv) {
   tavuInjectStats stats;
   const int status = tavuSendPlan(fd, plan, options, &stats, &error);
   close(fd);
+  if (timestamps != nullptr) {
+    tavuWriteTimestamps(timestamps, stats);
+    std::fclose(timestamps);
+  }
   if (status != TAVU_INJECT_SENT) tavuFail(status, error);
   tavuPrintSummary(stats, options, status);
   return status;

@@ -68,6 +68,8 @@ int tavuSendPlan(int fd, const tavuInjectPlan& plan, const tavuInjectOptions& op
     return TAVU_INJECT_USAGE;
   }
   const uint64_t start = tavuNowNs();
+  const bool stamp = !options.timestampsPath.empty();
+  if (stamp) stats->sendNs.reserve(count);
   for (uint64_t index = 0; index < count; ++index) {
     if (options.intervalNs != 0) tavuSleepUntil(start + index * options.intervalNs);
     const std::string datagram = tavuPlanDatagram(plan, index);
@@ -76,6 +78,7 @@ int tavuSendPlan(int fd, const tavuInjectPlan& plan, const tavuInjectOptions& op
                    static_cast<unsigned long long>(index), datagram.size(),
                    tavuShowBytes(datagram).c_str());
     }
+    if (stamp) stats->sendNs.push_back(tavuNowNs());
     const int failure = tavuSendOne(fd, options.group, datagram);
     if (failure != 0) {
       const bool refused = failure == EPERM || failure == EACCES;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tools/tavuinject/inject_options.h"
 #include "tools/tavuinject/inject_plan.h"
@@ -11,7 +12,8 @@
 struct tavuInjectStats {
   uint64_t datagrams = 0;  // sent whole
   uint64_t bytes = 0;
-  double seconds = 0;  // from the first send to the last
+  double seconds = 0;            // from the first send to the last
+  std::vector<uint64_t> sendNs;  // with --timestamps: CLOCK_MONOTONIC before each send
 };
 
 // Opens a uevent netlink socket bound to a port the kernel chooses.
