@@ -66,12 +66,20 @@ bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
   return true;
 }
 
-// The reader is the daemon's last thread: start-up makes the worker first.
+// The daemon's main thread comes first; start-up then makes the worker and
+// last the reader. Threads a sanitizer runtime adds come between.
+std::string tavuDaemonThreadRole(size_t index, size_t threads) {
+  if (index == 0) return ".main";
+  if (index + 1 == threads) return ".reader";
+  if (index + 2 == threads) return ".worker";
+  return ".thread" + std::to_string(index);
+}
+
 bool tavuRaiseReader(pid_t daemon, std::string* error) {
   const std::vector<pid_t> tids = tavuThreadIds(daemon);
   sched_param param{};
   param.sched_priority = TAVU_READER_PRIORITY;
-  if (tids.size() != 3 || sched_setscheduler(tids.back(), SCHED_FIFO, &param) != 0) {
+  if (tids.size() < 3 || sched_setscheduler(tids.back(), SCHED_FIFO, &param) != 0) {
     *error = "cannot raise the daemon's reader thread to SCHED_FIFO";
     return false;
   }
@@ -175,7 +183,6 @@ uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int qu
 }
 
 std::vector<tavuThreadTime> tavuSubjectTimes(const tavuSubject& subject) {
-  static const char* const kDaemonThreads[] = {".main", ".worker", ".reader"};
   std::vector<tavuThreadTime> times;
   const std::vector<pid_t> tids = tavuThreadIds(subject.pid);
   for (size_t i = 0; i < tids.size(); ++i) {
@@ -184,7 +191,7 @@ std::vector<tavuThreadTime> tavuSubjectTimes(const tavuSubject& subject) {
     time.tid = tids[i];
     time.name = tavuSubjectName(subject.kind);
     if (tavuIsDaemon(subject.kind)) {
-      time.name += i < 3 ? kDaemonThreads[i] : ".thread" + std::to_string(i);
+      time.name += tavuDaemonThreadRole(i, tids.size());
     }
     times.push_back(time);
   }
