@@ -34,6 +34,7 @@
 #include <vector>
 
 #include "daemon/globals.h"
+#include "daemon/startup.h"
 #include "devnodes/netlink_event.h"
 #include "intake/intake_threads.h"
 #include "intake/netlink_socket_reader.h"
@@ -45,14 +46,7 @@ std::atomic<int> g_minimalReceived{0};
 // The daemon's part: queue locks as start-up makes them, both intake
 // threads, and a consumer that empties g_hpEvQueue as deliveries would.
 bool tavuStartIntake() {
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
-  pthread_mutex_init(&g_netlinkDataQueue_mutex, &attr);
-  pthread_mutex_init(&g_hpEvQueue_mutex, &attr);
-  pthread_mutexattr_destroy(&attr);
-  pthread_cond_init(&g_netlinkDataQueue_cond, nullptr);
-  pthread_cond_init(&g_hpEvQueue_cond, nullptr);
+  tavuInitQueueLocks();
   g_progName = "intake_capacity";
   g_clientSockfd.store(1);
   std::thread(tavuMonitorNetlinkEventQueue, nullptr).detach();

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "daemon/globals.h"
+#include "daemon/startup.h"
 #include "devnodes/netlink_event.h"
 #include "intake/datagram_record.h"
 #include "intake/intake_threads.h"
@@ -105,14 +106,7 @@ namespace {
 void tavuInitQueueLocksOnce() {
   static bool done = false;
   if (done) return;
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_ERRORCHECK);
-  pthread_mutex_init(&g_netlinkDataQueue_mutex, &attr);
-  pthread_mutex_init(&g_hpEvQueue_mutex, &attr);
-  pthread_mutexattr_destroy(&attr);
-  pthread_cond_init(&g_netlinkDataQueue_cond, nullptr);
-  pthread_cond_init(&g_hpEvQueue_cond, nullptr);
+  tavuInitQueueLocks();
   done = true;
 }
 
