@@ -24,7 +24,7 @@ tavuTlorMatch tavuMatchTlorPath(const char* path) {
   return TAVU_TLOR_OTHER;
 }
 
-const char* tavuClassifyKwb(const char* path) {
+const char* tavuClassifyKwb(const char* /*type*/, const char* path) {
   switch (tavuMatchTlorPath(path)) {
     case TAVU_TLOR_DEVICE:
       return "kwb-tlor";
@@ -36,23 +36,65 @@ const char* tavuClassifyKwb(const char* path) {
   return "kwb";
 }
 
-bool tavuIsOneOf(const char* type, const char* const* names) {
-  for (; *names != nullptr; ++names) {
-    if (strcmp(type, *names) == 0) return true;
+const char* tavuClassifyIic(const char* /*type*/, const char* path) {
+  return strstr(path, "/iic-slv.") != nullptr ? "iic-slv" : "iic";
+}
+
+// Only the mailboxes among the network devices.
+const char* tavuClassifyNet(const char* /*type*/, const char* path) {
+  return strstr(path, "/mbx") != nullptr ? "net" : nullptr;
+}
+
+const char* tavuAsTtyKwb(const char* /*type*/, const char* /*path*/) {
+  return "ttyKWB";
+}
+const char* tavuAsScan(const char* /*type*/, const char* /*path*/) {
+  return "scan";
+}
+const char* tavuAsVrax(const char* /*type*/, const char* /*path*/) {
+  return "vrax";
+}
+const char* tavuUnchanged(const char* type, const char* /*path*/) {
+  return type;
+}
+
+struct tavuServedSubsystem {
+  const char* pattern;  // a whole name, or a prefix and "*"
+  const char* (*deliver)(const char* type, const char* path);
+};
+
+// The first row whose pattern matches decides.
+const tavuServedSubsystem kTavuServed[] = {
+    {"ttyKWB", tavuAsTtyKwb}, {"kwb", tavuClassifyKwb}, {"iic-kwb", tavuClassifyIic},
+    {"scan*", tavuAsScan},    {"vrax*", tavuAsVrax},    {"uart", tavuUnchanged},
+    {"gpio", tavuUnchanged},  {"jtag", tavuUnchanged},  {"iomux", tavuUnchanged},
+    {"net", tavuClassifyNet},
+};
+
+bool tavuMatchesPattern(const char* type, const char* pattern) {
+  const size_t length = strlen(pattern);
+  if (length > 0 && pattern[length - 1] == '*') return strncmp(type, pattern, length - 1) == 0;
+  return strcmp(type, pattern) == 0;
+}
+
+const tavuServedSubsystem* tavuFindServed(const char* type) {
+  for (const tavuServedSubsystem& row : kTavuServed) {
+    if (tavuMatchesPattern(type, row.pattern)) return &row;
   }
-  return false;
+  return nullptr;
 }
 
 }  // namespace
 
 const char* tavuDeliveredType(const char* type, const char* path) {
-  static const char* const kUnchanged[] = {"uart", "gpio", "jtag", "iomux", nullptr};
-  if (strcmp(type, "ttyKWB") == 0) return "ttyKWB";
-  if (strcmp(type, "kwb") == 0) return tavuClassifyKwb(path);
-  if (strcmp(type, "iic-kwb") == 0) return strstr(path, "/iic-slv.") != nullptr ? "iic-slv" : "iic";
-  if (strncmp(type, "scan", 4) == 0) return "scan";
-  if (strncmp(type, "vrax", 4) == 0) return "vrax";
-  if (tavuIsOneOf(type, kUnchanged)) return type;
-  if (strcmp(type, "net") == 0) return strstr(path, "/mbx") != nullptr ? "net" : nullptr;
-  return nullptr;
+  const tavuServedSubsystem* row = tavuFindServed(type);
+  return row != nullptr ? row->deliver(type, path) : nullptr;
+}
+
+bool tavuServesSubsystem(const char* type) {
+  return tavuFindServed(type) != nullptr;
+}
+
+const char* tavuServedSubsystemPattern(size_t index) {
+  return index < sizeof kTavuServed / sizeof kTavuServed[0] ? kTavuServed[index].pattern : nullptr;
 }

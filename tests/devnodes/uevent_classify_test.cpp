@@ -83,6 +83,14 @@ TEST(UeventClassify, EveryRowOfTheTable) {
   }
 }
 
+// Coldplug replays the subsystems of which some path is served: those of
+// every row but the last.
+TEST(UeventClassify, ServedSubsystemsAreTheTablesRows) {
+  for (const tavuClassifyCase& c : kClassifyCases) {
+    EXPECT_EQ(tavuServesSubsystem(c.type), c.row != 12) << c.type;
+  }
+}
+
 TEST(UeventClassify, EveryDeliveredTypeIsListed) {
   for (const tavuClassifyCase& c : kClassifyCases) {
     const char* delivered = tavuDeliveredType(c.type, c.path);
