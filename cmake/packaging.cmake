@@ -6,6 +6,10 @@ if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   message(STATUS "Debian packages want CMAKE_INSTALL_PREFIX=/usr (now ${CMAKE_INSTALL_PREFIX})")
 endif()
 
+# cpack packages what the build made; otherwise it would first build every
+# target, tests and benchmarks included.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME tavunetlink)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
