@@ -72,4 +72,6 @@ set(CPACK_DEBIAN_TAVUNETLINK_PACKAGE_CONTROL_EXTRA
     ${CMAKE_BINARY_DIR}/debian/conffiles ${CMAKE_BINARY_DIR}/debian/postinst
     ${CMAKE_BINARY_DIR}/debian/prerm ${CMAKE_BINARY_DIR}/debian/postrm)
 
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-compress-man.cmake)
+
 include(CPack)

@@ -34,12 +34,12 @@ for deb in "$daemon_deb" "$dev_deb"; do
   dpkg-deb -x "$deb" "$work/root"
 done
 
-# The architecture, multiarch directory and package of each C library
-# follow from the daemon's ELF header, not from what the build asked for.
+# The architecture follows from the daemon's ELF header, not from what the
+# build asked for.
 header=$(readelf -h "$work/root/usr/sbin/tavunetlink")
 case "$header" in
-  *ELF64*"little endian"*"X86-64"*) arch=amd64 triplet=x86_64-linux-gnu ;;
-  *ELF32*"big endian"*"PowerPC"*) arch=powerpc triplet=powerpc-linux-gnu ;;
+  *ELF64*"little endian"*"X86-64"*) arch=amd64 ;;
+  *ELF32*"big endian"*"PowerPC"*) arch=powerpc ;;
   *) echo "package_test: no Debian architecture known for: $header" >&2; exit 1 ;;
 esac
 declare -A library_package=([libc.so.6]=libc6 [libm.so.6]=libc6 [libstdc++.so.6]=libstdc++6
@@ -80,9 +80,12 @@ while read -r mode owner path; do
   esac
   [ "$mode" = "$wanted" ] || fail "$path: $mode, wanted $wanted"
 done < "$work/contents"
+# The library's directory: the multiarch one natively, plain lib when cross.
+libdir=$(sed -n 's|.* \(\./usr/lib[^ ]*\)/libtavuclient\.a$|\1|p' "$work/contents")
+[ -n "$libdir" ] || fail "no libtavuclient.a under /usr/lib"
 for path in ./usr/sbin/tavunetlink ./usr/bin/tavumon ./usr/bin/tavutrace ./usr/bin/tavuinject \
-    ./etc/init.d/tavunetlink ./lib/systemd/system/tavunetlink.service ./usr/share/man/man8/tavunetlink.8 \
-    ./usr/include/tavuclient.h "./usr/lib/$triplet/libtavuclient.a" "./usr/lib/$triplet/pkgconfig/tavuclient.pc"; do
+    ./etc/init.d/tavunetlink ./lib/systemd/system/tavunetlink.service ./usr/share/man/man8/tavunetlink.8.gz \
+    ./usr/include/tavuclient.h "$libdir/pkgconfig/tavuclient.pc"; do
   grep -q " $path\$" "$work/contents" || fail "no $path in the packages"
 done
 
@@ -99,7 +102,7 @@ cat > "$work/client.c" << 'PROGRAM'
 #include <tavuclient.h>
 int main(void) { return tavuclient_connect() < 0; }
 PROGRAM
-flags=$(PKG_CONFIG_SYSROOT_DIR=$work/root PKG_CONFIG_LIBDIR=$work/root/usr/lib/$triplet/pkgconfig \
+flags=$(PKG_CONFIG_SYSROOT_DIR=$work/root PKG_CONFIG_LIBDIR=$work/root/$libdir/pkgconfig \
           pkg-config --cflags --libs tavuclient) || fail "pkg-config does not know tavuclient"
 # shellcheck disable=SC2086 # the flags are words
 "$cc" -o "$work/client" "$work/client.c" $flags || fail "a client does not build with: $flags"
