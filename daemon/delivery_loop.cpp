@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "client/event_delivery.h"
+#include "daemon/backlog_release.h"
 #include "daemon/globals.h"
 #include "daemon/report.h"
 #include "daemon/startup.h"
@@ -27,6 +28,7 @@ void tavuDeliver(tavuNetlinkEvent* event) {
   }
   tavunetlink_SendToClient(event);
   delete event;
+  tavuReleaseDrainedBacklog(g_hpEvQueue.size());
 }
 
 }  // namespace
