@@ -8,6 +8,8 @@
 
 // Receive buffer asked of the kernel, beyond its ordinary per-socket limit.
 constexpr int32_t TAVU_UEVENT_RCVBUF_SIZE = 262144;
+// Real-time (SCHED_FIFO) priority of the reader thread, where permitted.
+constexpr int TAVU_READER_PRIORITY = 10;
 // Longest datagram taken; the kernel drops the rest of a longer one.
 constexpr size_t TAVU_UEVENT_MAX = 4096;
 

@@ -77,7 +77,7 @@ bool tavuPrepare(const tavuBenchConfig& config, std::string* error) {
 bool tavuMeasureSubjects(tavuBenchContext& context, std::string* error) {
   std::vector<tavuSubjectKind> order = {TAVU_SUBJECT_FLOOR, TAVU_SUBJECT_FLOOR_WALK,
                                         TAVU_SUBJECT_MDEV, TAVU_SUBJECT_DAEMON,
-                                        TAVU_SUBJECT_DAEMON_RT};
+                                        TAVU_SUBJECT_DAEMON_PLAIN};
   std::rotate(order.begin(),
               order.begin() + static_cast<std::ptrdiff_t>(context.run % order.size()), order.end());
   const tavuBenchConfig& config = context.config;
@@ -120,9 +120,10 @@ int tavuReport(const tavuBenchConfig& config, const tavuBenchResults& results,
   std::printf("Runs: %d%s\n\n%s\n%s\nTargets (daemon as built):\n%s", config.runs,
               config.quick ? " (quick)" : "", tavuResultsTable(results).c_str(),
               tavuCostTable(results).c_str(), tavuVerdictText(verdicts).c_str());
-  const std::string realtime = tavuVerdictText(tavuCheckTargets(results, "daemon-rt"));
-  if (!realtime.empty()) {
-    std::printf("\nThe same with the reader at SCHED_FIFO (daemon-rt):\n%s", realtime.c_str());
+  const std::string plain = tavuVerdictText(tavuCheckTargets(results, "daemon-plain"));
+  if (!plain.empty()) {
+    std::printf("\nThe same with the reader at the ordinary policy (daemon-plain):\n%s",
+                plain.c_str());
   }
   if (!config.jsonPath.empty()) {
     std::ofstream(config.jsonPath) << results.json(config.runs);

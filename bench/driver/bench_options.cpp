@@ -30,8 +30,8 @@ in daemon mode on the same workload, in every run:
 
 Subjects: floor; floor-walk (the floor making the daemon's filesystem
 calls); mdev; daemon (tavunetlink as built, with tavubench-client);
-daemon-rt (the same, its reader thread raised to SCHED_FIFO once it runs:
-what real-time priority for the reader would change).
+daemon-plain (the same, its reader thread put back to the ordinary policy
+once it runs: what the reader's real-time priority buys).
 
 Runs are interleaved (every subject once per run, in a rotating order); the
 figures are medians over the runs, each ratio the median of the ratios taken

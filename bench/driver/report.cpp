@@ -41,9 +41,9 @@ const tavuRow kRows[] = {
     {"ack_streamed_us", "Unix socket, messages streamed, us/message", nullptr},
 };
 
-const char* const kSubjects[] = {"floor", "floor-walk", "mdev", "daemon", "daemon-rt", "socket"};
+const char* const kSubjects[] = {"floor", "floor-walk", "mdev", "daemon", "daemon-plain", "socket"};
 // Whose figures are divided by the references', and by which.
-const char* const kRatioSubjects[] = {"daemon", "daemon-rt"};
+const char* const kRatioSubjects[] = {"daemon", "daemon-plain"};
 const char* const kReferences[] = {"floor", "mdev"};
 
 std::string tavuCell(double value) {
@@ -77,11 +77,11 @@ const char* const kThreads[] = {"floor",
                                 "daemon.main",
                                 "daemon.client",
                                 "daemon+client",
-                                "daemon-rt.reader",
-                                "daemon-rt.worker",
-                                "daemon-rt.main",
-                                "daemon-rt.client",
-                                "daemon-rt+client"};
+                                "daemon-plain.reader",
+                                "daemon-plain.worker",
+                                "daemon-plain.main",
+                                "daemon-plain.client",
+                                "daemon-plain+client"};
 const char* const kCostMetrics[] = {
     "burst_add_cpu_us",    "burst_add_wait_us",    "burst_add_slices",
     "burst_remove_cpu_us", "burst_remove_wait_us", "burst_remove_slices",
@@ -110,8 +110,8 @@ std::string tavuCostTable(const tavuBenchResults& results) {
 
 std::string tavuResultsTable(const tavuBenchResults& results) {
   std::string table =
-      "| figure (median of runs) | floor | floor-walk | mdev | daemon | daemon-rt | socket "
-      "| daemon / floor | daemon / mdev | daemon-rt / floor | daemon-rt / mdev |\n"
+      "| figure (median of runs) | floor | floor-walk | mdev | daemon | daemon-plain | socket "
+      "| daemon / floor | daemon / mdev | daemon-plain / floor | daemon-plain / mdev |\n"
       "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n";
   for (const tavuRow& row : kRows) {
     bool any = false;

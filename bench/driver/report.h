@@ -20,7 +20,7 @@ std::string tavuResultsTable(const tavuBenchResults& results);
 // the time goes. Empty when nothing was measured.
 std::string tavuCostTable(const tavuBenchResults& results);
 
-// The targets for `daemon` ("daemon" or "daemon-rt"), checked on
+// The targets for `daemon` ("daemon" or "daemon-plain"), checked on
 // the medians.
 std::vector<tavuTargetVerdict> tavuCheckTargets(const tavuBenchResults& results,
                                                 const std::string& daemon = "daemon");

@@ -10,7 +10,6 @@
 namespace {
 
 constexpr int TAVU_START_TIMEOUT_MS = 10000;
-constexpr int TAVU_READER_PRIORITY = 10;  // below the driver's node watcher
 
 std::string tavuOutputPath(const tavuBenchConfig& config, tavuSubjectKind kind) {
   return config.workDir + "/" + tavuSubjectName(kind) + ".out";
@@ -25,7 +24,7 @@ std::vector<std::string> tavuSubjectCommand(const tavuBenchConfig& config, tavuS
     case TAVU_SUBJECT_MDEV:
       return {config.busybox, "mdev", "-df"};
     case TAVU_SUBJECT_DAEMON:
-    case TAVU_SUBJECT_DAEMON_RT:
+    case TAVU_SUBJECT_DAEMON_PLAIN:
       return {config.binDir + "/tavunetlink"};
   }
   return {};
@@ -75,12 +74,11 @@ std::string tavuDaemonThreadRole(size_t index, size_t threads) {
   return ".thread" + std::to_string(index);
 }
 
-bool tavuRaiseReader(pid_t daemon, std::string* error) {
+bool tavuLowerReader(pid_t daemon, std::string* error) {
   const std::vector<pid_t> tids = tavuThreadIds(daemon);
-  sched_param param{};
-  param.sched_priority = TAVU_READER_PRIORITY;
-  if (tids.size() < 3 || sched_setscheduler(tids.back(), SCHED_FIFO, &param) != 0) {
-    *error = "cannot raise the daemon's reader thread to SCHED_FIFO";
+  const sched_param param{};
+  if (tids.size() < 3 || sched_setscheduler(tids.back(), SCHED_OTHER, &param) != 0) {
+    *error = "cannot put the daemon's reader thread back to SCHED_OTHER";
     return false;
   }
   return true;
@@ -98,8 +96,8 @@ const char* tavuSubjectName(tavuSubjectKind kind) {
       return "mdev";
     case TAVU_SUBJECT_DAEMON:
       return "daemon";
-    case TAVU_SUBJECT_DAEMON_RT:
-      return "daemon-rt";
+    case TAVU_SUBJECT_DAEMON_PLAIN:
+      return "daemon-plain";
   }
   return "?";
 }
@@ -115,7 +113,7 @@ bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool 
   }
   if (subject->pid < 0) return false;
   bool ok = tavuWaitForSocket(subject, error);
-  if (ok && kind == TAVU_SUBJECT_DAEMON_RT) ok = tavuRaiseReader(subject->pid, error);
+  if (ok && kind == TAVU_SUBJECT_DAEMON_PLAIN) ok = tavuLowerReader(subject->pid, error);
   if (ok && tavuIsDaemon(kind)) ok = !withClient || tavuStartClient(config, subject, error);
   if (!ok) tavuStopSubject(subject);
   return ok;

@@ -18,12 +18,12 @@ enum tavuSubjectKind {
   TAVU_SUBJECT_FLOOR_WALK,
   TAVU_SUBJECT_MDEV,
   TAVU_SUBJECT_DAEMON,
-  TAVU_SUBJECT_DAEMON_RT,  // the daemon, its reader thread raised to SCHED_FIFO
+  TAVU_SUBJECT_DAEMON_PLAIN,  // the daemon, its reader put back to SCHED_OTHER
 };
 
 // True for both forms of the daemon.
 inline bool tavuIsDaemon(tavuSubjectKind kind) {
-  return kind == TAVU_SUBJECT_DAEMON || kind == TAVU_SUBJECT_DAEMON_RT;
+  return kind == TAVU_SUBJECT_DAEMON || kind == TAVU_SUBJECT_DAEMON_PLAIN;
 }
 
 const char* tavuSubjectName(tavuSubjectKind kind);
@@ -61,7 +61,7 @@ uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int qu
 
 // Processor time of one thread of a subject (or of the daemon's client).
 struct tavuThreadTime {
-  std::string name;  // "floor", "mdev", "daemon.main", "daemon-rt.reader", "daemon.client", ...
+  std::string name;  // "floor", "mdev", "daemon.main", "daemon-plain.reader", "daemon.client", ...
   pid_t pid = -1;
   pid_t tid = -1;
   tavuSchedstat spent;

@@ -109,27 +109,31 @@ TEST_F(DriverInSandbox, TavuinjectRefusesATimestampsFileItCannotWrite) {
       << output;
 }
 
-TEST_F(DriverInSandbox, TheRealTimeDaemonHasOnlyItsReaderRaised) {
+TEST_F(DriverInSandbox, OnlyTheDaemonsReaderRunsAtRealTimeAndThePlainSubjectLowersIt) {
   if (!tavuEmulatorPrefix().empty()) GTEST_SKIP() << "the benchmark driver runs natively only";
-  std::string error;
-  ASSERT_TRUE(tavuStartSubject(iv_config, TAVU_SUBJECT_DAEMON_RT, true, &iv_subject, &error))
-      << error;
-  ASSERT_TRUE(iv_subject.log);
-  EXPECT_EQ(iv_subject.log->state(), TAVU_CLIENT_CONNECTED);
-  const std::vector<tavuThreadTime> times = tavuSubjectTimes(iv_subject);
-  // A sanitizer runtime may add threads between main and worker.
-  std::vector<std::string> names;
-  for (const tavuThreadTime& time : times) {
-    SCOPED_TRACE(time.name);
-    names.push_back(time.name);
-    EXPECT_EQ(sched_getscheduler(time.tid),
-              time.name == "daemon-rt.reader" ? SCHED_FIFO : SCHED_OTHER);
+  for (const tavuSubjectKind kind : {TAVU_SUBJECT_DAEMON, TAVU_SUBJECT_DAEMON_PLAIN}) {
+    const std::string name = tavuSubjectName(kind);
+    SCOPED_TRACE(name);
+    std::string error;
+    ASSERT_TRUE(tavuStartSubject(iv_config, kind, true, &iv_subject, &error)) << error;
+    ASSERT_TRUE(iv_subject.log);
+    EXPECT_EQ(iv_subject.log->state(), TAVU_CLIENT_CONNECTED);
+    const bool readerRaised = kind == TAVU_SUBJECT_DAEMON;
+    // A sanitizer runtime may add threads between main and worker.
+    std::vector<std::string> names;
+    for (const tavuThreadTime& time : tavuSubjectTimes(iv_subject)) {
+      SCOPED_TRACE(time.name);
+      names.push_back(time.name);
+      const bool raised = readerRaised && time.name == name + ".reader";
+      EXPECT_EQ(sched_getscheduler(time.tid), raised ? SCHED_FIFO : SCHED_OTHER);
+    }
+    ASSERT_GE(names.size(), 4u);
+    EXPECT_EQ(names.front(), name + ".main");
+    const std::vector<std::string> last(names.end() - 3, names.end());
+    EXPECT_EQ(last,
+              (std::vector<std::string>{name + ".worker", name + ".reader", name + ".client"}));
+    tavuStopSubject(&iv_subject);
   }
-  ASSERT_GE(names.size(), 4u);
-  EXPECT_EQ(names.front(), "daemon-rt.main");
-  const std::vector<std::string> last(names.end() - 3, names.end());
-  EXPECT_EQ(last,
-            (std::vector<std::string>{"daemon-rt.worker", "daemon-rt.reader", "daemon-rt.client"}));
 }
 
 TEST_F(DriverInSandbox, ASubjectThatCannotStartLeavesNothingRunning) {

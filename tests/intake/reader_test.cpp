@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <linux/capability.h>
 #include <linux/netlink.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/syscall.h>
@@ -186,6 +187,15 @@ TEST_F(ReaderOpening, BoundSocketHasTheForcedBufferAndAllGroups) {
   length = sizeof groups;
   ASSERT_EQ(getsockopt(fd, SOL_NETLINK, NETLINK_LIST_MEMBERSHIPS, &groups, &length), 0);
   EXPECT_EQ(groups, 0xFFFFFFFFu);
+}
+
+TEST_F(ReaderOpening, ReaderRunsAtItsRealTimePriority) {
+  startReader();
+  int policy = -1;
+  sched_param param{};
+  ASSERT_EQ(pthread_getschedparam(readerThread(), &policy, &param), 0);
+  EXPECT_EQ(policy, SCHED_FIFO);
+  EXPECT_EQ(param.sched_priority, TAVU_READER_PRIORITY);
 }
 
 // ---- Receiving -----------------------------------------------------------
