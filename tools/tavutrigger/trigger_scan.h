@@ -1,0 +1,37 @@
+// Finding the class devices to trigger under a sysfs tree.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// One class entry to trigger, or one that cannot be.
+struct tavuTriggerDevice {
+  std::string iv_class;
+  std::string iv_name;     // empty: the class directory itself failed
+  std::string iv_devPath;  // the kernel's device path, below sysfs ("/devices/...")
+  int iv_failure = 0;      // 0, an errno, or a TAVU_TRIGGER_* code
+};
+
+// Failures of our own, beside errno values.
+enum : int {
+  TAVU_TRIGGER_LEAVES_SYSFS = -1,  // a class entry's link leads out of sysfs
+  TAVU_TRIGGER_FURTHER_LINK = -2,  // a link beyond the class entry's own
+  TAVU_TRIGGER_NOT_A_FILE = -3,    // the uevent entry is not a regular file
+};
+
+// What a failure means, for a person.
+std::string tavuTriggerFailureText(int failure);
+
+// The kernel's device path that the class entry's link `target` names, for
+// an entry of `className`; false when it would lead out of sysfs.
+bool tavuResolveClassLink(const std::string& className, const std::string& target,
+                          std::string* devPath);
+
+// The entries of the served classes under the sysfs directory `sysFd`
+// (only those of `onlyClasses` when it is not empty), classes then names in
+// natural order. Entries whose device path the daemon does not serve, and
+// entries that are no device, are passed over and told to `passedOver`
+// when it is not null.
+std::vector<tavuTriggerDevice> tavuListTriggerDevices(int sysFd,
+                                                      const std::vector<std::string>& onlyClasses,
+                                                      std::vector<std::string>* passedOver);
