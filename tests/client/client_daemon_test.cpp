@@ -150,6 +150,7 @@ TEST_F(RealDaemon, SecondInstanceFailsAtBindWith98) {
 struct SocketFailureCase {
   const char* name;
   const char* plan;  // TAVU_FAIL of the fault-injecting build
+  int clientSends;   // bytes of the handshake a client sends; -1: no client
   const char* report;
 };
 void PrintTo(const SocketFailureCase& c, std::ostream* out) {
@@ -163,6 +164,12 @@ TEST_P(RealDaemonSocketFailure, ReportedAndTheDaemonEnds255) {
   const SocketFailureCase& c = GetParam();
   ASSERT_TRUE(
       tavuStartDaemon(&iv_daemon, "tavunetlink_faulty", {std::string("TAVU_FAIL=") + c.plan}));
+  if (c.clientSends >= 0) {
+    ASSERT_TRUE(iv_client.connect());
+  }
+  if (c.clientSends > 0) {
+    ASSERT_TRUE(iv_client.sendBytes(tavuHandshakeBytes(41).substr(0, c.clientSends)));
+  }
   EXPECT_EQ(tavuWaitDaemon(&iv_daemon, 20000), 255);
   EXPECT_EQ(tavuDaemonOutput(iv_daemon),
             std::string("tavunetlink_faulty:tavunetlink_GetClientConnection: Exiting, ") +
@@ -171,9 +178,12 @@ TEST_P(RealDaemonSocketFailure, ReportedAndTheDaemonEnds255) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RealDaemonSocketFailure,
-    testing::Values(SocketFailureCase{"Socket", "socket:unix", "socket create failed, errno=24"},
-                    SocketFailureCase{"Listen", "listen", "socket listen() failed, errno=95"},
-                    SocketFailureCase{"Accept", "accept", "client socket accept error, errno=103"}),
+    testing::Values(
+        SocketFailureCase{"Socket", "socket:unix", -1, "socket create failed, errno=24"},
+        SocketFailureCase{"Listen", "listen", -1, "socket listen() failed, errno=95"},
+        SocketFailureCase{"Accept", "accept", -1, "client socket accept error, errno=103"},
+        SocketFailureCase{"HandshakeRecv", "recv:unix", 0, "socket recv() failed, errno=104"},
+        SocketFailureCase{"ReplySend", "send:unix", 29, "socket send() failed, errno=32"}),
     [](const testing::TestParamInfo<SocketFailureCase>& info) {
       return std::string(info.param.name);
     });

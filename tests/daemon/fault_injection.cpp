@@ -135,6 +135,8 @@ int __real_setsockopt(int fd, int level, int name, const void* value, socklen_t 
 int __real_bind(int fd, const sockaddr* address, socklen_t length);
 int __real_listen(int fd, int backlog);
 int __real_accept(int fd, sockaddr* address, socklen_t* length);
+ssize_t __real_recv(int fd, void* buffer, size_t length, int flags);
+ssize_t __real_send(int fd, const void* buffer, size_t length, int flags);
 
 pid_t __wrap_fork() {
   if (tavuFailNow("fork")) {
@@ -236,6 +238,22 @@ int __wrap_accept(int fd, sockaddr* address, socklen_t* length) {
     return -1;
   }
   return __real_accept(fd, address, length);
+}
+
+ssize_t __wrap_recv(int fd, void* buffer, size_t length, int flags) {
+  if (tavuFailNow("recv", tavuSocketFamily(fd))) {
+    errno = ECONNRESET;
+    return -1;
+  }
+  return __real_recv(fd, buffer, length, flags);
+}
+
+ssize_t __wrap_send(int fd, const void* buffer, size_t length, int flags) {
+  if (tavuFailNow("send", tavuSocketFamily(fd))) {
+    errno = EPIPE;
+    return -1;
+  }
+  return __real_send(fd, buffer, length, flags);
 }
 
 }  // extern "C"
