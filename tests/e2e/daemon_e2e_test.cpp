@@ -1,5 +1,7 @@
 // The whole daemon end to end: what a user sees in /dev, on the client
 // socket, on standard output, in the trace, and in the exit status.
+#include <unistd.h>
+
 #include <ctime>
 #include <string>
 #include <vector>
@@ -217,5 +219,71 @@ INSTANTIATE_TEST_SUITE_P(
                                   "pthread_mutex_unlock(hpEvQueue) failed, rc=1"},
                       LoopFailure{"pthread_mutex_lock:hpEvQueue@main#2", true, 255,
                                   "Exiting, pthread_mutex_lock(hpEvQueue) failed rc=22"}));
+
+struct IntakeFailure {
+  const char* name;
+  const char* plan;
+  bool afterAnEvent;   // the failing call comes with the first datagram
+  const char* report;  // printed: no client has connected yet
+};
+void PrintTo(const IntakeFailure& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class IntakeFailureEndToEnd : public DaemonEndToEnd,
+                              public ::testing::WithParamInterface<IntakeFailure> {};
+
+// Every other fatal end of the reader and the worker (their lock of a queue:
+// above): the thread ends at once, the daemon waits for its client all the
+// same and ends 255 at the delivery loop's first check, reporting nothing more.
+// The worker's first lock and wait are left to its own tests: they can fail
+// before the reader has opened its socket, whose descriptor then replaces
+// the stop value.
+TEST_P(IntakeFailureEndToEnd, ReportedThenTheDaemonEnds255AtTheFirstCheck) {
+  const IntakeFailure& c = GetParam();
+  ASSERT_TRUE(
+      tavuStartDaemon(&iv_daemon, "tavunetlink_faulty", {std::string("TAVU_FAIL=") + c.plan}));
+  if (c.afterAnEvent) {
+    ASSERT_TRUE(tavuWaitForUeventReader(iv_daemon.daemonPid));
+    send(tavuClassEvent("add", "/class/gpio/gpio1", "gpio", 1, 254, 1));
+  }
+  const std::string expected = std::string("tavunetlink_faulty:") + c.report + "\n";
+  for (int i = 0; i < 500 && tavuDaemonOutput(iv_daemon) != expected; ++i) usleep(20 * 1000);
+  EXPECT_EQ(tavuDaemonOutput(iv_daemon), expected);
+  EXPECT_TRUE(stillRunning(100));
+  ASSERT_TRUE(iv_client.connect());
+  ASSERT_TRUE(iv_client.handshake(0));
+  EXPECT_EQ(waitForExit(), 255);
+  EXPECT_EQ(tavuDaemonOutput(iv_daemon), expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryEnd, IntakeFailureEndToEnd,
+    ::testing::Values(
+        IntakeFailure{"ReaderSocket", "socket:netlink", false,
+                      "tavuMonitorNetlinkSocket: Exiting, socket create failed"},
+        IntakeFailure{"ReaderSetsockopt", "setsockopt:netlink", false,
+                      "tavuMonitorNetlinkSocket: setsockopt(SO_RCVBUFFORCE) error, errno=1"},
+        IntakeFailure{"ReaderBind", "bind:netlink", false,
+                      "tavuMonitorNetlinkSocket: Exiting, bind of netlink socket failed"},
+        IntakeFailure{"ReaderUnlock", "pthread_mutex_unlock:netlinkDataQueue@reader#1", true,
+                      "tavuMonitorNetlinkSocket: Exiting, pthread_mutex_unlock(netlinkDataQueue) "
+                      "failed rc=1"},
+        IntakeFailure{"WorkerWait", "pthread_cond_wait:netlinkDataQueue@worker#2", true,
+                      "tavuMonitorNetlinkEventQueue: Exiting, failed "
+                      "pthread_cond_wait(netlinkDataQueue) rc=22"},
+        IntakeFailure{"WorkerUnlockAfterTaking", "pthread_mutex_unlock:netlinkDataQueue@worker#1",
+                      true,
+                      "tavuMonitorNetlinkEventQueue: Exiting, failed "
+                      "pthread_mutex_unlock(netlinkDataQueue) rc=1"},
+        IntakeFailure{"WorkerUnlockEventQueue", "pthread_mutex_unlock:hpEvQueue@worker#1", true,
+                      "tavuMonitorNetlinkEventQueue: Exiting, failed "
+                      "pthread_mutex_unlock(hpEvQueue) rc=1"},
+        IntakeFailure{"WorkerLockAgain", "pthread_mutex_lock:netlinkDataQueue@worker#2", true,
+                      "tavuMonitorNetlinkEventQueue: Exiting, failed "
+                      "pthread_mutex_lock(netlinkDataQueue) rc=22"}),
+    [](const ::testing::TestParamInfo<IntakeFailure>& info) {
+      return std::string(info.param.name);
+    });
 
 }  // namespace
