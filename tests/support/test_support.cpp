@@ -271,19 +271,20 @@ void tavuListTree(const std::string& dir, std::vector<std::string>* lines) {
     if (tavuSandboxOwnEntry(path)) continue;
     struct stat info {};
     if (lstat(path.c_str(), &info) != 0) continue;
-    char line[512];
+    // Built whole: a path may be as long as the system allows.
+    char head[32];
     const unsigned mode = info.st_mode & 07777;
     if (S_ISDIR(info.st_mode)) {
-      std::snprintf(line, sizeof line, "d %04o %s", mode, path.c_str());
-      lines->push_back(line);
+      std::snprintf(head, sizeof head, "d %04o ", mode);
+      lines->push_back(head + path);
       tavuListTree(path, lines);
     } else if (S_ISCHR(info.st_mode)) {
-      std::snprintf(line, sizeof line, "c %04o %u:%u %s", mode, major(info.st_rdev),
-                    minor(info.st_rdev), path.c_str());
-      lines->push_back(line);
+      std::snprintf(head, sizeof head, "c %04o %u:%u ", mode, major(info.st_rdev),
+                    minor(info.st_rdev));
+      lines->push_back(head + path);
     } else {
-      std::snprintf(line, sizeof line, "? %04o %s", mode, path.c_str());
-      lines->push_back(line);
+      std::snprintf(head, sizeof head, "? %04o ", mode);
+      lines->push_back(head + path);
     }
   }
   closedir(handle);
