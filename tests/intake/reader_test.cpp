@@ -1,6 +1,6 @@
 // The uevent socket reader: a receive result becomes an exact queued
 // record; start-up failures, receive errors and interrupted receives end or
-// continue the thread exactly as specified, with their reports.
+// continue the thread, each with its report.
 #include <errno.h>
 #include <linux/capability.h>
 #include <linux/netlink.h>
