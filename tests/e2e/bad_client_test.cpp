@@ -87,9 +87,11 @@ TEST_P(BadClientEndToEnd, DaemonKeepsDevInStepReportsEachFailureAndGoesOn) {
   EXPECT_TRUE(stillRunning(300)) << "status " << waitForExit(0);
 
   tavuStopDaemon(&iv_daemon);
+  const std::vector<std::string> trace = traceLines();
+  // Queued for the client whether or not it could take them.
+  EXPECT_THAT(tavuLinesWith(trace, "tavuMonitorNetlinkEventQueue: queued "), ::testing::SizeIs(3));
   std::vector<std::string> reports;
-  for (const std::string& line :
-       tavuLinesWith(traceLines(), "tavunetlink:tavunetlink_SendToClient: ")) {
+  for (const std::string& line : tavuLinesWith(trace, "tavunetlink:tavunetlink_SendToClient: ")) {
     if (line.find(": sent ") == std::string::npos) {
       reports.push_back(line.substr(line.find("tavunetlink_SendToClient: ") + 26));
     }
