@@ -24,7 +24,7 @@ fail() {
 # init ACTION EXPECTED_STATUS EXPECTED_TEXT: runs the script, checks both.
 init() {
   local out status
-  out=$(DAEMON=$daemon_under_test DAEMON_OUTPUT=$work/daemon.out PATH=$path_under_test $shell_under_test "$init_script" "$1" 2>&1)
+  out=$(DAEMON=$daemon_under_test DAEMON_OUTPUT=$work/daemon.out TRIGGER=$work/trigger PATH=$path_under_test $shell_under_test "$init_script" "$1" 2>&1)
   status=$?
   [ "$status" = "$2" ] || fail "$1: status $status, wanted $2; said: $out"
   [[ $out == *"$3"* ]] || fail "$1: said '$out', wanted '$3'"
@@ -54,6 +54,21 @@ expect_stopped() {
   ! socket_listens || fail "$1: client socket still there"
 }
 
+# Stands in for tavutrigger (the real one would write into this machine's
+# /sys): notes whether the daemon already had its uevent socket.
+cat > "$work/trigger" << EOF
+#!/bin/sh
+if grep -Eq '^[0-9a-f]+ +15 +[0-9]+ ' /proc/net/netlink; then echo listening; else echo deaf; fi >> "$work/trigger.log"
+EOF
+chmod +x "$work/trigger"
+
+expect_coldplug() {
+  local said
+  said=$(cat "$work/trigger.log" 2> /dev/null)
+  [ "$said" = "$2" ] || fail "$1: coldplug ran as '$said', wanted '$2'"
+  rm -f "$work/trigger.log"
+}
+
 run_variant() {
   daemon_under_test=$daemon
   expect_stopped "before start"
@@ -61,11 +76,14 @@ run_variant() {
   init stop 0 "not running"
   init start 0 "started"
   expect_running "start"
+  expect_coldplug "start" "listening"
   init status 0 "is running (pid $(running_pids))"
   init start 0 "already running"
   expect_running "second start"
+  expect_coldplug "second start" ""
   init restart 0 "started"
   expect_running "restart"
+  expect_coldplug "restart" "listening"
   init stop 0 "stopped"
   expect_stopped "stop"
   init status 3 "not running"
