@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/common/option_walk.h"
+
 const char TAVUMON_USAGE[] =
     "Usage: tavumon [OPTION]...\n"
     "Connects to the tavunetlink daemon, completes the handshake, and prints each\n"
@@ -87,8 +89,7 @@ bool tavumonApplyValue(const std::string& name, const char* value, tavumonOption
     ok = tavumonParseWrongAck(value, &options->iv_wrongAck);
   }
   if (!ok) {
-    *error = value == nullptr ? name + " needs a value"
-                              : "bad value '" + std::string(value) + "' for " + name;
+    *error = "bad value '" + std::string(value) + "' for " + name;
   }
   return ok;
 }
@@ -121,23 +122,9 @@ bool tavumonApplyFlag(const std::string& name, tavumonOptions* options, std::str
 }  // namespace
 
 bool tavumonParseOptions(int argc, char* const* argv, tavumonOptions* options, std::string* error) {
-  for (int i = 1; i < argc; ++i) {
-    std::string name = argv[i];
-    const char* value = nullptr;
-    const size_t equals = name.find('=');
-    if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      value = argv[i] + equals + 1;  // --name=value
-      name.resize(equals);
-    }
-    if (tavumonTakesValue(name)) {
-      if (value == nullptr && i + 1 < argc) value = argv[++i];
-      if (!tavumonApplyValue(name, value, options, error)) return false;
-    } else if (value != nullptr) {
-      *error = name + " takes no value";
-      return false;
-    } else if (!tavumonApplyFlag(name, options, error)) {
-      return false;
-    }
+  if (!tavuWalkOptions(argc, argv, options, tavumonTakesValue, tavumonApplyValue, tavumonApplyFlag,
+                       error)) {
+    return false;
   }
   if (options->iv_noAck && options->iv_wrongAck != tavumonWrongAck::NONE) {
     *error = "--no-ack and --wrong-ack exclude each other";

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "devnodes/uevent_classify.h"
+#include "tools/common/option_walk.h"
 
 namespace {
 
@@ -103,27 +104,5 @@ bool tavuParseTriggerOptions(int argc, const char* const* argv, tavuTriggerOptio
                              std::string* error) {
   *options = tavuTriggerOptions{};
   error->clear();
-  for (int i = 1; i < argc; ++i) {
-    std::string name = argv[i];
-    const char* value = nullptr;
-    const size_t equals = name.find('=');
-    if (name.compare(0, 2, "--") == 0 && equals != std::string::npos) {
-      value = argv[i] + equals + 1;  // --name=value
-      name.resize(equals);
-    }
-    if (tavuTakesValue(name)) {
-      if (value == nullptr && i + 1 < argc) value = argv[++i];
-      if (value == nullptr) {
-        *error = name + " needs a value";
-        return false;
-      }
-      if (!tavuApplyValue(name, value, options, error)) return false;
-    } else if (value != nullptr) {
-      *error = name + " takes no value";
-      return false;
-    } else if (!tavuApplyFlag(name, options, error)) {
-      return false;
-    }
-  }
-  return true;
+  return tavuWalkOptions(argc, argv, options, tavuTakesValue, tavuApplyValue, tavuApplyFlag, error);
 }
