@@ -45,6 +45,15 @@ void appendAndSignal(tavuNetlinkEvent* event) {
   pthread_cond_signal(&g_hpEvQueue_cond);
 }
 
+// As the intake threads stop the daemon: under the queue's lock, so the
+// signal cannot fall between the loop's check and its wait and be lost.
+void stopUnderLock(std::atomic<int32_t>* descriptor, int32_t value) {
+  pthread_mutex_lock(&g_hpEvQueue_mutex);
+  descriptor->store(value);
+  pthread_cond_signal(&g_hpEvQueue_cond);
+  pthread_mutex_unlock(&g_hpEvQueue_mutex);
+}
+
 [[noreturn]] void runChild(int commands, int client) {
   g_progName = "looptest";
   tavuInitQueueLocks();
@@ -65,12 +74,10 @@ void appendAndSignal(tavuNetlinkEvent* event) {
           pthread_cond_signal(&g_hpEvQueue_cond);
           break;
         case kStop:
-          g_netlinkSocketFd.store(-1);
-          pthread_cond_signal(&g_hpEvQueue_cond);
+          stopUnderLock(&g_netlinkSocketFd, -1);
           break;
         case kZeroClient:
-          g_clientSockfd.store(0);
-          pthread_cond_signal(&g_hpEvQueue_cond);
+          stopUnderLock(&g_clientSockfd, 0);
           break;
       }
     }
