@@ -10,23 +10,15 @@
 #include <fstream>
 #include <string>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 class ArrivalLog : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tavu-arrivals-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    iv_dir = pattern;
-    iv_path = iv_dir + "/client.log";
-  }
-  void TearDown() override {
-    unlink(iv_path.c_str());
-    unlink((iv_dir + "/other").c_str());
-    rmdir(iv_dir.c_str());
-  }
-  std::string iv_dir;
-  std::string iv_path;
+  void SetUp() override { ASSERT_FALSE(iv_dir.path().empty()); }
+  tavuScratchDir iv_dir{"tavu-arrivals"};
+  const std::string iv_path = iv_dir.file("client.log");
 };
 
 TEST_F(ArrivalLog, AnotherProcessSeesEveryRecordAndTheState) {
@@ -68,13 +60,13 @@ TEST_F(ArrivalLog, AFullLogTakesNoMore) {
 }
 
 TEST_F(ArrivalLog, RefusesFilesThatAreNoLog) {
-  const std::string other = iv_dir + "/other";
+  const std::string other = iv_dir.file("other");
   std::ofstream(other) << std::string(4096, 'x');
   tavuArrivalLog log;
   errno = 0;
   EXPECT_FALSE(log.open(other));
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_FALSE(log.open(iv_dir + "/missing"));
+  EXPECT_FALSE(log.open(iv_dir.file("missing")));
   EXPECT_EQ(errno, ENOENT);
 }
 

@@ -9,31 +9,22 @@
 
 #include <string>
 
+#include "tests/support/test_support.h"
+
 namespace {
 
 class NodeWatcher : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/tavu-watch-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    iv_parent = pattern;
-    iv_dir = iv_parent + "/tts";
-  }
-  void TearDown() override {
-    iv_watcher.stop();
-    for (int n = 0; n < 64; ++n) unlink(node(n).c_str());
-    unlink((iv_dir + "/name").c_str());
-    rmdir(iv_dir.c_str());
-    rmdir(iv_parent.c_str());
-  }
+  void SetUp() override { ASSERT_FALSE(iv_parent.path().empty()); }
+  void TearDown() override { iv_watcher.stop(); }
   std::string node(int n) const { return iv_dir + "/" + std::to_string(n); }
   void make(int n) const { close(open(node(n).c_str(), O_CREAT | O_WRONLY, 0600)); }
   tavuNodeCounts waitPresent(uint32_t present) {
     return iv_watcher.waitUntil([present](const tavuNodeCounts& c) { return c.present == present; },
                                 2000, 5000);
   }
-  std::string iv_parent;
-  std::string iv_dir;
+  tavuScratchDir iv_parent{"tavu-watch"};
+  const std::string iv_dir = iv_parent.file("tts");
   tavuNodeWatcher iv_watcher;
 };
 

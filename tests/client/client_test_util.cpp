@@ -52,13 +52,8 @@ constexpr char kTraceName[] = "CLIENTTEST";
 }
 
 tavuTestTrace::tavuTestTrace() {
-  char dir[] = "/tmp/tavuclienttrace.XXXXXX";
-  if (mkdtemp(dir) == nullptr) {
-    ADD_FAILURE() << "mkdtemp: " << std::strerror(errno);
-    return;
-  }
-  iv_dir = dir;
-  setenv("TAVU_TRACE_DIR", dir, 1);
+  if (iv_dir.path().empty()) return;
+  setenv("TAVU_TRACE_DIR", iv_dir.path().c_str(), 1);
   trace_kelu_desc_t desc = TRACE_KELU_NO_BUFFER;
   EXPECT_EQ(trace_kelu_init_buffer(&desc, kTraceName, 32000), 0);
   g_netlinkTrace.store(desc);
@@ -68,10 +63,6 @@ tavuTestTrace::tavuTestTrace() {
 tavuTestTrace::~tavuTestTrace() {
   g_tracInitCalled.store(0);
   g_netlinkTrace.store(TRACE_KELU_NO_BUFFER);
-  if (!iv_dir.empty()) {
-    std::remove((iv_dir + "/" + kTraceName).c_str());
-    rmdir(iv_dir.c_str());
-  }
   unsetenv("TAVU_TRACE_DIR");
 }
 

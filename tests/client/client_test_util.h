@@ -12,6 +12,7 @@
 
 #include "devnodes/netlink_event.h"
 #include "tests/support/raw_client.h"
+#include "tests/support/test_support.h"
 
 // The four bytes of a 32-bit number as this machine stores it, spelt out
 // byte by byte (not copied from memory) so the expectation is independent.
@@ -37,7 +38,7 @@ class tavuTestTrace {
   std::vector<std::string> newEntries();
 
  private:
-  std::string iv_dir;
+  tavuScratchDir iv_dir{"tavuclienttrace"};
   size_t iv_seen = 0;
 };
 

@@ -231,9 +231,9 @@ TEST(InjectOptions, ValuesLandWhereTheyBelong) {
 }
 
 TEST(NamespaceCheck, InitialOnlySysctlsMarkTheHostsNamespace) {
-  char dir[] = "/tmp/tavu-netns.XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string base = dir;
+  const tavuScratchDir dir("tavu-netns");
+  const std::string& base = dir.path();
+  ASSERT_FALSE(base.empty());
   const struct {
     std::vector<const char*> files;
     tavuNetnsVerdict verdict;
@@ -253,7 +253,6 @@ TEST(NamespaceCheck, InitialOnlySysctlsMarkTheHostsNamespace) {
     EXPECT_EQ(tavuCheckNetworkNamespace(sysctl), c.verdict) << sysctl;
   }
   EXPECT_EQ(tavuCheckNetworkNamespace(base + "/missing"), TAVU_NETNS_UNKNOWN);
-  EXPECT_EQ(system(("rm -rf " + base).c_str()), 0);
 }
 
 TEST(NamespaceCheck, TheSandboxsNamespaceIsPrivate) {

@@ -1,8 +1,5 @@
 #include "tests/platform/trace_test_dir.h"
 
-#include <dirent.h>
-#include <unistd.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -13,14 +10,7 @@ tavuScopedTraceDir::tavuScopedTraceDir() {
   const char* previous = std::getenv("TAVU_TRACE_DIR");
   iv_hadPrevious = previous != nullptr;
   if (iv_hadPrevious) iv_previous = previous;
-  const char* tmp = std::getenv("TMPDIR");
-  std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/tavutrace-test.XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) {
-    ADD_FAILURE() << "mkdtemp " << pattern;
-    return;
-  }
-  iv_path = pattern;
-  setenv("TAVU_TRACE_DIR", iv_path.c_str(), 1);
+  if (!path().empty()) setenv("TAVU_TRACE_DIR", path().c_str(), 1);
 }
 
 tavuScopedTraceDir::~tavuScopedTraceDir() {
@@ -29,16 +19,6 @@ tavuScopedTraceDir::~tavuScopedTraceDir() {
   } else {
     unsetenv("TAVU_TRACE_DIR");
   }
-  if (iv_path.empty()) return;
-  // Flat: the tests put only buffer files (and copies of them) here.
-  if (DIR* dir = opendir(iv_path.c_str())) {
-    while (dirent* entry = readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") unlink((iv_path + "/" + name).c_str());
-    }
-    closedir(dir);
-  }
-  rmdir(iv_path.c_str());
 }
 
 trace_kelu_desc_t tavuMakeTestBuffer(const char* name, uint32_t size) {

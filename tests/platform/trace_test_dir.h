@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/trace_kelu.h"
+#include "tests/support/test_support.h"
 #include "tools/tavutrace/trace_decode.h"
 
 class tavuScopedTraceDir {
@@ -14,11 +15,11 @@ class tavuScopedTraceDir {
   tavuScopedTraceDir(const tavuScopedTraceDir&) = delete;
   tavuScopedTraceDir& operator=(const tavuScopedTraceDir&) = delete;
 
-  const std::string& path() const { return iv_path; }
-  std::string file(const char* name) const { return iv_path + "/" + name; }
+  const std::string& path() const { return iv_dir.path(); }
+  std::string file(const char* name) const { return iv_dir.file(name); }
 
  private:
-  std::string iv_path;
+  tavuScratchDir iv_dir{"tavutrace-test"};
   std::string iv_previous;
   bool iv_hadPrevious = false;
 };

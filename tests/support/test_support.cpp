@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -17,6 +19,21 @@ void tavuRequireSandbox() {
   ASSERT_TRUE(flag != nullptr && std::string(flag) == "1")
       << "this test must run inside scripts/sandbox (private namespaces, tmpfs /dev)";
   ASSERT_EQ(geteuid(), 0u) << "this test needs root inside the sandbox";
+}
+
+tavuScratchDir::tavuScratchDir(const char* prefix) {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string pattern = std::string(tmp != nullptr ? tmp : "/tmp") + "/" + prefix + ".XXXXXX";
+  if (mkdtemp(pattern.data()) == nullptr) {
+    ADD_FAILURE() << "mkdtemp " << pattern << ": " << std::strerror(errno);
+    return;
+  }
+  iv_path = pattern;
+}
+
+tavuScratchDir::~tavuScratchDir() {
+  std::error_code ignored;
+  if (!iv_path.empty()) std::filesystem::remove_all(iv_path, ignored);
 }
 
 std::string tavuBinDir() {

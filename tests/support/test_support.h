@@ -9,6 +9,23 @@
 // tests that make nodes or open netlink sockets must never pass elsewhere.
 void tavuRequireSandbox();
 
+// A fresh directory under $TMPDIR (or /tmp) for one test, removed with all
+// it holds when the object goes. path() is empty (and the test failed) when
+// it could not be made.
+class tavuScratchDir {
+ public:
+  explicit tavuScratchDir(const char* prefix);
+  ~tavuScratchDir();
+  tavuScratchDir(const tavuScratchDir&) = delete;
+  tavuScratchDir& operator=(const tavuScratchDir&) = delete;
+
+  const std::string& path() const { return iv_path; }
+  std::string file(const std::string& name) const { return iv_path + "/" + name; }
+
+ private:
+  std::string iv_path;
+};
+
 // Directory of the built programs (build/bin of the preset under test).
 std::string tavuBinDir();
 

@@ -23,10 +23,7 @@ const char kUntouched[] = "MAJOR=4\nMINOR=65\n";
 class TavuTrigger : public ::testing::Test {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/tavutrigger-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    iv_top = pattern;
-    iv_root = iv_top + "/root";
+    ASSERT_FALSE(iv_top.empty());
     // Served devices, links as the kernel makes them.
     addLinkedDevice("uart", "ttyS10", "virtual/uart/ttyS10");
     addLinkedDevice("uart", "ttyS2", "virtual/uart/ttyS2");
@@ -40,7 +37,6 @@ class TavuTrigger : public ::testing::Test {
     addLinkedDevice("block", "sda", "pci0000:00/block/sda");
     writeFile("sys/class/gpio/export", "");
   }
-  void TearDown() override { fs::remove_all(iv_top); }
 
   void writeFile(const std::string& path, const std::string& text) {
     fs::create_directories(fs::path(iv_root + "/" + path).parent_path());
@@ -93,8 +89,9 @@ class TavuTrigger : public ::testing::Test {
     return expected;
   }
 
-  std::string iv_top;
-  std::string iv_root;
+  tavuScratchDir iv_dir{"tavutrigger"};
+  const std::string iv_top = iv_dir.path();
+  const std::string iv_root = iv_top + "/root";
   std::map<std::string, std::string> iv_before;
 };
 
