@@ -1,98 +1,72 @@
 // Node throughput and burst capacity.
 #include <algorithm>
 
-#include "bench/driver/burst_trial.h"
 #include "bench/driver/measures.h"
+#include "bench/driver/results.h"
 
 namespace {
 
-// Bisection stops when the bounds are this close (and at least 50 apart).
-constexpr double TAVU_BURST_PRECISION = 0.05;
+// The burst search stops when its bounds are this close.
 constexpr uint32_t TAVU_BURST_STEP = 50;
 
-void tavuRecord(tavuBenchContext& context, const tavuSubject& subject, const std::string& metric,
-                double value) {
-  context.results.add(context.run, metric, tavuSubjectName(subject.kind), value);
+double tavuRate(uint64_t events, uint64_t from, uint64_t to) {
+  return to > from ? static_cast<double>(events) * 1e9 / static_cast<double>(to - from) : 0;
 }
 
-// One unpaced burst of adds from an empty directory; returns its drops.
-bool tavuBurstDrops(tavuBenchContext& context, tavuSubject* subject, uint32_t size, uint32_t* drops,
-                    std::string* error) {
+// One unpaced burst of adds into an empty directory; its drops.
+bool tavuBurstDrops(tavuSubject* subject, uint32_t size, uint32_t* drops, std::string* error) {
   tavuTrial trial;
-  tavuClearNodes(context);
-  if (!tavuRunTrial(context, subject, TAVU_EVENTS_ADD, size, 0, size, &trial, error)) {
-    return false;
-  }
+  tavuClearNodes();
+  const bool ok = tavuRunTrial(subject, TAVU_UART_ADD, size, 0, size, &trial, error);
   *drops = trial.drops;
-  tavuClearNodes(context);
-  return true;
-}
-
-uint32_t tavuRoundedMiddle(uint32_t low, uint32_t high) {
-  const uint32_t middle = (low + high) / 2;
-  return std::max(low + 1, middle / TAVU_BURST_STEP * TAVU_BURST_STEP);
+  tavuClearNodes();
+  return ok;
 }
 
 }  // namespace
 
-bool tavuMeasureNodes(tavuBenchContext& context, tavuSubject* subject, std::string* error) {
-  const uint32_t count = context.config.throughputEvents;
+bool tavuMeasureNodes(const tavuBenchConfig& config, int run, tavuSubject* subject,
+                      std::string* error) {
+  const char* name = tavuSubjectName(subject->kind);
+  const uint32_t count = config.throughputEvents;
   tavuTrial adds, removes;
-  tavuClearNodes(context);
-  if (!tavuRunTrial(context, subject, TAVU_EVENTS_ADD, count, 0, count, &adds, error)) {
+  tavuClearNodes();
+  if (!tavuRunTrial(subject, TAVU_UART_ADD, count, 0, count, &adds, error) ||
+      !tavuRunTrial(subject, TAVU_UART_REMOVE, count, 0, 0, &removes, error)) {
     return false;
   }
-  const uint32_t made = adds.after.present - adds.before.present;
-  if (!tavuRunTrial(context, subject, TAVU_EVENTS_REMOVE, count, 0, 0, &removes, error)) {
-    return false;
+  tavuRecord(run, "add_rate", name, tavuRate(adds.nodes, adds.sendNs[0], adds.lastNodeNs));
+  tavuRecord(run, "remove_rate", name,
+             tavuRate(adds.nodes - removes.nodes, removes.sendNs[0], removes.lastNodeNs));
+  if (subject->arrivals != nullptr) {
+    tavuRecord(run, "client_add_rate", name, tavuRate(adds.acked, adds.sendNs[0], adds.lastAckNs));
+    tavuRecord(run, "client_remove_rate", name,
+               tavuRate(removes.acked, removes.sendNs[0], removes.lastAckNs));
   }
-  const uint32_t gone = removes.before.present - removes.after.present;
-  tavuRecord(context, *subject, "add_rate", tavuRate(made, adds.firstNs, adds.after.lastChangeNs));
-  tavuRecord(context, *subject, "remove_rate",
-             tavuRate(gone, removes.firstNs, removes.after.lastChangeNs));
-  tavuRecord(context, *subject, "add_burst_drops", adds.drops);
-  tavuRecordTimeSpent(context, adds, "burst_add");
-  tavuRecordTimeSpent(context, removes, "burst_remove");
-  tavuRecord(context, *subject, "remove_burst_drops", removes.drops);
-  if (adds.sendSeconds > 0)
-    tavuRecord(context, *subject, "send_rate", adds.sent / adds.sendSeconds);
-  if (subject->log) {
-    tavuRecord(context, *subject, "delivery_add_rate",
-               tavuRate(adds.acked, adds.firstNs, adds.lastAckNs));
-    tavuRecord(context, *subject, "delivery_remove_rate",
-               tavuRate(removes.acked, removes.firstNs, removes.lastAckNs));
-  }
-  tavuClearNodes(context);
+  tavuClearNodes();
   return true;
 }
 
-bool tavuMeasureBurst(tavuBenchContext& context, tavuSubject* subject, std::string* error) {
-  const tavuBenchConfig& config = context.config;
+bool tavuMeasureBurst(const tavuBenchConfig& config, int run, tavuSubject* subject,
+                      std::string* error) {
+  const char* name = tavuSubjectName(subject->kind);
   uint32_t good = 0, bad = 0, drops = 0;
-  // Doubling until the first drop, then bisecting between the last burst
-  // taken whole and the first one that was not.
-  for (uint32_t size = config.burstStart; bad == 0;) {
-    if (!tavuBurstDrops(context, subject, size, &drops, error)) return false;
-    if (drops != 0) {
-      bad = size;
-    } else {
-      good = size;
-      if (size >= config.burstCap) break;
-      size = std::min(size * 2, config.burstCap);
-    }
-  }
-  while (bad != 0 &&
-         bad - good > std::max<uint32_t>(TAVU_BURST_STEP,
-                                         static_cast<uint32_t>(good * TAVU_BURST_PRECISION))) {
-    const uint32_t size = tavuRoundedMiddle(good, bad);
-    if (!tavuBurstDrops(context, subject, size, &drops, error)) return false;
+  // Doubling until the first drop, then halving the gap between the
+  // largest burst taken whole and the smallest that was not, down to 5%.
+  for (uint32_t size = config.burstStart; bad == 0 && good < config.burstCap;
+       size = std::min(size * 2, config.burstCap)) {
+    if (!tavuBurstDrops(subject, size, &drops, error)) return false;
     (drops == 0 ? good : bad) = size;
   }
-  tavuRecord(context, *subject, "burst_capacity", good);
-  tavuRecord(context, *subject, "burst_capped", bad == 0 ? 1 : 0);
+  while (bad != 0 && bad - good > std::max(TAVU_BURST_STEP, good / 20)) {
+    const uint32_t size = std::max(good + 1, (good + bad) / 2 / TAVU_BURST_STEP * TAVU_BURST_STEP);
+    if (!tavuBurstDrops(subject, size, &drops, error)) return false;
+    (drops == 0 ? good : bad) = size;
+  }
+  tavuRecord(run, "burst_capacity", name, good);
   for (uint32_t size : config.dropSizes) {
-    if (!tavuBurstDrops(context, subject, size, &drops, error)) return false;
-    tavuRecord(context, *subject, "drops_" + std::to_string(size), drops);
+    if (!tavuBurstDrops(subject, size, &drops, error)) return false;
+    tavuRecord(run, "drops_" + std::to_string(size), name, drops);
   }
   return true;
 }

@@ -1,89 +1,193 @@
 #include "bench/driver/results.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
 #include <limits>
-
-#include "bench/driver/stats.h"
+#include <map>
+#include <sstream>
 
 namespace {
 
-const std::map<int, double>* tavuRuns(
-    const std::map<std::string, std::map<std::string, std::map<int, double>>>& all,
-    const std::string& metric, const std::string& subject) {
-  const auto bySubject = all.find(metric);
-  if (bySubject == all.end()) return nullptr;
-  const auto byRun = bySubject->second.find(subject);
-  return byRun == bySubject->second.end() ? nullptr : &byRun->second;
+// metric -> subject -> run -> value
+std::map<std::string, std::map<std::string, std::map<int, double>>> g_figures;
+std::map<std::string, std::vector<double>> g_latencies;
+
+const char* const kSubjects[] = {"floor", "floor-walk", "mdev", "daemon"};
+const char* const kReferences[] = {"floor", "mdev"};
+constexpr double TAVU_NAN = std::numeric_limits<double>::quiet_NaN();
+
+// A row's metrics share its cells, " / " between them. With `ratios`, the
+// daemon's are divided by the references' (a client figure by the node's).
+struct tavuRow {
+  const char* label;
+  const char* metrics;
+  bool ratios;
+};
+
+const tavuRow kRows[] = {
+    {"adds/s, first datagram sent to last node present (1,000 unpaced)", "add_rate", true},
+    {"removes/s, to last node gone (1,000 unpaced)", "remove_rate", true},
+    {"adds/s to the client's last acknowledgment", "client_add_rate", true},
+    {"removes/s to the client's last acknowledgment", "client_remove_rate", true},
+    {"largest unpaced burst without a kernel drop (tried up to 20,000)", "burst_capacity", true},
+    {"kernel drops, burst of 2,000", "drops_2000", false},
+    {"kernel drops, burst of 5,000", "drops_5000", false},
+    {"kernel drops, burst of 10,000", "drops_10000", false},
+    {"send → node, 5,000/s, median / p99 (µs)", "median_us p99_us", true},
+    {"send → arrival at the client, 5,000/s, median / p99 (µs; ratios to the node's)",
+     "client_median_us client_p99_us", true},
+    {"resident bytes per queued event, 100,000 events, no client", "bytes_per_event", false},
+    {"bytes of the record and its two strings", "record_bytes", false},
+    {"daemon RSS empty / 100,000 queued / drained (kB)",
+     "rss_empty_kb rss_queued_kb rss_drained_kb", false},
+    {"processor time in 10 idle s (ms)", "idle_cpu_ms", false},
+};
+
+std::vector<double> tavuSorted(const std::string& metric, const std::string& subject) {
+  std::vector<double> values;
+  for (const auto& run : g_figures[metric][subject]) values.push_back(run.second);
+  std::sort(values.begin(), values.end());
+  return values;
 }
 
-std::string tavuJsonNumber(double value) {
-  if (!std::isfinite(value)) return "null";
+double tavuMedian(const std::vector<double>& sorted) {
+  const size_t middle = sorted.size() / 2;
+  if (sorted.empty()) return TAVU_NAN;
+  return sorted.size() % 2 == 1 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+}
+
+// The median over the runs of the daemon's figure divided by the reference's.
+double tavuMedianRatio(const std::string& metric, const char* reference) {
+  const std::string own = metric.compare(0, 7, "client_") == 0 ? metric.substr(7) : metric;
+  const std::map<int, double>& references = g_figures[own][reference];
+  std::vector<double> ratios;
+  for (const auto& run : g_figures[metric]["daemon"]) {
+    const auto match = references.find(run.first);
+    if (match != references.end() && match->second != 0)
+      ratios.push_back(run.second / match->second);
+  }
+  std::sort(ratios.begin(), ratios.end());
+  return tavuMedian(ratios);
+}
+
+// 83,516 or 66.8; "" for NaN.
+std::string tavuNumber(double value) {
   char text[64];
-  std::snprintf(text, sizeof text, "%.6g", value);
-  return text;
+  std::snprintf(text, sizeof text, value >= 100 || value == std::floor(value) ? "%.0f" : "%.3g",
+                value);
+  std::string number = std::isnan(value) ? "" : text;
+  for (size_t at = std::min(number.find('.'), number.size()); at > 3; at -= 3) {
+    number.insert(at - 3, ",");
+  }
+  return number;
+}
+
+std::string tavuShowMedian(const std::vector<double>& sorted) {
+  return tavuNumber(tavuMedian(sorted));
+}
+
+std::string tavuShowSpread(const std::vector<double>& sorted) {
+  const std::string least = sorted.empty() ? "" : tavuNumber(sorted.front());
+  const std::string most = sorted.empty() ? "" : tavuNumber(sorted.back());
+  return least == most ? least : least + "–" + most;
+}
+
+// A row's cell: its metrics as `show` puts them; "" when none was measured.
+std::string tavuCell(const tavuRow& row, const char* subject,
+                     std::string (*show)(const std::vector<double>&)) {
+  std::istringstream metrics(row.metrics);
+  std::string cell, metric;
+  bool measured = false;
+  for (bool first = true; metrics >> metric; first = false) {
+    const std::vector<double> values = tavuSorted(metric, subject);
+    measured = measured || !values.empty();
+    cell += (first ? "" : " / ") + show(values);
+  }
+  return measured ? cell : "";
+}
+
+std::string tavuRatioCell(const tavuRow& row, const char* reference) {
+  std::istringstream metrics(row.metrics);
+  std::string cell, metric;
+  for (bool first = true; row.ratios && metrics >> metric; first = false) {
+    const double ratio = tavuMedianRatio(metric, reference);
+    char text[32];
+    std::snprintf(text, sizeof text, "%s%.2fx", first ? "" : " / ", ratio);
+    if (std::isnan(ratio)) return "";
+    cell += text;
+  }
+  return cell;
+}
+
+std::string tavuTable(const std::string& title, bool ratios,
+                      std::string (*show)(const std::vector<double>&)) {
+  std::string table = "| " + title + " | floor | floor-walk | mdev | daemon |" +
+                      (ratios ? " daemon / floor | daemon / mdev |\n" : "\n") + "|---|" +
+                      (ratios ? "---:|---:|" : "") + "---:|---:|---:|---:|\n";
+  for (const tavuRow& row : kRows) {
+    std::string line = std::string("| ") + row.label + " |";
+    bool measured = false;
+    for (const char* subject : kSubjects) {
+      const std::string cell = tavuCell(row, subject, show);
+      measured = measured || !cell.empty();
+      line += " " + cell + " |";
+    }
+    for (const char* reference : kReferences) {
+      if (ratios) line += " " + tavuRatioCell(row, reference) + " |";
+    }
+    if (measured) table += line + "\n";
+  }
+  return table;
 }
 
 }  // namespace
 
-void tavuBenchResults::add(int run, const std::string& metric, const std::string& subject,
-                           double value) {
-  iv_values[metric][subject][run] = value;
+void tavuRecord(int run, const std::string& metric, const std::string& subject, double value) {
+  g_figures[metric][subject][run] = value;
 }
 
-std::vector<double> tavuBenchResults::values(const std::string& metric,
-                                             const std::string& subject) const {
-  std::vector<double> out;
-  if (const auto* runs = tavuRuns(iv_values, metric, subject)) {
-    for (const auto& run : *runs) out.push_back(run.second);
-  }
-  return out;
+void tavuRecordLatencies(const std::string& curve, const std::vector<double>& micros) {
+  g_latencies[curve].insert(g_latencies[curve].end(), micros.begin(), micros.end());
 }
 
-double tavuBenchResults::median(const std::string& metric, const std::string& subject) const {
-  return tavuMedian(values(metric, subject));
+double tavuPercentile(std::vector<double> values, double p) {
+  std::sort(values.begin(), values.end());
+  const auto rank = static_cast<size_t>(std::ceil(p / 100 * static_cast<double>(values.size())));
+  return values.empty() ? TAVU_NAN : values[std::max<size_t>(rank, 1) - 1];
 }
 
-double tavuBenchResults::medianRatio(const std::string& metric, const std::string& subject,
-                                     const std::string& referenceMetric,
-                                     const std::string& reference) const {
-  const auto* runs = tavuRuns(iv_values, metric, subject);
-  const auto* references = tavuRuns(iv_values, referenceMetric, reference);
-  std::vector<double> ratios;
-  if (runs == nullptr || references == nullptr) return std::numeric_limits<double>::quiet_NaN();
-  for (const auto& run : *runs) {
-    const auto match = references->find(run.first);
-    if (match != references->end() && match->second != 0) {
-      ratios.push_back(run.second / match->second);
+std::string tavuReport(bool withSpread) {
+  return tavuTable("figure (median of the runs)", true, tavuShowMedian) +
+         (withSpread ? "\n" + tavuTable("spread over the runs (min–max)", false, tavuShowSpread)
+                     : "");
+}
+
+bool tavuWriteDataFiles(const std::string& dir) {
+  std::ofstream rates(dir + "/rates.dat");
+  rates << "# subject, then median, min and max of adds/s and of removes/s\n";
+  for (const char* subject : kSubjects) {
+    for (const char* prefix : {"", "client_"}) {
+      const std::vector<double> adds = tavuSorted(prefix + std::string("add_rate"), subject);
+      const std::vector<double> removes = tavuSorted(prefix + std::string("remove_rate"), subject);
+      if (adds.empty() || removes.empty()) continue;
+      rates << '"' << subject << (*prefix != '\0' ? ", to the client\" " : "\" ")
+            << tavuMedian(adds) << ' ' << adds.front() << ' ' << adds.back() << ' '
+            << tavuMedian(removes) << ' ' << removes.front() << ' ' << removes.back() << '\n';
     }
   }
-  return tavuMedian(ratios);
-}
-
-bool tavuBenchResults::has(const std::string& metric, const std::string& subject) const {
-  return tavuRuns(iv_values, metric, subject) != nullptr;
-}
-
-std::string tavuBenchResults::json(int runs) const {
-  std::string out = "{";
-  bool firstMetric = true;
-  for (const auto& metric : iv_values) {
-    out += (firstMetric ? "\n  \"" : ",\n  \"") + metric.first + "\": {";
-    firstMetric = false;
-    bool firstSubject = true;
-    for (const auto& subject : metric.second) {
-      out += (firstSubject ? "\"" : ", \"") + subject.first + "\": [";
-      firstSubject = false;
-      for (int run = 0; run < runs; ++run) {
-        const auto value = subject.second.find(run);
-        out +=
-            (run == 0 ? "" : ", ") + tavuJsonNumber(value == subject.second.end()
-                                                        ? std::numeric_limits<double>::quiet_NaN()
-                                                        : value->second);
-      }
-      out += "]";
+  // One block per curve: its title, then the distribution at up to 500 points.
+  std::ofstream latency(dir + "/latency.dat");
+  for (auto& curve : g_latencies) {
+    std::vector<double>& values = curve.second;
+    const size_t n = values.size(), points = std::min<size_t>(n, 500);
+    std::sort(values.begin(), values.end());
+    latency << (&curve == &*g_latencies.begin() ? "\"" : "\n\n\"") << curve.first << "\"\n";
+    for (size_t k = 0; k < points; ++k) {
+      const size_t i = points < 2 ? n - 1 : k * (n - 1) / (points - 1);
+      latency << values[i] << ' ' << static_cast<double>(i + 1) / static_cast<double>(n) << '\n';
     }
-    out += "}";
   }
-  return out + "\n}\n";
+  return static_cast<bool>(rates.flush()) && static_cast<bool>(latency.flush());
 }

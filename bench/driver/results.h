@@ -1,28 +1,21 @@
 // Every figure of every run, by measure and subject, and what is made of
-// them: medians over the runs and ratios to the references of the same run.
+// them: the report (medians, ratios to the references within each run,
+// the spread) and the data files of the picture.
 #pragma once
 
-#include <map>
 #include <string>
 #include <vector>
 
-class tavuBenchResults {
- public:
-  void add(int run, const std::string& metric, const std::string& subject, double value);
+void tavuRecord(int run, const std::string& metric, const std::string& subject, double value);
 
-  // The values of every run that has one, in run order.
-  std::vector<double> values(const std::string& metric, const std::string& subject) const;
-  // NaN when there is none.
-  double median(const std::string& metric, const std::string& subject) const;
-  // The median over the runs that measured both of value / reference value.
-  double medianRatio(const std::string& metric, const std::string& subject,
-                     const std::string& referenceMetric, const std::string& reference) const;
-  bool has(const std::string& metric, const std::string& subject) const;
+// Latencies in µs of one curve of the picture, pooled over the runs.
+void tavuRecordLatencies(const std::string& curve, const std::vector<double>& micros);
 
-  // {"metric": {"subject": [per-run values, null where not measured]}}
-  std::string json(int runs) const;
+// The p-th percentile by nearest rank; NaN when there are none.
+double tavuPercentile(std::vector<double> values, double p);
 
- private:
-  // metric -> subject -> run -> value
-  std::map<std::string, std::map<std::string, std::map<int, double>>> iv_values;
-};
+// The Markdown tables: medians and ratios, and the spread when asked.
+std::string tavuReport(bool withSpread);
+
+// rates.dat and latency.dat in `dir`, for bench/results.gp.
+bool tavuWriteDataFiles(const std::string& dir);

@@ -1,61 +1,88 @@
 #include "bench/driver/subject.h"
 
-#include <sched.h>
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
 
+#include <cstdlib>
+#include <new>
 #include <vector>
 
-#include "bench/common/bench_clock.h"
-#include "bench/driver/spawn.h"
+#include "bench/driver/proc_probe.h"
 
 namespace {
 
-constexpr int TAVU_START_TIMEOUT_MS = 10000;
+constexpr uint64_t TAVU_START_TIMEOUT_NS = 10000000000u;
 
-std::string tavuOutputPath(const tavuBenchConfig& config, tavuSubjectKind kind) {
-  return config.workDir + "/" + tavuSubjectName(kind) + ".out";
+uint64_t tavuDeadline(uint64_t fromNowNs) {
+  return tavuBenchNowNs() + fromNowNs;
 }
 
-std::vector<std::string> tavuSubjectCommand(const tavuBenchConfig& config, tavuSubjectKind kind) {
-  switch (kind) {
-    case TAVU_SUBJECT_FLOOR:
-      return {config.binDir + "/tavubench-floor"};
-    case TAVU_SUBJECT_FLOOR_WALK:
-      return {config.binDir + "/tavubench-floor", "--walk"};
-    case TAVU_SUBJECT_MDEV:
-      return {config.busybox, "mdev", "-df"};
-    case TAVU_SUBJECT_DAEMON:
-    case TAVU_SUBJECT_DAEMON_PLAIN:
-      return {config.binDir + "/tavunetlink"};
-  }
-  return {};
+// Starts argv with no input and its output appended to `output`; -1 on failure.
+pid_t tavuSpawn(const std::vector<std::string>& argv, const std::string& output) {
+  std::vector<char*> words(argv.size() + 1, nullptr);
+  for (size_t i = 0; i < argv.size(); ++i) words[i] = const_cast<char*>(argv[i].c_str());
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                   0644);
+  posix_spawn_file_actions_adddup2(&actions, 1, 2);
+  pid_t pid = -1;
+  const int failed = posix_spawnp(&pid, words[0], &actions, nullptr, words.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return failed == 0 ? pid : -1;
 }
 
-// The daemon forks into the background: its launcher ends at once and the
-// daemon, orphaned, becomes our child (we are the subreaper).
-pid_t tavuStartDaemon(const tavuBenchConfig& config, std::string* error) {
-  const pid_t launcher = tavuSpawn(tavuSubjectCommand(config, TAVU_SUBJECT_DAEMON),
-                                   tavuOutputPath(config, TAVU_SUBJECT_DAEMON));
-  if (launcher < 0) {
-    *error = "cannot start tavunetlink";
-    return -1;
+// A child's exit status (128 + signal), -1 while it runs at `deadline`, -2
+// when it is no child (any more).
+int tavuWaitChild(pid_t pid, uint64_t deadline) {
+  for (;;) {
+    int status = 0;
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (done < 0 && errno != EINTR) return -2;
+    if (tavuBenchNowNs() >= deadline) return -1;
+    tavuSleepMs(1);
   }
-  const int status = tavuWaitChild(launcher, TAVU_START_TIMEOUT_MS);
-  if (status != 0) {
+}
+
+void tavuKillChild(pid_t pid) {
+  if (pid > 0 && kill(pid, SIGKILL) == 0) (void)waitpid(pid, nullptr, 0);
+}
+
+// The daemon forks into the background: its launcher ends at once, and the
+// daemon, orphaned, becomes our child. The sandbox holds no other.
+pid_t tavuStartDaemon(pid_t launcher) {
+  if (launcher < 0 || tavuWaitChild(launcher, tavuDeadline(TAVU_START_TIMEOUT_NS)) != 0) {
     tavuKillChild(launcher);
-    *error = "tavunetlink's launcher ended with status " + std::to_string(status);
     return -1;
   }
-  const pid_t daemon = tavuFindChild("tavunetlink", {}, TAVU_START_TIMEOUT_MS);
-  if (daemon < 0) *error = "tavunetlink forked no daemon";
-  return daemon;
+  for (const uint64_t deadline = tavuDeadline(TAVU_START_TIMEOUT_NS); tavuBenchNowNs() < deadline;
+       tavuSleepMs(2)) {
+    pid_t found = -1;
+    DIR* proc = opendir("/proc");
+    while (const dirent* entry = found < 0 ? readdir(proc) : nullptr) {
+      const std::string comm = tavuReadWholeFile("/proc/" + std::string(entry->d_name) + "/comm");
+      if (comm == "tavunetlink\n") found = static_cast<pid_t>(std::atoi(entry->d_name));
+    }
+    closedir(proc);
+    if (found > 0) return found;
+  }
+  return -1;
 }
 
 bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
-  const uint64_t deadline =
-      tavuBenchNowNs() + static_cast<uint64_t>(TAVU_START_TIMEOUT_MS) * 1000000u;
+  const uint64_t deadline = tavuDeadline(TAVU_START_TIMEOUT_NS);
   tavuNetlinkSocketInfo info;
   while (!tavuFindUeventSocket(subject->pid, &info)) {
-    if (tavuBenchNowNs() >= deadline || tavuWaitChild(subject->pid, 0) >= 0) {
+    if (tavuBenchNowNs() >= deadline || tavuWaitChild(subject->pid, 0) != -1) {
       *error = std::string(tavuSubjectName(subject->kind)) + " opened no uevent socket";
       return false;
     }
@@ -65,156 +92,103 @@ bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
   return true;
 }
 
-// The daemon's main thread comes first; start-up then makes the worker and
-// last the reader. Threads a sanitizer runtime adds come between.
-std::string tavuDaemonThreadRole(size_t index, size_t threads) {
-  if (index == 0) return ".main";
-  if (index + 1 == threads) return ".reader";
-  if (index + 2 == threads) return ".worker";
-  return ".thread" + std::to_string(index);
-}
-
-bool tavuLowerReader(pid_t daemon, std::string* error) {
-  const std::vector<pid_t> tids = tavuThreadIds(daemon);
-  const sched_param param{};
-  if (tids.size() < 3 || sched_setscheduler(tids.back(), SCHED_OTHER, &param) != 0) {
-    *error = "cannot put the daemon's reader thread back to SCHED_OTHER";
-    return false;
+// The file both map, zero-filled (no record, the client starting) until
+// the client writes.
+tavuArrivals* tavuMakeArrivals(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  void* base = MAP_FAILED;
+  if (fd >= 0 && ftruncate(fd, static_cast<off_t>(TAVU_ARRIVALS_SIZE)) == 0) {
+    base = mmap(nullptr, TAVU_ARRIVALS_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   }
-  return true;
+  if (fd >= 0) close(fd);
+  return base == MAP_FAILED ? nullptr : new (base) tavuArrivals{{TAVU_CLIENT_STARTING}, {0}};
 }
 
 }  // namespace
 
 const char* tavuSubjectName(tavuSubjectKind kind) {
-  switch (kind) {
-    case TAVU_SUBJECT_FLOOR:
-      return "floor";
-    case TAVU_SUBJECT_FLOOR_WALK:
-      return "floor-walk";
-    case TAVU_SUBJECT_MDEV:
-      return "mdev";
-    case TAVU_SUBJECT_DAEMON:
-      return "daemon";
-    case TAVU_SUBJECT_DAEMON_PLAIN:
-      return "daemon-plain";
-  }
-  return "?";
+  static const char* const kNames[] = {"floor", "floor-walk", "mdev", "daemon"};
+  return kNames[kind];
 }
 
 bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool withClient,
                       tavuSubject* subject, std::string* error) {
+  const std::string output = config.workDir + "/" + tavuSubjectName(kind) + ".out";
+  const std::vector<std::string> commands[] = {{config.binDir + "/tavubench-floor"},
+                                               {config.binDir + "/tavubench-floor", "--walk"},
+                                               {"busybox", "mdev", "-df"},
+                                               {config.binDir + "/tavunetlink"}};
+  *subject = tavuSubject();
   subject->kind = kind;
-  if (tavuIsDaemon(kind)) {
-    subject->pid = tavuStartDaemon(config, error);
-  } else {
-    subject->pid = tavuSpawn(tavuSubjectCommand(config, kind), tavuOutputPath(config, kind));
-    if (subject->pid < 0) *error = std::string("cannot start ") + tavuSubjectName(kind);
+  subject->pid = tavuSpawn(commands[kind], output);
+  if (kind == TAVU_DAEMON) subject->pid = tavuStartDaemon(subject->pid);
+  if (subject->pid < 0) {
+    *error = std::string("cannot start ") + tavuSubjectName(kind) + " (see " + output + ")";
+    return false;
   }
-  if (subject->pid < 0) return false;
-  bool ok = tavuWaitForSocket(subject, error);
-  if (ok && kind == TAVU_SUBJECT_DAEMON_PLAIN) ok = tavuLowerReader(subject->pid, error);
-  if (ok && tavuIsDaemon(kind)) ok = !withClient || tavuStartClient(config, subject, error);
+  const bool ok = tavuWaitForSocket(subject, error) &&
+                  (kind != TAVU_DAEMON || !withClient || tavuStartClient(config, subject, error));
   if (!ok) tavuStopSubject(subject);
   return ok;
 }
 
 bool tavuStartClient(const tavuBenchConfig& config, tavuSubject* subject, std::string* error) {
-  static int clients = 0;
-  const std::string log = config.workDir + "/client-" + std::to_string(++clients) + ".log";
-  subject->clientPid = tavuSpawn({config.binDir + "/tavubench-client", "--log", log},
-                                 config.workDir + "/client.out");
-  const uint64_t deadline =
-      tavuBenchNowNs() + static_cast<uint64_t>(TAVU_START_TIMEOUT_MS) * 1000000u;
-  auto arrivals = std::make_unique<tavuArrivalLog>();
-  bool opened = false;
-  while (subject->clientPid > 0 && !opened && tavuBenchNowNs() < deadline) {
-    opened = arrivals->open(log);  // the client renames it into place when whole
-    if (!opened) tavuSleepMs(1);
-  }
-  while (opened && arrivals->state() == TAVU_CLIENT_STARTING && tavuBenchNowNs() < deadline) {
-    tavuSleepMs(1);
-  }
-  if (!opened || arrivals->state() != TAVU_CLIENT_CONNECTED) {
-    *error = "the benchmark client did not connect to the daemon";
+  const std::string path = config.workDir + "/arrivals";
+  const std::string output = config.workDir + "/client.out";
+  subject->arrivals = tavuMakeArrivals(path);
+  if (subject->arrivals == nullptr) {
+    *error = "cannot make " + path;
     return false;
   }
-  subject->log = std::move(arrivals);
+  subject->clientPid = tavuSpawn({config.binDir + "/tavubench-client", "--log", path}, output);
+  const uint64_t deadline = tavuDeadline(TAVU_START_TIMEOUT_NS);
+  while (subject->clientPid > 0 && subject->arrivals->state == TAVU_CLIENT_STARTING &&
+         tavuWaitChild(subject->clientPid, 0) == -1 && tavuBenchNowNs() < deadline) {
+    tavuSleepMs(1);
+  }
+  (void)unlink(path.c_str());  // mapped by both by now, or of no more use
+  if (subject->arrivals->state != TAVU_CLIENT_CONNECTED) {
+    *error = "the benchmark client did not connect (see " + output + ")";
+    return false;
+  }
   return true;
 }
 
 void tavuStopSubject(tavuSubject* subject) {
   tavuKillChild(subject->pid);
-  // With the daemon gone the client sees the end and leaves by itself.
-  if (subject->clientPid > 0 && tavuWaitChild(subject->clientPid, 2000) < 0) {
-    tavuKillChild(subject->clientPid);
-  }
-  subject->pid = subject->clientPid = -1;
-  subject->log.reset();
+  tavuKillChild(subject->clientPid);
+  if (subject->arrivals != nullptr) munmap(subject->arrivals, TAVU_ARRIVALS_SIZE);
+  *subject = tavuSubject();
 }
 
-bool tavuSubjectSocket(const tavuSubject& subject, tavuNetlinkSocketInfo* info) {
-  return tavuNetlinkSocketByInode(subject.socketInode, info);
+bool tavuSubjectDrops(const tavuSubject& subject, uint32_t* drops, std::string* error) {
+  tavuNetlinkSocketInfo info;
+  if (!tavuNetlinkSocketByInode(subject.socketInode, &info)) {
+    *error = std::string(tavuSubjectName(subject.kind)) + "'s uevent socket is gone";
+    return false;
+  }
+  *drops = info.drops;
+  return true;
 }
 
 uint32_t tavuClientCount(const tavuSubject& subject) {
-  return subject.log ? subject.log->count() : 0;
+  return subject.arrivals != nullptr ? subject.arrivals->count.load(std::memory_order_acquire) : 0;
 }
 
-uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int quietMs,
-                             int timeoutMs) {
-  const uint64_t start = tavuBenchNowNs();
-  uint64_t lastChange = start;
+uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int quietMs) {
+  const uint64_t quiet = static_cast<uint64_t>(quietMs) * 1000000u;
+  uint64_t lastChange = tavuBenchNowNs();
   uint32_t count = tavuClientCount(subject);
-  while (count < target) {
+  while (count < target && tavuBenchNowNs() - lastChange < quiet) {
     tavuSleepMs(1);
-    const uint64_t now = tavuBenchNowNs();
     const uint32_t latest = tavuClientCount(subject);
-    if (latest != count) lastChange = now;
+    if (latest != count) lastChange = tavuBenchNowNs();
     count = latest;
-    if (now - lastChange >= static_cast<uint64_t>(quietMs) * 1000000u ||
-        now - start >= static_cast<uint64_t>(timeoutMs) * 1000000u) {
-      break;
-    }
   }
   return count;
 }
 
-std::vector<tavuThreadTime> tavuSubjectTimes(const tavuSubject& subject) {
-  std::vector<tavuThreadTime> times;
-  const std::vector<pid_t> tids = tavuThreadIds(subject.pid);
-  for (size_t i = 0; i < tids.size(); ++i) {
-    tavuThreadTime time;
-    time.pid = subject.pid;
-    time.tid = tids[i];
-    time.name = tavuSubjectName(subject.kind);
-    if (tavuIsDaemon(subject.kind)) {
-      time.name += tavuDaemonThreadRole(i, tids.size());
-    }
-    times.push_back(time);
-  }
-  if (subject.clientPid > 0) {
-    times.push_back({std::string(tavuSubjectName(subject.kind)) + ".client",
-                     subject.clientPid,
-                     subject.clientPid,
-                     {}});
-  }
-  for (tavuThreadTime& time : times) (void)tavuReadSchedstat(time.pid, time.tid, &time.spent);
-  return times;
-}
-
-std::vector<tavuThreadTime> tavuTimeSpent(const std::vector<tavuThreadTime>& before,
-                                          const std::vector<tavuThreadTime>& after) {
-  std::vector<tavuThreadTime> spent;
-  for (const tavuThreadTime& end : after) {
-    for (const tavuThreadTime& start : before) {
-      if (start.tid != end.tid) continue;
-      tavuThreadTime delta = end;
-      delta.spent.cpuNs -= start.spent.cpuNs;
-      delta.spent.waitNs -= start.spent.waitNs;
-      delta.spent.slices -= start.spent.slices;
-      spent.push_back(delta);
-    }
-  }
-  return spent;
+void tavuSleepMs(int ms) {
+  const timespec pause{ms / 1000, (ms % 1000) * 1000000L};
+  (void)nanosleep(&pause, nullptr);
 }

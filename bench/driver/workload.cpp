@@ -2,180 +2,117 @@
 
 #include <dirent.h>
 #include <errno.h>
-#include <fcntl.h>
+#include <linux/netlink.h>
 #include <sys/mount.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
 #include <fstream>
-#include <regex>
-#include <sstream>
 
+#include "bench/common/arrivals.h"
 #include "bench/driver/proc_probe.h"
-#include "bench/driver/spawn.h"
 
 namespace {
 
-const char* tavuEventFileName(tavuBenchEvents events) {
-  switch (events) {
-    case TAVU_EVENTS_ADD:
-      return "uart-add.events";
-    case TAVU_EVENTS_REMOVE:
-      return "uart-remove.events";
-    case TAVU_EVENTS_GPIO_CYCLE:
-      return "gpio-cycle.events";
-  }
-  return "unknown.events";
-}
+int g_senderFd = -1;
 
-// One event block as the kernel sends it for a class device with a node.
-std::string tavuClassEventBlock(const std::string& action, const std::string& subsystem,
-                                const std::string& name, int major) {
-  return "ACTION=" + action + "\nDEVPATH=/class/" + subsystem + "/" + name +
-         "{n}\nSUBSYSTEM=" + subsystem + "\nMAJOR=" + std::to_string(major) +
-         "\nMINOR={n}\nDEVNAME=" + name + "{n}\nSEQNUM={n}\n";
+// As the kernel sends it: "ACTION@DEVPATH", then KEY=VALUE strings, each
+// ended by a NUL.
+std::string tavuDatagram(tavuBenchEvents events, uint32_t n) {
+  const bool uart = events != TAVU_GPIO_CYCLE;
+  const std::string action =
+      events == TAVU_UART_ADD || (events == TAVU_GPIO_CYCLE && n % 2 == 0) ? "add" : "remove";
+  const std::string subsystem = uart ? "uart" : "gpio";
+  const std::string unit = std::to_string(uart ? n : n / 2);
+  const std::string device = (uart ? "ttyS" : "gpio") + unit;
+  const std::string path = "/class/" + subsystem + "/" + device;
+  std::string datagram = action + "@" + path;
+  for (const std::string& key : {"ACTION=" + action, "DEVPATH=" + path, "SUBSYSTEM=" + subsystem,
+                                 std::string(uart ? "MAJOR=4" : "MAJOR=254"), "MINOR=" + unit,
+                                 "DEVNAME=" + device, "SEQNUM=" + std::to_string(n)}) {
+    datagram += '\0' + key;
+  }
+  return datagram + '\0';
 }
 
 bool tavuWriteFile(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::trunc);
-  out << text;
-  return static_cast<bool>(out.flush());
+  return static_cast<bool>(out << text << std::flush);
 }
 
-bool tavuFail(std::string* error, const std::string& what) {
+bool tavuFailed(const std::string& what, std::string* error) {
   *error = what + ": " + std::strerror(errno);
   return false;
 }
 
 }  // namespace
 
-std::string tavuEventFileText(tavuBenchEvents events) {
-  switch (events) {
-    case TAVU_EVENTS_ADD:
-      return tavuClassEventBlock("add", "uart", "ttyS", TAVU_BENCH_MAJOR);
-    case TAVU_EVENTS_REMOVE:
-      return tavuClassEventBlock("remove", "uart", "ttyS", TAVU_BENCH_MAJOR);
-    case TAVU_EVENTS_GPIO_CYCLE:
-      return tavuClassEventBlock("add", "gpio", "gpio", 254) + "\n" +
-             tavuClassEventBlock("remove", "gpio", "gpio", 254);
-  }
-  return "";
-}
-
-std::string tavuEventFilePath(const tavuBenchConfig& config, tavuBenchEvents events) {
-  return config.workDir + "/" + tavuEventFileName(events);
-}
-
-bool tavuWriteEventFiles(const tavuBenchConfig& config, std::string* error) {
-  for (tavuBenchEvents events : {TAVU_EVENTS_ADD, TAVU_EVENTS_REMOVE, TAVU_EVENTS_GPIO_CYCLE}) {
-    const std::string path = tavuEventFilePath(config, events);
-    if (!tavuWriteFile(path, tavuEventFileText(events))) return tavuFail(error, "write " + path);
-  }
-  return true;
-}
-
-bool tavuMakeFakeSysfs(uint32_t count, std::string* error) {
-  if (mount("tavusys", "/sys", "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0755") != 0) {
-    return tavuFail(error, "mount a tmpfs over /sys");
-  }
-  for (const char* dir : {"/sys/class", "/sys/class/uart"}) {
-    if (mkdir(dir, 0755) != 0) return tavuFail(error, std::string("mkdir ") + dir);
-  }
+bool tavuSendEvents(tavuBenchEvents events, uint32_t count, uint32_t rate,
+                    std::vector<uint64_t>* sendNs, std::string* error) {
+  if (g_senderFd < 0)
+    g_senderFd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+  if (g_senderFd < 0) return tavuFailed("uevent socket", error);
+  // Made beforehand, so that an unpaced burst goes as fast as sending can.
+  std::vector<std::string> datagrams;
+  for (uint32_t n = 0; n < count; ++n) datagrams.push_back(tavuDatagram(events, n));
+  sockaddr_nl group{};
+  group.nl_family = AF_NETLINK;
+  group.nl_groups = 1;
+  sendNs->assign(count, 0);
+  const uint64_t start = tavuBenchNowNs();
   for (uint32_t n = 0; n < count; ++n) {
-    const std::string dir = "/sys/class/uart/ttyS" + std::to_string(n);
-    const std::string numbers = std::to_string(TAVU_BENCH_MAJOR) + ":" + std::to_string(n) + "\n";
-    if (mkdir(dir.c_str(), 0755) != 0 || !tavuWriteFile(dir + "/dev", numbers)) {
-      return tavuFail(error, "make " + dir);
+    // A late datagram goes at once, so that the rate holds on average.
+    const uint64_t due = rate != 0 ? start + n * 1000000000ull / rate : 0;
+    const timespec when{static_cast<time_t>(due / 1000000000u),
+                        static_cast<long>(due % 1000000000u)};
+    while (rate != 0 && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+    }
+    (*sendNs)[n] = tavuBenchNowNs();
+    if (sendto(g_senderFd, datagrams[n].data(), datagrams[n].size(), 0,
+               reinterpret_cast<const sockaddr*>(&group), sizeof group) < 0) {
+      return tavuFailed("send of datagram " + std::to_string(n), error);
     }
   }
   return true;
 }
 
-bool tavuInstallMdevConf(const tavuBenchConfig& config, std::string* error) {
-  const std::string upper = config.workDir + "/etc-upper";
-  const std::string work = config.workDir + "/etc-work";
-  mkdir(upper.c_str(), 0755);
-  mkdir(work.c_str(), 0755);
+bool tavuMakeFakeSysfs(uint32_t devices, std::string* error) {
+  if (mount("tavusys", "/sys", "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0755") != 0 ||
+      mkdir("/sys/class", 0755) != 0 || mkdir("/sys/class/uart", 0755) != 0) {
+    return tavuFailed("a tmpfs over /sys", error);
+  }
+  for (uint32_t n = 0; n < devices; ++n) {
+    const std::string dir = "/sys/class/uart/ttyS" + std::to_string(n);
+    if (mkdir(dir.c_str(), 0755) != 0 ||
+        !tavuWriteFile(dir + "/dev", "4:" + std::to_string(n) + "\n")) {
+      return tavuFailed(dir, error);
+    }
+  }
+  return true;
+}
+
+bool tavuInstallMdevConf(const std::string& conf, const std::string& workDir, std::string* error) {
+  const std::string upper = workDir + "/etc-upper";
+  const std::string work = workDir + "/etc-work";
   const std::string options = "lowerdir=/etc,upperdir=" + upper + ",workdir=" + work;
-  if (mount("tavuetc", "/etc", "overlay", 0, options.c_str()) != 0) {
-    return tavuFail(error, "mount an overlay over /etc");
-  }
-  const std::string conf = tavuReadWholeFile(config.mdevConf);
-  if (conf.empty()) return tavuFail(error, "read " + config.mdevConf);
-  if (!tavuWriteFile("/etc/mdev.conf", conf)) return tavuFail(error, "write /etc/mdev.conf");
-  return true;
-}
-
-bool tavuParseInjectSummary(const std::string& json, tavuInjectRun* run) {
-  static const std::regex kSummary(
-      R"(\{"datagrams":([0-9]+),"bytes":[0-9]+,"seconds":([0-9.]+),"status":([0-9]+)\})");
-  std::smatch match;
-  if (!std::regex_search(json, match, kSummary)) return false;
-  run->datagrams = std::stoull(match[1].str());
-  run->seconds = std::stod(match[2].str());
-  run->status = std::stoi(match[3].str());
-  return true;
-}
-
-bool tavuParseSendTimes(const std::string& text, std::vector<uint64_t>* sendNs) {
-  std::istringstream lines(text);
-  unsigned long long index = 0, ns = 0;
-  sendNs->clear();
-  while (lines >> index >> ns) {
-    if (index != sendNs->size()) return false;
-    sendNs->push_back(ns);
-  }
-  return lines.eof();
-}
-
-bool tavuInject(const tavuBenchConfig& config, tavuBenchEvents events, uint32_t first,
-                uint32_t count, uint32_t rate, tavuInjectRun* run, std::string* error) {
-  const std::string output = config.workDir + "/inject.out";
-  const std::string times = config.workDir + "/inject.times";
-  unlink(output.c_str());
-  unlink(times.c_str());
-  std::vector<std::string> argv = {config.binDir + "/tavuinject",
-                                   "--file",
-                                   tavuEventFilePath(config, events),
-                                   "--repeat",
-                                   std::to_string(count),
-                                   "--first",
-                                   std::to_string(first),
-                                   "--json",
-                                   "--timestamps",
-                                   times};
-  if (rate != 0) {
-    argv.push_back("--rate");
-    argv.push_back(std::to_string(rate));
-  }
-  const pid_t pid = tavuSpawn(argv, output);
-  if (pid < 0) return tavuFail(error, "start " + argv[0]);
-  const int status = tavuWaitChild(pid, 600000);
-  if (status < 0) tavuKillChild(pid);
-  const std::string text = tavuReadWholeFile(output);
-  if (!tavuParseInjectSummary(text, run) || status != 0) {
-    *error = "tavuinject ended with status " + std::to_string(status) + ": " + text;
-    return false;
-  }
-  if (!tavuParseSendTimes(tavuReadWholeFile(times), &run->sendNs) ||
-      run->sendNs.size() != run->datagrams) {
-    *error = "tavuinject wrote no send time for every datagram (" + times + ")";
-    return false;
+  const std::string text = tavuReadWholeFile(conf);
+  if (text.empty()) return tavuFailed("read " + conf, error);
+  if (mkdir(upper.c_str(), 0755) != 0 || mkdir(work.c_str(), 0755) != 0 ||
+      mount("tavuetc", "/etc", "overlay", 0, options.c_str()) != 0 ||
+      !tavuWriteFile("/etc/mdev.conf", text)) {
+    return tavuFailed("/etc/mdev.conf over /etc", error);
   }
   return true;
 }
 
 void tavuRemoveBenchNodes() {
   DIR* dir = opendir(TAVU_BENCH_NODE_DIR);
-  if (dir == nullptr) return;
-  const int fd = dirfd(dir);
-  while (const dirent* entry = readdir(dir)) {
-    if (std::strcmp(entry->d_name, ".") != 0 && std::strcmp(entry->d_name, "..") != 0) {
-      unlinkat(fd, entry->d_name, 0);
-    }
+  while (const dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+    if (entry->d_name[0] != '.') (void)unlinkat(dirfd(dir), entry->d_name, 0);
   }
-  closedir(dir);
-  rmdir(TAVU_BENCH_NODE_DIR);
+  if (dir != nullptr) closedir(dir);
+  (void)rmdir(TAVU_BENCH_NODE_DIR);
 }

@@ -1,140 +1,131 @@
-// tavubench-floor: the least a uevent-driven device manager can do, as the
-// reference the daemon is measured against.
+// tavubench-floor: the least a uevent-driven device manager can do, the
+// reference the daemon is measured against. See --help.
 #include <errno.h>
+#include <getopt.h>
 #include <linux/netlink.h>
-#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
-
-#include "bench/floor/floor_node.h"
 
 namespace {
 
-const char TAVU_FLOOR_USAGE[] =
-    R"(Usage: tavubench-floor [--walk] [--rcvbuf BYTES]
+const char TAVU_FLOOR_USAGE[] = R"(Usage: tavubench-floor [--walk]
 
-The reference floor for the end-to-end benchmark: receives uevents on a
-NETLINK_KOBJECT_UEVENT socket (receive buffer forced to BYTES, default
-262144, as the daemon does), reads ACTION=, DEVPATH=, MAJOR= and MINOR=,
-and for a class device makes the character node (mknod, and mkdir of its
-directory only when needed) or removes it (unlink, rmdir of its directory).
-No queue, no client, no allocation per event. Serves names of the form
-PREFIX<digits> under /class/ ("/class/uart/ttyS3" gives /dev/tts/3).
-
-  --walk           make the daemon's filesystem calls instead: mkdir of /dev
-                   and the directory before every mknod, rmdir up to /dev
-                   after every unlink
-  --rcvbuf BYTES   the receive buffer to force (SO_RCVBUFFORCE)
-  -h, --help       this text
-
-Runs until SIGTERM or SIGINT, then prints one line of totals to standard
-error: datagrams received, nodes handled, receive overruns (ENOBUFS).
-Run it only in a private sandbox (scripts/sandbox): it writes under /dev.
-
-Exit status: 0 stopped by a signal; 1 the socket could not be set up or a
-receive failed; 2 bad usage.
+Receives uevents with the daemon's 256 KiB buffer and makes a class device's
+node (mknod; mkdir only when needed) or removes it (unlink, rmdir):
+/class/uart/ttyS3 gives /dev/tts/3. --walk makes the daemon's calls instead:
+mkdir of /dev and the directory before each mknod, rmdir of both after each
+unlink. Run it in scripts/sandbox, until killed. Exit status 1: socket failed.
 )";
 
-std::atomic<int> g_floorStop{0};
+constexpr mode_t TAVU_FLOOR_NODE_MODE = S_IFCHR | 0660;
+constexpr mode_t TAVU_FLOOR_DIR_MODE = 0755;
 
-void tavuFloorOnSignal(int /*signal*/) {
-  g_floorStop.store(1);
+bool g_floorWalk = false;
+
+// The value when `text` is `key`'s string, else null.
+const char* tavuValueOf(const char* text, const char* key) {
+  const size_t length = std::strlen(key);
+  return std::strncmp(text, key, length) == 0 ? text + length : nullptr;
 }
 
-struct tavuFloorOptions {
-  bool walk = false;
-  int rcvbuf = 262144;
-};
+// "/class/uart/ttyS12" gives "/dev/tts/12", its directory ending at
+// *dirLength: split before the first digit, ttyS renamed as the daemon does.
+bool tavuFloorNodePath(const char* devpath, char* node, size_t size, size_t* dirLength) {
+  if (std::strncmp(devpath, "/class/", 7) != 0) return false;
+  const char* name = std::strrchr(devpath, '/') + 1;
+  const char* renamed = std::strncmp(name, "ttyS", 4) == 0 ? "tts" : "";
+  name += *renamed != '\0' ? 4 : 0;
+  const int prefix = static_cast<int>(std::strcspn(name, "0123456789"));
+  const int length =
+      std::snprintf(node, size, "/dev/%s%.*s/%s", renamed, prefix, name, name + prefix);
+  *dirLength = 5 + std::strlen(renamed) + static_cast<size_t>(prefix);
+  return name[prefix] != '\0' && length > 0 && static_cast<size_t>(length) < size;
+}
 
-// Returns -1 to go on, else the exit status.
-int tavuFloorParseArgs(int argc, char** argv, tavuFloorOptions* options) {
-  for (int i = 1; i < argc; ++i) {
-    const std::string word = argv[i];
-    if (word == "-h" || word == "--help") {
-      std::fputs(TAVU_FLOOR_USAGE, stdout);
-      return 0;
-    }
-    if (word == "--walk") {
-      options->walk = true;
-    } else if (word == "--rcvbuf" && i + 1 < argc) {
-      char* end = nullptr;
-      const long value = std::strtol(argv[++i], &end, 10);
-      if (*end != '\0' || value <= 0 || value > (1L << 30)) {
-        std::fprintf(stderr, "tavubench-floor: bad --rcvbuf '%s' (try --help)\n", argv[i]);
-        return 2;
-      }
-      options->rcvbuf = static_cast<int>(value);
-    } else {
-      std::fprintf(stderr, "tavubench-floor: unknown argument '%s' (try --help)\n", argv[i]);
-      return 2;
-    }
+void tavuFloorAdd(char* node, size_t dirLength, dev_t device) {
+  // The floor makes the directory only when the node cannot be made: the
+  // one call no device manager can spare is the mknod.
+  if (!g_floorWalk && (mknod(node, TAVU_FLOOR_NODE_MODE, device) == 0 || errno != ENOENT)) return;
+  if (g_floorWalk) (void)mkdir("/dev", TAVU_FLOOR_DIR_MODE);
+  node[dirLength] = '\0';
+  (void)mkdir(node, TAVU_FLOOR_DIR_MODE);
+  node[dirLength] = '/';
+  (void)mknod(node, TAVU_FLOOR_NODE_MODE, device);
+}
+
+void tavuFloorRemove(char* node, size_t dirLength) {
+  (void)unlink(node);
+  node[dirLength] = '\0';
+  (void)rmdir(node);  // without state, only rmdir can tell whether it is empty
+  if (g_floorWalk) (void)rmdir("/dev");
+}
+
+// Takes the keys among the datagram's strings (one without its NUL is not
+// read), and makes or removes the node they name.
+void tavuFloorHandle(const char* data, size_t length) {
+  const char *action = "", *devpath = "", *value = nullptr;
+  int major = 0, minor = 0;
+  for (const char* text = data; const void* end = std::memchr(text, '\0', data + length - text);
+       text = static_cast<const char*>(end) + 1) {
+    if ((value = tavuValueOf(text, "ACTION=")) != nullptr) action = value;
+    if ((value = tavuValueOf(text, "DEVPATH=")) != nullptr) devpath = value;
+    if ((value = tavuValueOf(text, "MAJOR=")) != nullptr) major = std::atoi(value);
+    if ((value = tavuValueOf(text, "MINOR=")) != nullptr) minor = std::atoi(value);
   }
-  return -1;
+  char node[512];
+  size_t dirLength = 0;
+  if (!tavuFloorNodePath(devpath, node, sizeof node, &dirLength)) return;
+  if (std::strcmp(action, "add") == 0 && major != 0) {
+    tavuFloorAdd(node, dirLength, makedev(major, minor));
+  } else if (std::strcmp(action, "remove") == 0) {
+    tavuFloorRemove(node, dirLength);
+  }
 }
 
-int tavuFloorOpenSocket(int rcvbuf) {
+int tavuFloorOpenSocket() {
   const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
-  if (fd < 0) return -1;
   sockaddr_nl address{};
   address.nl_family = AF_NETLINK;
-  address.nl_pid = static_cast<uint32_t>(getpid());
+  address.nl_pid = static_cast<unsigned>(getpid());
   address.nl_groups = 0xFFFFFFFFu;
-  if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &rcvbuf, sizeof rcvbuf) != 0 ||
+  const int rcvbuf = 256 * 1024;  // as the daemon
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &rcvbuf, sizeof rcvbuf) != 0 ||
       bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    const int error = errno;
-    close(fd);
-    errno = error;
     return -1;
   }
   return fd;
 }
 
-void tavuFloorCatchSignals() {
-  struct sigaction action {};
-  action.sa_handler = tavuFloorOnSignal;  // no SA_RESTART: recv must return
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-  tavuFloorOptions options;
-  const int status = tavuFloorParseArgs(argc, argv, &options);
-  if (status >= 0) return status;
-  tavuFloorCatchSignals();
+  static const option kOptions[] = {
+      {"walk", no_argument, nullptr, 'w'}, {"help", no_argument, nullptr, 'h'}, {}};
+  for (int option; (option = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
+    if (option == 'h') std::fputs(TAVU_FLOOR_USAGE, stdout);
+    if (option != 'w') return option == 'h' ? 0 : 2;
+    g_floorWalk = true;
+  }
+  if (optind != argc) return 2;
   umask(022);  // as the daemon: nodes 0640, directories 0755
-  const int fd = tavuFloorOpenSocket(options.rcvbuf);
+  const int fd = tavuFloorOpenSocket();
   if (fd < 0) {
-    std::fprintf(stderr, "tavubench-floor: cannot open the uevent socket: %s\n",
-                 std::strerror(errno));
+    std::perror("tavubench-floor: uevent socket");
     return 1;
   }
-  unsigned long received = 0, handled = 0, overruns = 0;
-  char buffer[4096];
-  while (g_floorStop.load() == 0) {
+  for (char buffer[4096];;) {
     const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      if (errno == ENOBUFS) {  // the kernel dropped datagrams: go on
-        ++overruns;
-        continue;
-      }
-      std::fprintf(stderr, "tavubench-floor: recv failed: %s\n", std::strerror(errno));
+    if (n >= 0) {
+      tavuFloorHandle(buffer, static_cast<size_t>(n));
+    } else if (errno != EINTR && errno != ENOBUFS) {  // ENOBUFS: drops, which the driver counts
+      std::perror("tavubench-floor: recv");
       return 1;
     }
-    ++received;
-    if (tavuFloorHandle(buffer, static_cast<size_t>(n), options.walk)) ++handled;
   }
-  std::fprintf(stderr, "tavubench-floor: %lu datagrams, %lu nodes handled, %lu overruns\n",
-               received, handled, overruns);
-  return 0;
 }

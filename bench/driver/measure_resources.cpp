@@ -1,0 +1,110 @@
+// What the subjects cost at rest: the daemon's memory per event queued
+// while no client is connected, against the bytes of the record and its
+// two strings; and every subject's processor time while nothing happens.
+#include <unistd.h>
+
+#include <iterator>
+
+#include "bench/driver/measures.h"
+#include "bench/driver/proc_probe.h"
+#include "bench/driver/results.h"
+#include "devnodes/netlink_event.h"
+
+namespace {
+
+constexpr int TAVU_SETTLE_MS = 300;
+constexpr int TAVU_IDLE_SETTLE_MS = 1000;
+constexpr uint64_t TAVU_DRAIN_TIMEOUT_NS = 300000000000u;
+constexpr tavuSubjectKind kIdleSubjects[] = {TAVU_FLOOR, TAVU_MDEV, TAVU_DAEMON};
+
+// Until the daemon has taken every datagram off its socket and stopped
+// working on them: the queue empty and no processor time spent for three
+// polls in a row.
+bool tavuWaitIdle(const tavuSubject& daemon) {
+  const uint64_t deadline = tavuBenchNowNs() + TAVU_DRAIN_TIMEOUT_NS;
+  uint64_t ticks = 0, previous = UINT64_MAX;
+  tavuNetlinkSocketInfo socket;
+  for (int calm = 0; calm < 3; previous = ticks, tavuSleepMs(100)) {
+    if (!tavuNetlinkSocketByInode(daemon.socketInode, &socket) ||
+        !tavuReadCpuTicks(daemon.pid, &ticks) || tavuBenchNowNs() > deadline) {
+      return false;
+    }
+    calm = socket.rmem == 0 && ticks == previous ? calm + 1 : 0;
+  }
+  return true;
+}
+
+// gpio<n> for the workload's n: the record, its path and its type.
+double tavuRecordBytes(uint32_t devices) {
+  uint64_t digits = 0;
+  for (uint32_t n = 0; n < devices; ++n) digits += std::to_string(n).size();
+  return static_cast<double>(sizeof(tavuNetlinkEvent) + sizeof "/class/gpio/gpio" + sizeof "gpio") +
+         static_cast<double>(digits) / devices;
+}
+
+bool tavuFillAndDrain(const tavuBenchConfig& config, int run, tavuSubject* daemon,
+                      std::string* error) {
+  uint64_t empty = 0, queued = 0, drained = 0;
+  uint32_t dropsBefore = 0, dropsAfter = 0;
+  std::vector<uint64_t> sendNs;
+  tavuSleepMs(TAVU_SETTLE_MS);
+  if (!tavuReadRssKb(daemon->pid, &empty) || !tavuSubjectDrops(*daemon, &dropsBefore, error) ||
+      !tavuSendEvents(TAVU_GPIO_CYCLE, config.memoryEvents, config.memoryRate, &sendNs, error) ||
+      !tavuWaitIdle(*daemon) || !tavuReadRssKb(daemon->pid, &queued) ||
+      !tavuSubjectDrops(*daemon, &dropsAfter, error) ||
+      dropsAfter - dropsBefore == config.memoryEvents || !tavuStartClient(config, daemon, error)) {
+    if (error->empty()) *error = "the daemon did not queue the events, or ended";
+    return false;
+  }
+  const uint32_t events = config.memoryEvents - (dropsAfter - dropsBefore);
+  (void)tavuWaitClientCount(*daemon, events, 2000);
+  tavuSleepMs(TAVU_SETTLE_MS);
+  if (!tavuReadRssKb(daemon->pid, &drained)) *error = "the daemon ended while its queue drained";
+  tavuRecord(run, "bytes_per_event", "daemon", static_cast<double>(queued - empty) * 1024 / events);
+  tavuRecord(run, "record_bytes", "daemon", tavuRecordBytes(config.memoryEvents / 2));
+  tavuRecord(run, "rss_empty_kb", "daemon", static_cast<double>(empty));
+  tavuRecord(run, "rss_queued_kb", "daemon", static_cast<double>(queued));
+  tavuRecord(run, "rss_drained_kb", "daemon", static_cast<double>(drained));
+  return error->empty();
+}
+
+bool tavuReadAllTicks(const tavuSubject* subjects, uint64_t* ticks) {
+  for (size_t i = 0; i < std::size(kIdleSubjects); ++i) {
+    if (!tavuReadCpuTicks(subjects[i].pid, &ticks[i])) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool tavuMeasureMemory(const tavuBenchConfig& config, int run, std::string* error) {
+  tavuSubject daemon;
+  const bool ok = tavuStartSubject(config, TAVU_DAEMON, false, &daemon, error) &&
+                  tavuFillAndDrain(config, run, &daemon, error);
+  tavuStopSubject(&daemon);
+  return ok;
+}
+
+// Every subject runs at once, the daemon with its client connected, and
+// none is sent an event.
+bool tavuMeasureIdle(const tavuBenchConfig& config, int run, std::string* error) {
+  constexpr size_t count = std::size(kIdleSubjects);
+  tavuSubject subjects[count];
+  uint64_t before[count] = {}, after[count] = {};
+  bool ok = true;
+  for (size_t i = 0; i < count; ++i) {
+    ok = ok && tavuStartSubject(config, kIdleSubjects[i], true, &subjects[i], error);
+  }
+  if (ok) tavuSleepMs(TAVU_IDLE_SETTLE_MS);
+  ok = ok && tavuReadAllTicks(subjects, before);
+  if (ok) tavuSleepMs(config.idleSeconds * 1000);
+  ok = ok && tavuReadAllTicks(subjects, after);
+  for (tavuSubject& subject : subjects) tavuStopSubject(&subject);
+  if (!ok && error->empty()) *error = "a subject ended while idle";
+  for (size_t i = 0; ok && i < count; ++i) {
+    tavuRecord(run, "idle_cpu_ms", tavuSubjectName(kIdleSubjects[i]),
+               static_cast<double>(after[i] - before[i]) * 1000 /
+                   static_cast<double>(sysconf(_SC_CLK_TCK)));
+  }
+  return ok;
+}
