@@ -11,7 +11,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -23,11 +22,32 @@ namespace {
 
 using namespace std::string_literals;
 
-enum Child { PLAIN, STDIN_FROM_EVENTS, HOST_NET_CORE, EMPTY_NET_CORE, NOBODY };
+// What the child does, in the scratch directory, before it becomes tavuinject.
+using Child = bool (*)();
+const Child PLAIN = nullptr;
+
+bool stdinFromEvents() {
+  return dup2(open("EVENTS", O_RDONLY), 0) == 0;
+}
+// The child sees `core` as /proc/sys/net/core, through a mount namespace of its own.
+bool netCoreFrom(const char* core) {
+  return unshare(CLONE_NEWNS) == 0 &&
+         mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+         mount(core, "/proc/sys/net/core", nullptr, MS_BIND, nullptr) == 0;
+}
+bool hostNetCore() {
+  return netCoreFrom("host");
+}
+bool emptyNetCore() {
+  return netCoreFrom("empty");
+}
+bool nobody() {
+  return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+}
 
 struct Row {
   const char* name;
-  std::vector<std::string> args;  // "EVENTS" and "BAD" stand for the files of the fixture
+  std::vector<std::string> args;  // run in the scratch directory
   Child child;
   int status;
   std::vector<std::string> received;
@@ -51,7 +71,7 @@ const Row kRows[] = {
    "sent 1 datagrams, 74 bytes in ", 0},
   {"file_repeated", {"--file", "EVENTS", "-n", "2"}, PLAIN, 0, {kAdd0, kRemove0, kAdd1, kRemove1},
    "", "sent 4 datagrams, 210 bytes in ", 0},
-  {"standard_input", {"-f", "-"}, STDIN_FROM_EVENTS, 0, {kAdd0, kRemove0}, "", "sent 2 ", 0},
+  {"standard_input", {"-f", "-"}, stdinFromEvents, 0, {kAdd0, kRemove0}, "", "sent 2 ", 0},
   {"raw_bytes", {"--raw-hex", "61:64:64:40 00 ff 7b6e7d"}, PLAIN, 0, {"add@\0\xff{n}"s}, "", "sent 1 ", 0},
   {"paced", {"--rate", "20", "-n", "3", "ACTION=a", "DEVPATH=/{n}"}, PLAIN, 0,
    {"a@/0\0ACTION=a\0DEVPATH=/0\0"s, "a@/1\0ACTION=a\0DEVPATH=/1\0"s, "a@/2\0ACTION=a\0DEVPATH=/2\0"s},
@@ -70,10 +90,10 @@ const Row kRows[] = {
   {"bad_file_line", {"-f", "BAD"}, PLAIN, 2, {}, "", "tavuinject: BAD:3: 'ACTION = add' is no", 0},
   {"no_file", {"-f", "/nonexistent"}, PLAIN, 2, {}, "", "tavuinject: cannot read", 0},
   {"bad_hex", {"--raw-hex", "6"}, PLAIN, 2, {}, "", "tavuinject: --raw-hex needs", 0},
-  {"host_namespace", kAnEvent, HOST_NET_CORE, 3, {}, "",
+  {"host_namespace", kAnEvent, hostNetCore, 3, {}, "",
    "tavuinject: refusing to send from the host's initial network namespace", 0},
-  {"unknown_namespace", kAnEvent, EMPTY_NET_CORE, 3, {}, "", "tavuinject: refusing to send: cannot tell", 0},
-  {"no_privilege", kAnEvent, NOBODY, 3, {}, "", "tavuinject: send of datagram 0 failed: Operation not "
+  {"unknown_namespace", kAnEvent, emptyNetCore, 3, {}, "", "tavuinject: refusing to send: cannot tell", 0},
+  {"no_privilege", kAnEvent, nobody, 3, {}, "", "tavuinject: send of datagram 0 failed: Operation not "
    "permitted (sending to a uevent group needs CAP_NET_ADMIN)", 0},
 };
 // clang-format on
@@ -99,15 +119,6 @@ class TavuInject : public ::testing::TestWithParam<Row> {
   }
   void TearDown() override { close(iv_fd); }
 
-  // `text` with the fixture's file names made paths.
-  std::string withPaths(std::string text) const {
-    for (const std::string name : {"EVENTS", "BAD"}) {
-      const size_t at = text.find(name);
-      if (at != std::string::npos) text.replace(at, name.size(), iv_dir.file(name));
-    }
-    return text;
-  }
-
   // Every datagram queued for the listener, oldest first.
   std::vector<std::string> received() const {
     std::vector<std::string> got;
@@ -117,43 +128,19 @@ class TavuInject : public ::testing::TestWithParam<Row> {
     }
     return got;
   }
-  // What the child does before it becomes tavuinject.
-  std::function<bool()> childSetup(Child child) const {
-    const std::string netCore = iv_dir.file(child == HOST_NET_CORE ? "host" : "empty");
-    const std::string events = iv_dir.file("EVENTS");
-    switch (child) {
-      case STDIN_FROM_EVENTS:
-        return [events] { return dup2(open(events.c_str(), O_RDONLY), 0) == 0; };
-      case HOST_NET_CORE:
-      case EMPTY_NET_CORE:  // seen through a mount namespace of the child's own
-        return [netCore] {
-          return unshare(CLONE_NEWNS) == 0 &&
-                 mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-                 mount(netCore.c_str(), "/proc/sys/net/core", nullptr, MS_BIND, nullptr) == 0;
-        };
-      case NOBODY:
-        return
-            [] { return setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0; };
-      case PLAIN:
-        break;
-    }
-    return nullptr;
-  }
-
   tavuScratchDir iv_dir{"tavuinject"};
   int iv_fd = -1;
 };
 
 TEST_P(TavuInject, SendsExactlyWhatItShould) {
   const Row& row = GetParam();
-  std::vector<std::string> args = row.args;
-  for (std::string& arg : args) arg = withPaths(arg);
-  const std::string errStart = withPaths(row.errStart);
-  const tavuProgramRun run = tavuRunBuilt("tavuinject", args, childSetup(row.child));
+  const tavuProgramRun run = tavuRunBuilt("tavuinject", row.args, [&] {
+    return chdir(iv_dir.path().c_str()) == 0 && (row.child == nullptr || row.child());
+  });
   EXPECT_EQ(run.status, row.status) << run.err;
   EXPECT_EQ(received(), row.received);
   EXPECT_EQ(run.out, row.out);
-  EXPECT_EQ(run.err.compare(0, errStart.size(), errStart), 0) << run.err;
+  EXPECT_EQ(run.err.compare(0, row.errStart.size(), row.errStart), 0) << run.err;
   double seconds = 0;
   const size_t summary = run.err.find("sent ");
   if (summary != std::string::npos) {
