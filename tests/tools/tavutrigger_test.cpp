@@ -35,14 +35,12 @@ const std::vector<std::string> kAll = {"gpio/gpio3",     "net/mbx0",   "scan7/sc
 const std::vector<std::string> kAllWritten = {
     "devices/platform/gpio/gpio3", "devices/virtual/net/mbx0",   "devices/platform/scan7/scan0",
     "class/ttyKWB/ttyKWB3",        "devices/virtual/uart/ttyS2", "devices/virtual/uart/ttyS10"};
-const std::vector<std::string> kRefused = {
-    "tavutrigger: root/sys/class/uart/ttyS4: link leads out of the sysfs tree; not followed",
-    "tavutrigger: root/sys/class/uart/ttyS5: link leads out of the sysfs tree; not followed",
-    "tavutrigger: root/sys/class/uart/ttyS6: a further link on the way to its uevent file; not "
-    "followed",
-    "tavutrigger: root/sys/class/uart/ttyS7: a further link on the way to its uevent file; not "
-    "followed",
-    "tavutrigger: root/sys/class/uart/ttyS8: its uevent entry is not a regular file"};
+const std::string kUart = "tavutrigger: root/sys/class/uart/ttyS";
+const std::string kOut = ": link leads out of the sysfs tree; not followed";
+const std::string kLink = ": a further link on the way to its uevent file; not followed";
+const std::vector<std::string> kRefused = {kUart + "4" + kOut, kUart + "5" + kOut,
+                                           kUart + "6" + kLink, kUart + "7" + kLink,
+                                           kUart + "8: its uevent entry is not a regular file"};
 
 // clang-format off
 const Row kRows[] = {

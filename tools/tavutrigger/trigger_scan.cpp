@@ -59,15 +59,18 @@ bool tavuResolveClassLink(const std::string& className, const std::string& targe
 // the entry is no device (a plain file such as gpio's "export").
 bool tavuDescribeEntry(int classFd, const std::string& name, tavuTriggerDevice* device) {
   struct stat status {};
-  char target[4096];
-  ssize_t length = 0;
   if (fstatat(classFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
     device->iv_failure = errno;
-  } else if (S_ISDIR(status.st_mode)) {
+    return true;
+  }
+  if (S_ISDIR(status.st_mode)) {
     device->iv_devPath = "/class/" + device->iv_class + "/" + name;
-  } else if (!S_ISLNK(status.st_mode)) {
-    return false;
-  } else if ((length = readlinkat(classFd, name.c_str(), target, sizeof target - 1)) < 0) {
+    return true;
+  }
+  if (!S_ISLNK(status.st_mode)) return false;
+  char target[4096];
+  const ssize_t length = readlinkat(classFd, name.c_str(), target, sizeof target - 1);
+  if (length < 0) {
     device->iv_failure = errno;
   } else if (!tavuResolveClassLink(device->iv_class, std::string(target, length),
                                    &device->iv_devPath)) {
