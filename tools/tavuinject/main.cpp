@@ -139,8 +139,9 @@ bool tavuReadInput(const tavuInjectOptions& options, std::vector<std::string>* d
                    std::string* error) {
   if (options.iv_file != nullptr) return tavuReadEventFile(options.iv_file, datagrams, error);
   datagrams->emplace_back();
-  if (options.iv_hex == nullptr)
+  if (options.iv_hex == nullptr) {
     return tavuEventDatagram(options.iv_words, &datagrams->back(), error);
+  }
   if (tavuParseHex(options.iv_hex, &datagrams->back())) return true;
   *error = "--raw-hex needs pairs of hex digits, not '" + std::string(options.iv_hex) + "'";
   return false;
