@@ -163,18 +163,17 @@ int tavuForEachDatagram(const tavuInjectOptions& options, const std::vector<std:
   return 0;
 }
 
+// NUL as \0, a backslash as \\, printable ASCII as is, anything else as \xHH.
 std::string tavuShowBytes(const std::string& bytes) {
   std::string shown;
-  for (const char c : bytes) {
-    char hex[8];
-    std::snprintf(hex, sizeof hex, "\\x%02x", static_cast<unsigned char>(c));
-    if (c == '\0') {
-      shown += "\\0";
-    } else if (c == '\\') {
-      shown += "\\\\";
-    } else {
-      shown += c >= 0x20 && c < 0x7f ? std::string(1, c) : hex;
+  for (const unsigned char c : bytes) {
+    char one[8] = {static_cast<char>(c), '\0'};
+    if (c == '\0' || c == '\\') {
+      std::snprintf(one, sizeof one, "\\%c", c == '\0' ? '0' : '\\');
+    } else if (c < 0x20 || c >= 0x7f) {
+      std::snprintf(one, sizeof one, "\\x%02x", c);
     }
+    shown += one;
   }
   return shown;
 }

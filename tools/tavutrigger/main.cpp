@@ -5,8 +5,10 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -80,10 +82,8 @@ std::string tavuServedClasses() {
 }
 
 bool tavuIsKernelAction(const std::string& word) {
-  for (const char* action : kTavuKernelActions) {
-    if (word == action) return true;
-  }
-  return false;
+  return std::find(std::begin(kTavuKernelActions), std::end(kTavuKernelActions), word) !=
+         std::end(kTavuKernelActions);
 }
 
 // TAVUTRIGGER_GO, or the exit status once the help or the error is printed.
@@ -93,22 +93,22 @@ int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
       {"class", required_argument, nullptr, 'c'}, {"dry-run", no_argument, nullptr, 'd'},
       {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
   for (int c; (c = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1;) {
+    const std::string value = optarg != nullptr ? optarg : "";
     switch (c) {
       case 'r':
-        if (*optarg == '\0') return tavuBadUsage("--root needs a directory");
-        options->iv_root = optarg;
+        if (value.empty()) return tavuBadUsage("--root needs a directory");
+        options->iv_root = value;
         break;
       case 'a':
-        if (!tavuIsKernelAction(optarg))
-          return tavuBadUsage("unknown action '" + std::string(optarg) + "'");
-        options->iv_action = optarg;
+        if (!tavuIsKernelAction(value)) return tavuBadUsage("unknown action '" + value + "'");
+        options->iv_action = value;
         break;
       case 'c':
-        if (!tavuServesSubsystem(optarg)) {
-          return tavuBadUsage("unknown class '" + std::string(optarg) + "': the daemon serves" +
+        if (!tavuServesSubsystem(value.c_str())) {
+          return tavuBadUsage("unknown class '" + value + "': the daemon serves" +
                               tavuServedClasses());
         }
-        options->iv_classes.emplace_back(optarg);
+        options->iv_classes.push_back(value);
         break;
       case 'd':
         options->iv_dryRun = true;
