@@ -3,6 +3,7 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
@@ -79,13 +80,15 @@ bool tavuParseRepeat(const char* text, uint64_t* repeat) {
   char* end = nullptr;
   errno = 0;
   *repeat = std::strtoull(text, &end, 10);
-  return text[0] >= '0' && text[0] <= '9' && *end == '\0' && errno == 0 && *repeat > 0;
+  // strtoull takes a sign, and wraps "-1" around.
+  return std::isdigit(static_cast<unsigned char>(text[0])) != 0 && *end == '\0' && errno == 0 &&
+         *repeat > 0;
 }
 
 bool tavuParseRate(const char* text, double* rate) {
   char* end = nullptr;
   *rate = std::strtod(text, &end);
-  return end != text && *end == '\0' && std::isfinite(*rate) && *rate > 0 && *rate <= 1e9;
+  return *end == '\0' && std::isfinite(*rate) && *rate > 0 && *rate <= 1e9;
 }
 
 // TAVU_INJECT_GO, or the exit status once the help or the error is printed.
