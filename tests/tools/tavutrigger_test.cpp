@@ -1,7 +1,8 @@
 // tavutrigger as a program on a fake sysfs tree shaped like the real one
 // (class entries are links into /devices): what it writes into which
-// uevent file, in which order, and what it refuses.
+// uevent file, in which order, what it refuses, and its exit statuses.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,186 +11,134 @@
 #include <vector>
 
 #include "tests/support/test_support.h"
-#include "tools/tavutrigger/trigger_order.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using namespace std::string_literals;
 
 const char kUntouched[] = "MAJOR=4\nMINOR=65\n";
 
-// A temporary directory holding ROOT (the tree) and, beside it, files that
-// a hostile link points at.
-class TavuTrigger : public ::testing::Test {
+struct Row {
+  const char* name;
+  std::vector<std::string> args;  // after "--root root", run in the scratch directory
+  int status;
+  const char* action;                // written, and printed before each path
+  const char* mark;                  // printed after each path
+  std::vector<std::string> out;      // CLASS/DEVICE of each line printed
+  std::vector<std::string> written;  // the uevent files below root/sys given the action
+  std::vector<std::string> err;      // "BIN" stands for the program
+};
+
+const std::vector<std::string> kAll = {"gpio/gpio3",     "net/mbx0",   "scan7/scan0",
+                                       "ttyKWB/ttyKWB3", "uart/ttyS2", "uart/ttyS10"};
+const std::vector<std::string> kAllWritten = {
+    "devices/platform/gpio/gpio3", "devices/virtual/net/mbx0",   "devices/platform/scan7/scan0",
+    "class/ttyKWB/ttyKWB3",        "devices/virtual/uart/ttyS2", "devices/virtual/uart/ttyS10"};
+const std::string kUart = "tavutrigger: root/sys/class/uart/ttyS";
+const std::string kOut = ": link leads out of the sysfs tree; not followed";
+const std::string kLink = ": a further link on the way to its uevent file; not followed";
+const std::vector<std::string> kRefused = {kUart + "4" + kOut, kUart + "5" + kOut,
+                                           kUart + "6" + kLink, kUart + "7" + kLink,
+                                           kUart + "8: its uevent entry is not a regular file"};
+
+// clang-format off
+const Row kRows[] = {
+  {"every_served_device", {}, 1, "add", "", kAll, kAllWritten, kRefused},
+  {"dry_run", {"--dry-run"}, 1, "add", " (dry run)", kAll, {}, kRefused},
+  {"some_classes", {"--action", "remove", "--class", "gpio", "--class=net"}, 0, "remove", "",
+   {"gpio/gpio3", "net/mbx0"}, {"devices/platform/gpio/gpio3", "devices/virtual/net/mbx0"}, {}},
+  {"served_class_not_here", {"--class", "iomux"}, 0, "", "", {}, {}, {}},
+  {"no_root", {"--root", "none"}, 1, "", "", {}, {}, {"tavutrigger: none: No such file or directory"}},
+  {"no_sys", {"--root", "root/sys/class"}, 1, "", "", {}, {},
+   {"tavutrigger: root/sys/class/sys: No such file or directory"}},
+  {"empty_root", {"--root="}, 2, "", "", {}, {}, {"tavutrigger: --root needs a directory (try --help)"}},
+  {"bad_action", {"--action", "explode"}, 2, "", "", {}, {},
+   {"tavutrigger: unknown action 'explode' (try --help)"}},
+  {"unserved_class", {"--class", "block"}, 2, "", "", {}, {}, {"tavutrigger: unknown class 'block': "
+   "the daemon serves ttyKWB kwb iic-kwb scan* vrax* uart gpio jtag iomux net (try --help)"}},
+  {"missing_value", {"--class"}, 2, "", "", {}, {}, {"BIN: option '--class' requires an argument"}},
+  {"argument", {"uart"}, 2, "", "", {}, {}, {"tavutrigger: unexpected argument 'uart' (try --help)"}},
+};
+// clang-format on
+
+class TavuTrigger : public ::testing::TestWithParam<Row> {
  protected:
   void SetUp() override {
     ASSERT_FALSE(iv_top.empty());
-    // Served devices, links as the kernel makes them.
-    addLinkedDevice("uart", "ttyS10", "virtual/uart/ttyS10");
-    addLinkedDevice("uart", "ttyS2", "virtual/uart/ttyS2");
-    addLinkedDevice("gpio", "gpio3", "platform/gpio/gpio3");
-    addLinkedDevice("net", "mbx0", "virtual/net/mbx0");
-    addLinkedDevice("scan7", "scan0", "platform/scan7/scan0");
-    // A class directory holding the device itself, as older kernels have it.
-    writeFile("sys/class/ttyKWB/ttyKWB3/uevent", kUntouched);
-    // Not served: a path, a class, a plain file of a served class.
-    addLinkedDevice("net", "eth0", "pci0000:00/net/eth0");
-    addLinkedDevice("block", "sda", "pci0000:00/block/sda");
+    for (const char* device :
+         {"virtual/uart/ttyS10", "virtual/uart/ttyS2", "platform/gpio/gpio3", "virtual/net/mbx0",
+          "platform/scan7/scan0", "pci0/net/eth0", "pci0/block/sda"}) {
+      const fs::path path(device);  // CLASS/DEVICE, linked as the kernel does
+      writeFile("sys/devices/" + path.string() + "/uevent", kUntouched);
+      addLink(
+          "sys/class/" + path.parent_path().filename().string() + "/" + path.filename().string(),
+          "../../devices/" + path.string());
+    }
+    writeFile("sys/class/ttyKWB/ttyKWB3/uevent", kUntouched);  // as older kernels have it
     writeFile("sys/class/gpio/export", "");
+    // Hostile: links out of the tree, a link inside the device path, a
+    // uevent that is a link or no file.
+    writeFile("../outside", kUntouched);
+    addLink("sys/class/uart/ttyS4", "../../../../outside");
+    addLink("sys/class/uart/ttyS5", iv_top + "/outside");
+    addLink("sys/devices/escape", "../..");
+    addLink("sys/class/uart/ttyS6", "../../devices/escape");
+    addLink("sys/devices/virtual/uart/ttyS7/uevent", "../../../../../outside");
+    addLink("sys/class/uart/ttyS7", "../../devices/virtual/uart/ttyS7");
+    fs::create_directories(iv_root + "/sys/devices/virtual/uart/ttyS8/uevent");
+    addLink("sys/class/uart/ttyS8", "../../devices/virtual/uart/ttyS8");
   }
 
-  void writeFile(const std::string& path, const std::string& text) {
+  void writeFile(const std::string& path, const std::string& text) const {
     fs::create_directories(fs::path(iv_root + "/" + path).parent_path());
     std::ofstream(iv_root + "/" + path) << text;
   }
-  void addLink(const std::string& path, const std::string& target) {
+  void addLink(const std::string& path, const std::string& target) const {
     fs::create_directories(fs::path(iv_root + "/" + path).parent_path());
     fs::create_symlink(target, iv_root + "/" + path);
   }
-  void addLinkedDevice(const std::string& cls, const std::string& name,
-                       const std::string& devices) {
-    writeFile("sys/devices/" + devices + "/uevent", kUntouched);
-    addLink("sys/class/" + cls + "/" + name, "../../devices/" + devices);
-  }
-  static std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-  }
-  // Every file under the temporary directory with its text.
+  // Every file under the scratch directory with its text.
   std::map<std::string, std::string> files() const {
     std::map<std::string, std::string> found;
     for (const auto& entry : fs::recursive_directory_iterator(iv_top)) {
       if (entry.is_regular_file() && !entry.is_symlink()) {
-        found[entry.path().string().substr(iv_top.size())] = readFile(entry.path());
+        found[entry.path().string()] = tavuReadFile(entry.path());
       }
     }
     return found;
   }
-  // The tree as it was, with `written` files holding `action`.
-  std::map<std::string, std::string> expectedFiles(const std::vector<std::string>& written,
-                                                   const std::string& action) {
-    std::map<std::string, std::string> expected = iv_before;
-    for (const std::string& path : written) expected["/root/sys/" + path + "/uevent"] = action;
-    return expected;
-  }
-  tavuProgramRun run(std::vector<std::string> args) {
-    iv_before = files();
-    args.insert(args.begin(), {"--root", iv_root});
-    return tavuRunBuilt("tavutrigger", args);
-  }
-  std::vector<std::string> lines(const std::vector<std::string>& classPaths,
-                                 const std::string& action, const std::string& mark = "") {
-    std::vector<std::string> expected;
-    expected.reserve(classPaths.size());
-    const std::string start = action + " " + iv_root + "/sys/class/";
-    for (const std::string& path : classPaths) {
-      expected.push_back(start + path);
-      expected.back() += mark;
-    }
-    return expected;
-  }
-
   tavuScratchDir iv_dir{"tavutrigger"};
   const std::string iv_top = iv_dir.path();
   const std::string iv_root = iv_top + "/root";
-  std::map<std::string, std::string> iv_before;
 };
 
-const std::vector<std::string> kAllClassPaths = {"gpio/gpio3",     "net/mbx0",   "scan7/scan0",
-                                                 "ttyKWB/ttyKWB3", "uart/ttyS2", "uart/ttyS10"};
-const std::vector<std::string> kAllWritten = {
-    "devices/platform/gpio/gpio3", "devices/virtual/net/mbx0",   "devices/platform/scan7/scan0",
-    "class/ttyKWB/ttyKWB3",        "devices/virtual/uart/ttyS2", "devices/virtual/uart/ttyS10"};
-
-TEST_F(TavuTrigger, RunsOverTheServedDevicesInOrder) {
-  const struct {
-    std::vector<std::string> args;
-    std::string action;
-    std::vector<std::string> classPaths;
-    std::vector<std::string> written;
-  } cases[] = {
-      {{}, "add", kAllClassPaths, kAllWritten},
-      {{"--action", "remove", "--class", "uart", "--class=net"},
-       "remove",
-       {"net/mbx0", "uart/ttyS2", "uart/ttyS10"},
-       {"devices/virtual/net/mbx0", "devices/virtual/uart/ttyS2", "devices/virtual/uart/ttyS10"}},
-      {{"--class", "iomux", "-v"}, "add", {}, {}},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(testing::PrintToString(c.args));
-    const tavuProgramRun result = run(c.args);
-    EXPECT_EQ(result.status, 0) << result.err;
-    EXPECT_EQ(tavuSplitLines(result.out), lines(c.classPaths, c.action));
-    EXPECT_EQ(files(), expectedFiles(c.written, c.action));
-    for (const std::string& path : c.written) writeFile("sys/" + path + "/uevent", kUntouched);
+TEST_P(TavuTrigger, WritesTheServedDevicesInOrderAndNothingElse) {
+  const Row& row = GetParam();
+  std::map<std::string, std::string> expected = files();
+  for (const std::string& path : row.written) {
+    expected[iv_root + "/sys/" + path + "/uevent"] = row.action;
   }
+  std::vector<std::string> out;
+  for (const std::string& path : row.out) {
+    out.push_back(row.action + " root/sys/class/"s + path + row.mark);
+  }
+  std::vector<std::string> err = row.err;
+  if (!err.empty() && err[0].rfind("BIN", 0) == 0) {
+    err[0].replace(0, 3, tavuBinDir() + "/tavutrigger");
+  }
+  std::vector<std::string> args = row.args;
+  args.insert(args.begin(), {"--root", "root"});
+
+  const tavuProgramRun run =
+      tavuRunBuilt("tavutrigger", args, [&] { return chdir(iv_top.c_str()) == 0; });
+  EXPECT_EQ(run.status, row.status) << run.err;
+  EXPECT_EQ(tavuSplitLines(run.out), out);
+  EXPECT_EQ(files(), expected);
+  EXPECT_EQ(tavuSplitLines(run.err), err);
 }
 
-// Links out of the tree, a link inside the device path, a uevent that is a
-// link or no file: each reported, nothing outside written, the rest done;
-// a dry run finds the same and writes nothing.
-TEST_F(TavuTrigger, RefusesWhatItCannotTriggerSafelyAndGoesOn) {
-  std::ofstream(iv_top + "/outside") << kUntouched;
-  addLink("sys/class/uart/ttyS4", "../../../../outside");
-  addLink("sys/class/uart/ttyS5", iv_top + "/outside");
-  addLink("sys/devices/escape", "../..");
-  addLink("sys/class/uart/ttyS6", "../../devices/escape");
-  addLink("sys/devices/virtual/uart/ttyS7/uevent", "../../../../../outside");
-  addLink("sys/class/uart/ttyS7", "../../devices/virtual/uart/ttyS7");
-  fs::create_directories(iv_root + "/sys/devices/virtual/uart/ttyS8/uevent");
-  addLink("sys/class/uart/ttyS8", "../../devices/virtual/uart/ttyS8");
-  for (const bool dryRun : {true, false}) {
-    SCOPED_TRACE(dryRun ? "dry run" : "written");
-    const tavuProgramRun result =
-        run(dryRun ? std::vector<std::string>{"--dry-run"} : std::vector<std::string>{});
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(tavuSplitLines(result.out), lines(kAllClassPaths, "add", dryRun ? " (dry run)" : ""));
-    EXPECT_EQ(files(), dryRun ? iv_before : expectedFiles(kAllWritten, "add"));
-    const std::vector<std::string> errors = tavuSplitLines(result.err);
-    const std::string prefix = "tavutrigger: " + iv_root + "/sys/class/uart/ttyS";
-    EXPECT_EQ(errors, (std::vector<std::string>{
-                          prefix + "4: link leads out of the sysfs tree; not followed",
-                          prefix + "5: link leads out of the sysfs tree; not followed",
-                          prefix + "6: a further link on the way to its uevent file; not followed",
-                          prefix + "7: a further link on the way to its uevent file; not followed",
-                          prefix + "8: its uevent entry is not a regular file"}));
-  }
-}
-
-TEST_F(TavuTrigger, BadUsage) {
-  const struct {
-    std::vector<std::string> args;
-    const char* message;
-  } cases[] = {
-      {{"--action", "explode"}, "unknown action 'explode'"},
-      {{"--class", "block"}, "unknown class 'block'"},
-      {{"--class"}, "--class needs a value"},
-      {{"--dry-run=yes"}, "--dry-run takes no value"},
-      {{"--force"}, "unknown option --force"},
-      {{"uart"}, "unexpected argument 'uart'"},
-  };
-  for (const auto& c : cases) {
-    const tavuProgramRun result = tavuRunBuilt("tavutrigger", c.args);
-    EXPECT_EQ(result.status, 2) << c.message;
-    EXPECT_EQ(result.err.rfind("tavutrigger: ", 0), 0u) << result.err;
-    EXPECT_NE(result.err.find(c.message), std::string::npos) << result.err;
-    EXPECT_EQ(result.out, "");
-  }
-  const tavuProgramRun missing = tavuRunBuilt("tavutrigger", {"--root", iv_top + "/none"});
-  EXPECT_EQ(missing.status, 1);
-  EXPECT_EQ(missing.err, "tavutrigger: " + iv_top + "/none: No such file or directory\n");
-}
-
-TEST(TavuTriggerOrder, NumbersInNamesCompareByValue) {
-  const std::pair<const char*, const char*> ordered[] = {
-      {"ttyKWB2", "ttyKWB10"}, {"iic-0.3", "iic-0.10"},
-      {"gpio9", "gpio10a"},    {"kwb01", "kwb1"},  // equal by value: byte order decides
-      {"kwb", "kwb0"},         {"Z", "a"},
-  };
-  for (const auto& pair : ordered) {
-    EXPECT_TRUE(tavuNaturalLess(pair.first, pair.second)) << pair.first << " " << pair.second;
-    EXPECT_FALSE(tavuNaturalLess(pair.second, pair.first)) << pair.first << " " << pair.second;
-  }
-}
+INSTANTIATE_TEST_SUITE_P(Rows, TavuTrigger, ::testing::ValuesIn(kRows),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace

@@ -1,119 +1,226 @@
-// tavuinject: plays the kernel inside a network namespace, sending uevent
-// datagrams to a multicast group of the uevent netlink family.
-#include <errno.h>
+// tavuinject: plays the kernel inside a private network namespace, sending
+// uevents as the kernel announces hot-plug events.
+#include <getopt.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
-#include "tools/tavuinject/inject_options.h"
-#include "tools/tavuinject/inject_plan.h"
-#include "tools/tavuinject/netns_check.h"
-#include "tools/tavuinject/raw_bytes.h"
-#include "tools/tavuinject/uevent_injector.h"
+#include "tools/tavuinject/uevent_input.h"
+#include "tools/tavuinject/uevent_send.h"
 
 namespace {
 
-constexpr char TAVU_SYSCTL_NET_CORE[] = "/proc/sys/net/core";
+enum : int {
+  TAVU_INJECT_GO = -1,  // options good: go on
+  TAVU_INJECT_SENT = 0,
+  TAVU_INJECT_SEND_FAILED = 1,
+  TAVU_INJECT_USAGE = 2,
+  TAVU_INJECT_REFUSED = 3,
+};
+
+const char TAVU_USAGE[] = R"(Usage: tavuinject [OPTION]... KEY=VALUE...
+       tavuinject [OPTION]... --file PATH
+       tavuinject [OPTION]... --raw-hex HEX
+
+Plays the kernel for tests: sends uevents to multicast group 1 of the
+NETLINK_KOBJECT_UEVENT family, each as "ACTION@DEVPATH" and then every
+KEY=VALUE, every string followed by a NUL. It refuses to run in the host's
+initial network namespace, where the machine's own device managers listen:
+run it inside unshare --net or scripts/sandbox, with CAP_NET_ADMIN there.
+
+  KEY=VALUE...         one event from the command line; ACTION= and DEVPATH=
+                       are needed, e.g. ACTION=add DEVPATH=/class/uart/ttyS1
+                       SUBSYSTEM=uart SEQNUM=1 MAJOR=4 MINOR=65
+  -f, --file PATH      events from a file ("-": standard input): blocks of
+                       KEY=VALUE lines between blank lines; '#' comment lines
+      --raw-hex HEX    one datagram of exactly these bytes (a broken kernel):
+                       pairs of hex digits, blanks and ':' between them ignored
+  -n, --repeat N       send the input N times (default 1); in round k (from 0)
+                       every "{n}" in a KEY=VALUE becomes k
+      --rate R         R datagrams per second (default: as fast as possible)
+      --dry-run        print each datagram on standard output and send nothing
+                       (NUL as \0, a backslash as \\, other bytes as \xHH)
+  -h, --help           print this text and exit
+
+At the end it prints "sent N datagrams, B bytes in T s" on standard error.
+
+Exit status:
+  0  every datagram sent (or printed, with --dry-run)
+  1  a send failed; the datagrams after it were not sent
+  2  bad usage, or input that cannot be read or is malformed
+  3  refused: not permitted to send, or not in a private network namespace
+)";
+
+struct tavuInjectOptions {
+  std::vector<std::string> iv_words;  // a command-line event's KEY=VALUE
+  const char* iv_file = nullptr;
+  const char* iv_hex = nullptr;
+  uint64_t iv_repeat = 1;
+  double iv_rate = 0;
+  bool iv_dryRun = false;
+};
 
 int tavuFail(int status, const std::string& message) {
   std::fprintf(stderr, "tavuinject: %s\n", message.c_str());
   return status;
 }
 
-void tavuPrintSummary(const tavuInjectStats& stats, const tavuInjectOptions& options, int status) {
-  if (options.json) {
-    std::printf("{\"datagrams\":%llu,\"bytes\":%llu,\"seconds\":%.6f,\"status\":%d}\n",
-                static_cast<unsigned long long>(stats.datagrams),
-                static_cast<unsigned long long>(stats.bytes), stats.seconds, status);
-  } else {
-    std::fprintf(stderr, "sent %llu datagrams, %llu bytes in %.3f s\n",
-                 static_cast<unsigned long long>(stats.datagrams),
-                 static_cast<unsigned long long>(stats.bytes), stats.seconds);
-  }
+int tavuBadUsage(const std::string& message) {
+  return tavuFail(TAVU_INJECT_USAGE, message + " (try --help)");
 }
 
-int tavuDryRun(const tavuInjectPlan& plan) {
-  uint64_t count = 0;
-  if (!tavuPlanSize(plan, &count)) return tavuFail(TAVU_INJECT_USAGE, "too many datagrams");
-  for (uint64_t index = 0; index < count; ++index) {
-    std::printf("%s\n", tavuShowBytes(tavuPlanDatagram(plan, index)).c_str());
-  }
-  return TAVU_INJECT_SENT;
+bool tavuParseRepeat(const char* text, uint64_t* repeat) {
+  char* end = nullptr;
+  errno = 0;
+  *repeat = std::strtoull(text, &end, 10);
+  // strtoull takes a sign, and wraps "-1" around.
+  return std::isdigit(static_cast<unsigned char>(text[0])) != 0 && *end == '\0' && errno == 0 &&
+         *repeat > 0;
 }
 
-// One line per datagram sent whole: its index and its send time.
-void tavuWriteTimestamps(FILE* out, const tavuInjectStats& stats) {
-  for (uint64_t index = 0; index < stats.datagrams && index < stats.sendNs.size(); ++index) {
-    std::fprintf(out, "%llu %llu\n", static_cast<unsigned long long>(index),
-                 static_cast<unsigned long long>(stats.sendNs[index]));
-  }
+bool tavuParseRate(const char* text, double* rate) {
+  char* end = nullptr;
+  *rate = std::strtod(text, &end);
+  return *end == '\0' && std::isfinite(*rate) && *rate > 0 && *rate <= 1e9;
 }
 
-// Refuses unless this is a private network namespace or the user said so.
-bool tavuMaySend(const tavuInjectOptions& options) {
-  if (options.allowHostNamespace) return true;
-  switch (tavuCheckNetworkNamespace(TAVU_SYSCTL_NET_CORE)) {
-    case TAVU_NETNS_PRIVATE:
-      return true;
-    case TAVU_NETNS_INITIAL:
-      tavuFail(TAVU_INJECT_REFUSED,
-               "refusing to send from the host's initial network namespace, where the system's "
-               "device managers listen; run inside a private one (unshare --net, "
-               "scripts/sandbox) or give --allow-host-namespace");
-      return false;
-    case TAVU_NETNS_UNKNOWN:
-      tavuFail(TAVU_INJECT_REFUSED,
-               std::string("refusing to send: cannot tell whether this network namespace is "
-                           "private (") +
-                   TAVU_SYSCTL_NET_CORE +
-                   " unreadable); give --allow-host-namespace to send anyway");
-      return false;
+// TAVU_INJECT_GO, or the exit status once the help or the error is printed.
+int tavuParseOptions(int argc, char** argv, tavuInjectOptions* options) {
+  static const option kLongOptions[] = {{"file", required_argument, nullptr, 'f'},
+                                        {"raw-hex", required_argument, nullptr, 'x'},
+                                        {"repeat", required_argument, nullptr, 'n'},
+                                        {"rate", required_argument, nullptr, 'r'},
+                                        {"dry-run", no_argument, nullptr, 'd'},
+                                        {"help", no_argument, nullptr, 'h'},
+                                        {nullptr, 0, nullptr, 0}};
+  for (int c; (c = getopt_long(argc, argv, "f:n:h", kLongOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'f':
+        options->iv_file = optarg;
+        break;
+      case 'x':
+        options->iv_hex = optarg;
+        break;
+      case 'd':
+        options->iv_dryRun = true;
+        break;
+      case 'n':
+        if (!tavuParseRepeat(optarg, &options->iv_repeat)) {
+          return tavuBadUsage("--repeat needs a whole number from 1, not '" + std::string(optarg) +
+                              "'");
+        }
+        break;
+      case 'r':
+        if (!tavuParseRate(optarg, &options->iv_rate)) {
+          return tavuBadUsage("--rate needs datagrams per second above 0, not '" +
+                              std::string(optarg) + "'");
+        }
+        break;
+      case 'h':
+        std::fputs(TAVU_USAGE, stdout);
+        return TAVU_INJECT_SENT;
+      default:
+        return TAVU_INJECT_USAGE;  // getopt has said why
+    }
   }
+  options->iv_words.assign(argv + optind, argv + argc);
+  const int inputs = static_cast<int>(!options->iv_words.empty()) +
+                     static_cast<int>(options->iv_file != nullptr) +
+                     static_cast<int>(options->iv_hex != nullptr);
+  if (inputs != 1) return tavuBadUsage("give one input: KEY=VALUE words, --file or --raw-hex");
+  return TAVU_INJECT_GO;
+}
+
+bool tavuReadInput(const tavuInjectOptions& options, std::vector<std::string>* datagrams,
+                   std::string* error) {
+  if (options.iv_file != nullptr) return tavuReadEventFile(options.iv_file, datagrams, error);
+  datagrams->emplace_back();
+  if (options.iv_hex == nullptr) {
+    return tavuEventDatagram(options.iv_words, &datagrams->back(), error);
+  }
+  if (tavuParseHex(options.iv_hex, &datagrams->back())) return true;
+  *error = "--raw-hex needs pairs of hex digits, not '" + std::string(options.iv_hex) + "'";
   return false;
+}
+
+// Calls `each` with every datagram of every round, in order, until it
+// returns non-zero; returns that, or 0.
+template <typename Each>
+int tavuForEachDatagram(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
+                        Each each) {
+  for (uint64_t round = 0; round < options.iv_repeat; ++round) {
+    for (const std::string& datagram : datagrams) {
+      // Raw bytes go as given, "{n}" or not.
+      const int status =
+          each(options.iv_hex != nullptr ? datagram : tavuCountedDatagram(datagram, round));
+      if (status != 0) return status;
+    }
+  }
+  return 0;
+}
+
+// NUL as \0, a backslash as \\, printable ASCII as is, anything else as \xHH.
+std::string tavuShowBytes(const std::string& bytes) {
+  std::string shown;
+  for (const unsigned char c : bytes) {
+    char one[8] = {static_cast<char>(c), '\0'};
+    if (c == '\0' || c == '\\') {
+      std::snprintf(one, sizeof one, "\\%c", c == '\0' ? '0' : '\\');
+    } else if (c < 0x20 || c >= 0x7f) {
+      std::snprintf(one, sizeof one, "\\x%02x", c);
+    }
+    shown += one;
+  }
+  return shown;
+}
+
+// The status of a failed socket call: refused when privilege is missing.
+int tavuSendFailure(int failure, const std::string& what) {
+  const bool refused = failure == EPERM || failure == EACCES;
+  return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED,
+                  what + ": " + std::strerror(failure) +
+                      (refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : ""));
+}
+
+int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>& datagrams) {
+  std::string why;
+  if (!tavuInPrivateNetworkNamespace(&why)) return tavuFail(TAVU_INJECT_REFUSED, why);
+  tavuUeventSender sender;
+  if (!tavuOpenUeventSender(&sender, options.iv_rate)) {
+    return tavuSendFailure(errno, "cannot open a uevent netlink socket");
+  }
+  const int status = tavuForEachDatagram(options, datagrams, [&](const std::string& datagram) {
+    const int failure = tavuSendUevent(&sender, datagram);
+    return failure == 0 ? 0
+                        : tavuSendFailure(failure, "send of datagram " +
+                                                       std::to_string(sender.iv_sent) + " failed");
+  });
+  close(sender.iv_fd);
+  std::fprintf(stderr, "sent %llu datagrams, %llu bytes in %.3f s\n",
+               static_cast<unsigned long long>(sender.iv_sent),
+               static_cast<unsigned long long>(sender.iv_bytes), tavuSenderSeconds(sender));
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   tavuInjectOptions options;
+  const int parsed = tavuParseOptions(argc, argv, &options);
+  if (parsed != TAVU_INJECT_GO) return parsed;
+  std::vector<std::string> datagrams;
   std::string error;
-  if (!tavuParseInjectOptions(argc, argv, &options, &error)) {
-    return tavuFail(TAVU_INJECT_USAGE, error + " (try --help)");
-  }
-  if (options.help) {
-    std::fputs(tavuInjectUsage(), stdout);
+  if (!tavuReadInput(options, &datagrams, &error)) return tavuFail(TAVU_INJECT_USAGE, error);
+  if (!options.iv_dryRun) return tavuSendAll(options, datagrams);
+  return tavuForEachDatagram(options, datagrams, [](const std::string& datagram) {
+    std::printf("%s\n", tavuShowBytes(datagram).c_str());
     return TAVU_INJECT_SENT;
-  }
-  tavuInjectPlan plan;
-  if (!tavuMakeInjectPlan(options, &plan, &error)) return tavuFail(TAVU_INJECT_USAGE, error);
-  if (options.dryRun) return tavuDryRun(plan);
-  if (!tavuMaySend(options)) return TAVU_INJECT_REFUSED;
-
-  // Opened before anything is sent: a path that cannot be written is bad usage.
-  FILE* timestamps = nullptr;
-  if (!options.timestampsPath.empty() &&
-      (timestamps = std::fopen(options.timestampsPath.c_str(), "w")) == nullptr) {
-    return tavuFail(TAVU_INJECT_USAGE,
-                    "cannot write " + options.timestampsPath + ": " + std::strerror(errno));
-  }
-  const int fd = tavuOpenUeventSender();
-  if (fd < 0) {
-    const int failure = errno;
-    if (timestamps != nullptr) std::fclose(timestamps);
-    const bool refused = failure == EPERM || failure == EACCES;
-    return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED,
-                    std::string("cannot open a uevent netlink socket: ") + std::strerror(failure));
-  }
-  tavuInjectStats stats;
-  const int status = tavuSendPlan(fd, plan, options, &stats, &error);
-  close(fd);
-  if (timestamps != nullptr) {
-    tavuWriteTimestamps(timestamps, stats);
-    std::fclose(timestamps);
-  }
-  if (status != TAVU_INJECT_SENT) tavuFail(status, error);
-  tavuPrintSummary(stats, options, status);
-  return status;
+  });
 }

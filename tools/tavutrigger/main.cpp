@@ -2,18 +2,127 @@
 // that were there before the daemon started to nobody; this asks it to
 // announce them again.
 #include <fcntl.h>
+#include <getopt.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "tools/tavutrigger/trigger_options.h"
+#include "devnodes/uevent_classify.h"
 #include "tools/tavutrigger/trigger_scan.h"
 #include "tools/tavutrigger/trigger_write.h"
 
 namespace {
+
+enum : int {
+  TAVUTRIGGER_GO = -1,  // options good: go on
+  TAVUTRIGGER_EXIT_OK = 0,
+  TAVUTRIGGER_EXIT_FAILED = 1,
+  TAVUTRIGGER_EXIT_USAGE = 2,
+};
+
+const char TAVU_USAGE_HEAD[] = R"TEXT(Usage: tavutrigger [OPTION]...
+Asks the kernel to send again the uevents of the devices that already
+exist, so that tavunetlink, started after them, makes their nodes: writes
+the action into ROOT/sys/class/CLASS/DEVICE/uevent for every device of
+the classes the daemon serves, and prints one line per device:
+  add /sys/class/uart/ttyS1
+Classes in name order, then devices, numbers inside names by value
+(ttyKWB2 before ttyKWB10). A class entry is followed only as far as it
+stays inside ROOT/sys.
+
+  --root DIR       the tree to work in (default /)
+  --action ACTION  what to write (default add): add, remove, change,
+                   move, online, offline, bind or unbind; the daemon
+                   acts on add and remove only
+  --class NAME     only this class (repeatable)
+  --dry-run        write nothing; print the same lines ending "(dry run)"
+  -h, --help       print this text and exit
+
+Classes served (a * stands for any ending):
+ )TEXT";
+
+const char TAVU_USAGE_TAIL[] = R"(
+Every device that cannot be triggered is reported on standard error with
+its path and the reason; the others are still triggered.
+
+Exit status:
+  0  every device triggered (or shown, with --dry-run)
+  1  some device or class could not be triggered
+  2  bad usage
+)";
+
+// What the kernel takes in a device's uevent file.
+const char* const kTavuKernelActions[] = {"add",    "remove",  "change", "move",
+                                          "online", "offline", "bind",   "unbind"};
+
+struct tavuTriggerOptions {
+  std::string iv_root = "/";
+  std::string iv_action = "add";
+  std::vector<std::string> iv_classes;  // only these; empty: every served one
+  bool iv_dryRun = false;
+};
+
+int tavuBadUsage(const std::string& message) {
+  std::fprintf(stderr, "tavutrigger: %s (try --help)\n", message.c_str());
+  return TAVUTRIGGER_EXIT_USAGE;
+}
+
+// " ttyKWB kwb ...": the served subsystems, "*" ending a prefix.
+std::string tavuServedClasses() {
+  std::string list;
+  for (size_t i = 0; tavuServedSubsystemPattern(i) != nullptr; ++i) {
+    list += " " + std::string(tavuServedSubsystemPattern(i));
+  }
+  return list;
+}
+
+bool tavuIsKernelAction(const std::string& word) {
+  return std::find(std::begin(kTavuKernelActions), std::end(kTavuKernelActions), word) !=
+         std::end(kTavuKernelActions);
+}
+
+// TAVUTRIGGER_GO, or the exit status once the help or the error is printed.
+int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
+  static const option kLongOptions[] = {
+      {"root", required_argument, nullptr, 'r'},  {"action", required_argument, nullptr, 'a'},
+      {"class", required_argument, nullptr, 'c'}, {"dry-run", no_argument, nullptr, 'd'},
+      {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
+  for (int c; (c = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1;) {
+    const std::string value = optarg != nullptr ? optarg : "";
+    switch (c) {
+      case 'r':
+        if (value.empty()) return tavuBadUsage("--root needs a directory");
+        options->iv_root = value;
+        break;
+      case 'a':
+        if (!tavuIsKernelAction(value)) return tavuBadUsage("unknown action '" + value + "'");
+        options->iv_action = value;
+        break;
+      case 'c':
+        if (!tavuServesSubsystem(value.c_str())) {
+          return tavuBadUsage("unknown class '" + value + "': the daemon serves" +
+                              tavuServedClasses());
+        }
+        options->iv_classes.push_back(value);
+        break;
+      case 'd':
+        options->iv_dryRun = true;
+        break;
+      case 'h':
+        std::printf("%s%s\n%s", TAVU_USAGE_HEAD, tavuServedClasses().c_str(), TAVU_USAGE_TAIL);
+        return TAVUTRIGGER_EXIT_OK;
+      default:
+        return TAVUTRIGGER_EXIT_USAGE;  // getopt has said why
+    }
+  }
+  if (optind < argc) return tavuBadUsage("unexpected argument '" + std::string(argv[optind]) + "'");
+  return TAVUTRIGGER_GO;
+}
 
 // ROOT joined to a path that begins with "/", without a doubled "/".
 std::string tavuUnderRoot(const std::string& root, const std::string& path) {
@@ -23,13 +132,6 @@ std::string tavuUnderRoot(const std::string& root, const std::string& path) {
   return joined.empty() ? "/" : joined;
 }
 
-std::string tavuClassPath(const tavuTriggerOptions& options, const tavuTriggerDevice& device) {
-  std::string path = "/sys/class";
-  if (!device.iv_class.empty()) path += "/" + device.iv_class;
-  if (!device.iv_name.empty()) path += "/" + device.iv_name;
-  return tavuUnderRoot(options.iv_root, path);
-}
-
 void tavuReportFailure(const std::string& path, int failure) {
   std::fprintf(stderr, "tavutrigger: %s: %s\n", path.c_str(),
                tavuTriggerFailureText(failure).c_str());
@@ -37,7 +139,10 @@ void tavuReportFailure(const std::string& path, int failure) {
 
 // Triggers one device, or says why not; true when it was done.
 bool tavuTriggerOne(int sysFd, const tavuTriggerOptions& options, const tavuTriggerDevice& device) {
-  const std::string path = tavuClassPath(options, device);
+  std::string path = "/sys/class";
+  if (!device.iv_class.empty()) path += "/" + device.iv_class;
+  if (!device.iv_name.empty()) path += "/" + device.iv_name;
+  path = tavuUnderRoot(options.iv_root, path);
   int failure = device.iv_failure;
   if (failure == 0) {
     failure = tavuWriteUevent(sysFd, device.iv_devPath, options.iv_action, options.iv_dryRun);
@@ -52,15 +157,13 @@ bool tavuTriggerOne(int sysFd, const tavuTriggerOptions& options, const tavuTrig
 }
 
 // The sysfs directory under the root; -1 after a report.
-int tavuOpenSysfs(const tavuTriggerOptions& options) {
-  const int rootFd = open(options.iv_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+int tavuOpenSysfs(const std::string& root) {
+  const int rootFd = open(root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   const int sysFd =
       rootFd >= 0 ? openat(rootFd, "sys", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
   const int failure = errno;
   if (rootFd >= 0) close(rootFd);
-  if (sysFd < 0) {
-    tavuReportFailure(tavuUnderRoot(options.iv_root, rootFd >= 0 ? "/sys" : ""), failure);
-  }
+  if (sysFd < 0) tavuReportFailure(tavuUnderRoot(root, rootFd >= 0 ? "/sys" : ""), failure);
   return sysFd;
 }
 
@@ -68,25 +171,12 @@ int tavuOpenSysfs(const tavuTriggerOptions& options) {
 
 int main(int argc, char** argv) {
   tavuTriggerOptions options;
-  std::string error;
-  if (!tavuParseTriggerOptions(argc, argv, &options, &error)) {
-    std::fprintf(stderr, "tavutrigger: %s (try --help)\n", error.c_str());
-    return TAVUTRIGGER_EXIT_USAGE;
-  }
-  if (options.iv_help) {
-    std::fputs(tavuTriggerUsage().c_str(), stdout);
-    return TAVUTRIGGER_EXIT_OK;
-  }
-  const int sysFd = tavuOpenSysfs(options);
+  const int parsed = tavuParseOptions(argc, argv, &options);
+  if (parsed != TAVUTRIGGER_GO) return parsed;
+  const int sysFd = tavuOpenSysfs(options.iv_root);
   if (sysFd < 0) return TAVUTRIGGER_EXIT_FAILED;
-  std::vector<std::string> passedOver;
-  const std::vector<tavuTriggerDevice> devices =
-      tavuListTriggerDevices(sysFd, options.iv_classes, options.iv_verbose ? &passedOver : nullptr);
-  for (const std::string& note : passedOver) {
-    std::fprintf(stderr, "tavutrigger: passed over %s\n", note.c_str());
-  }
   bool allDone = true;
-  for (const tavuTriggerDevice& device : devices) {
+  for (const tavuTriggerDevice& device : tavuListTriggerDevices(sysFd, options.iv_classes)) {
     allDone = tavuTriggerOne(sysFd, options, device) && allDone;
   }
   close(sysFd);

@@ -7,53 +7,52 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "devnodes/uevent_classify.h"
-#include "tools/tavutrigger/trigger_order.h"
 
 namespace {
 
-constexpr int TAVU_DIR_FLAGS = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+int tavuNotDots(const dirent* entry) {
+  return static_cast<int>(strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0);
+}
 
-// The names in the directory `fd`, sorted; empty with `*failure` set
-// when it cannot be read. `fd` stays open.
-std::vector<std::string> tavuReadNames(int fd, int* failure) {
-  const int copy = dup(fd);
-  DIR* dir = copy >= 0 ? fdopendir(copy) : nullptr;
-  if (dir == nullptr) {
-    *failure = errno;
-    if (copy >= 0) close(copy);
-    return {};
+// Opens the directory `name` under `parentFd` into `*fd`, never through a
+// link, and reads its names in version order; an errno, or 0.
+int tavuReadDirectory(int parentFd, const std::string& name, int* fd,
+                      std::vector<std::string>* names) {
+  *fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  dirent** entries = nullptr;
+  const int count = *fd < 0 ? -1 : scandirat(*fd, ".", &entries, tavuNotDots, versionsort);
+  if (count < 0) return errno;
+  for (int i = 0; i < count; ++i) {
+    names->emplace_back(entries[i]->d_name);
+    free(entries[i]);
   }
-  std::vector<std::string> names;
-  while (const dirent* entry = readdir(dir)) {
-    if (strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0) {
-      names.emplace_back(entry->d_name);
+  free(entries);
+  return 0;
+}
+
+// The device path that a class entry's link `target` names, resolved by its
+// text from /class/CLASS; false when it would lead out of sysfs.
+bool tavuResolveClassLink(const std::string& className, const std::string& target,
+                          std::string* devPath) {
+  if (target.empty() || target[0] == '/') return false;
+  std::vector<std::string> parts{"class", className};
+  for (size_t start = 0, end; start <= target.size(); start = end + 1) {
+    end = std::min(target.find('/', start), target.size());
+    const std::string part = target.substr(start, end - start);
+    if (part == ".." && parts.empty()) return false;
+    if (part == "..") {
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
     }
   }
-  closedir(dir);
-  std::sort(names.begin(), names.end(), tavuNaturalLess);
-  return names;
-}
-
-// Opens the directory `name` under `parentFd` and reads its names; -1
-// with `*failure` set when it cannot be opened.
-int tavuOpenDirectory(int parentFd, const std::string& name, std::vector<std::string>* names,
-                      int* failure) {
-  const int fd = openat(parentFd, name.c_str(), TAVU_DIR_FLAGS);
-  if (fd < 0) {
-    *failure = errno;
-  } else {
-    *names = tavuReadNames(fd, failure);
-  }
-  return fd;
-}
-
-bool tavuWanted(const std::string& className, const std::vector<std::string>& onlyClasses) {
-  if (!tavuServesSubsystem(className.c_str())) return false;
-  return onlyClasses.empty() ||
-         std::find(onlyClasses.begin(), onlyClasses.end(), className) != onlyClasses.end();
+  devPath->clear();
+  for (const std::string& part : parts) *devPath += "/" + part;
+  return !parts.empty();
 }
 
 // Fills `device` for the entry `name` of the class directory; false when
@@ -80,36 +79,17 @@ bool tavuDescribeEntry(int classFd, const std::string& name, tavuTriggerDevice* 
   return true;
 }
 
-void tavuPassOver(std::vector<std::string>* passedOver, const tavuTriggerDevice& device,
-                  const std::string& reason) {
-  if (passedOver == nullptr) return;
-  std::string note = device.iv_class;
-  note += "/";
-  note += device.iv_name;
-  note += ": ";
-  note += reason;
-  passedOver->push_back(note);
-}
-
-// Appends the devices of one class directory to `devices`.
 void tavuListClass(int classesFd, const std::string& className,
-                   std::vector<tavuTriggerDevice>* devices, std::vector<std::string>* passedOver) {
-  tavuTriggerDevice failed{className, "", "", 0};
+                   std::vector<tavuTriggerDevice>* devices) {
+  int classFd = -1;
   std::vector<std::string> names;
-  const int classFd = tavuOpenDirectory(classesFd, className, &names, &failed.iv_failure);
-  if (failed.iv_failure != 0) {
-    devices->push_back(failed);
-    if (classFd >= 0) close(classFd);
-    return;
-  }
+  const int failure = tavuReadDirectory(classesFd, className, &classFd, &names);
+  if (failure != 0) devices->push_back({className, "", "", failure});
   for (const std::string& name : names) {
     tavuTriggerDevice device{className, name, "", 0};
-    if (!tavuDescribeEntry(classFd, name, &device)) {
-      tavuPassOver(passedOver, device, "no device");
-    } else if (device.iv_failure == 0 &&
-               tavuDeliveredType(className.c_str(), device.iv_devPath.c_str()) == nullptr) {
-      tavuPassOver(passedOver, device, "not served at " + device.iv_devPath);
-    } else {
+    if (tavuDescribeEntry(classFd, name, &device) &&
+        (device.iv_failure != 0 ||
+         tavuDeliveredType(className.c_str(), device.iv_devPath.c_str()) != nullptr)) {
       devices->push_back(device);
     }
   }
@@ -131,49 +111,20 @@ std::string tavuTriggerFailureText(int failure) {
   }
 }
 
-bool tavuResolveClassLink(const std::string& className, const std::string& target,
-                          std::string* devPath) {
-  if (target.empty() || target[0] == '/') return false;
-  std::vector<std::string> parts{"class", className};
-  size_t start = 0;
-  while (start <= target.size()) {
-    size_t end = target.find('/', start);
-    if (end == std::string::npos) end = target.size();
-    const std::string part = target.substr(start, end - start);
-    if (part == "..") {
-      if (parts.empty()) return false;
-      parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-    start = end + 1;
-  }
-  if (parts.empty()) return false;
-  devPath->clear();
-  for (const std::string& part : parts) *devPath += "/" + part;
-  return true;
-}
-
 std::vector<tavuTriggerDevice> tavuListTriggerDevices(int sysFd,
-                                                      const std::vector<std::string>& onlyClasses,
-                                                      std::vector<std::string>* passedOver) {
-  std::vector<tavuTriggerDevice> devices;
-  tavuTriggerDevice failed{"", "", "", 0};
+                                                      const std::vector<std::string>& onlyClasses) {
+  int classesFd = -1;
   std::vector<std::string> classes;
-  const int classesFd = tavuOpenDirectory(sysFd, "class", &classes, &failed.iv_failure);
-  if (failed.iv_failure != 0) {
-    if (classesFd >= 0) close(classesFd);
-    return {failed};
-  }
+  const int failure = tavuReadDirectory(sysFd, "class", &classesFd, &classes);
+  std::vector<tavuTriggerDevice> devices;
+  if (failure != 0) devices.push_back({"", "", "", failure});
   for (const std::string& className : classes) {
-    if (tavuWanted(className, onlyClasses)) {
-      tavuListClass(classesFd, className, &devices, passedOver);
+    const bool wanted = onlyClasses.empty() || std::find(onlyClasses.begin(), onlyClasses.end(),
+                                                         className) != onlyClasses.end();
+    if (wanted && tavuServesSubsystem(className.c_str())) {
+      tavuListClass(classesFd, className, &devices);
     }
   }
-  close(classesFd);
-  for (const std::string& wanted : onlyClasses) {
-    const bool present = std::find(classes.begin(), classes.end(), wanted) != classes.end();
-    if (!present && passedOver != nullptr) passedOver->push_back(wanted + ": no such class here");
-  }
+  if (classesFd >= 0) close(classesFd);
   return devices;
 }

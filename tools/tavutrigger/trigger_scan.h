@@ -8,7 +8,7 @@
 struct tavuTriggerDevice {
   std::string iv_class;
   std::string iv_name;     // empty: the class directory itself failed
-  std::string iv_devPath;  // the kernel's device path, below sysfs ("/devices/...")
+  std::string iv_devPath;  // below sysfs: "/devices/..." or "/class/..."
   int iv_failure = 0;      // 0, an errno, or a TAVU_TRIGGER_* code
 };
 
@@ -22,16 +22,9 @@ enum : int {
 // What a failure means, for a person.
 std::string tavuTriggerFailureText(int failure);
 
-// The kernel's device path that the class entry's link `target` names, for
-// an entry of `className`; false when it would lead out of sysfs.
-bool tavuResolveClassLink(const std::string& className, const std::string& target,
-                          std::string* devPath);
-
-// The entries of the served classes under the sysfs directory `sysFd`
-// (only those of `onlyClasses` when it is not empty), classes then names in
-// natural order. Entries whose device path the daemon does not serve, and
-// entries that are no device, are passed over and told to `passedOver`
-// when it is not null.
+// The entries of the served classes under the sysfs directory `sysFd` (only
+// those of `onlyClasses` when it is not empty), classes then names in
+// version order ("ttyKWB2" before "ttyKWB10"). Entries that are no device,
+// or whose device path the daemon does not serve, are left out.
 std::vector<tavuTriggerDevice> tavuListTriggerDevices(int sysFd,
-                                                      const std::vector<std::string>& onlyClasses,
-                                                      std::vector<std::string>* passedOver);
+                                                      const std::vector<std::string>& onlyClasses);

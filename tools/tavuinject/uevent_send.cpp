@@ -1,0 +1,83 @@
+#include "tools/tavuinject/uevent_send.h"
+
+#include <errno.h>
+#include <linux/netlink.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cmath>
+
+namespace {
+
+constexpr char TAVU_NET_CORE[] = "/proc/sys/net/core/";
+
+bool tavuNetCoreHas(const char* name) {
+  return access((std::string(TAVU_NET_CORE) + name).c_str(), F_OK) == 0;
+}
+
+uint64_t tavuNowNs() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+}
+
+// A datagram that is late goes at once, so the average rate holds.
+void tavuSleepUntil(uint64_t deadlineNs) {
+  timespec when{};
+  when.tv_sec = static_cast<time_t>(deadlineNs / 1000000000u);
+  when.tv_nsec = static_cast<long>(deadlineNs % 1000000000u);
+  while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
+  }
+}
+
+}  // namespace
+
+// The kernel registers some net.core sysctls for the initial namespace alone,
+// somaxconn in every one, and /proc/sys/net shows the reader's namespace. A
+// kernel that made them all per-namespace would make this refuse, never send.
+bool tavuInPrivateNetworkNamespace(std::string* why) {
+  if (tavuNetCoreHas("netdev_max_backlog") || tavuNetCoreHas("netdev_budget")) {
+    *why =
+        "refusing to send from the host's initial network namespace, where the machine's device "
+        "managers listen; run inside a private one (unshare --net, scripts/sandbox)";
+    return false;
+  }
+  if (!tavuNetCoreHas("somaxconn")) {
+    *why = "refusing to send: cannot tell whether this network namespace is private (" +
+           std::string(TAVU_NET_CORE) + " unreadable)";
+    return false;
+  }
+  return true;
+}
+
+bool tavuOpenUeventSender(tavuUeventSender* sender, double rate) {
+  sender->iv_rate = rate;
+  sender->iv_fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+  return sender->iv_fd >= 0;
+}
+
+int tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
+  if (sender->iv_sent == 0) {
+    sender->iv_startNs = tavuNowNs();
+  } else if (sender->iv_rate > 0) {
+    const double offsetNs = static_cast<double>(sender->iv_sent) * 1e9 / sender->iv_rate;
+    tavuSleepUntil(sender->iv_startNs + static_cast<uint64_t>(std::llround(offsetNs)));
+  }
+  sockaddr_nl group{};
+  group.nl_family = AF_NETLINK;
+  group.nl_groups = 1;  // the kernel's
+  ssize_t sent;
+  while ((sent = sendto(sender->iv_fd, datagram.data(), datagram.size(), 0,
+                        reinterpret_cast<const sockaddr*>(&group), sizeof group)) < 0 &&
+         errno == EINTR) {
+  }
+  if (sent < 0) return errno;
+  ++sender->iv_sent;
+  sender->iv_bytes += datagram.size();
+  return 0;
+}
+
+double tavuSenderSeconds(const tavuUeventSender& sender) {
+  return sender.iv_sent == 0 ? 0 : static_cast<double>(tavuNowNs() - sender.iv_startNs) / 1e9;
+}
