@@ -20,10 +20,11 @@
 #include "client/tavuclient.h"
 #include "tests/client/client_test_util.h"
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/own_sites.h"
 #include "tests/support/raw_client.h"
 #include "tests/support/test_support.h"
 #include "tests/support/uevent_sender.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
@@ -83,7 +84,7 @@ class RealDaemon : public DaemonEndToEnd {
       std::string error;
       if (tavuReadTraceBufferFile(tavuTraceBufferPath("TAVUNL"), &buffer, &error)) {
         for (const tavuTraceRecord& record : buffer.records) {
-          const std::string text = tavuRenderRecord(record);
+          const std::string text = tavuRenderRecord(record, tavuOwnSites());
           if (text.rfind(kSendReport, 0) == 0 && text.find(": sent ") == std::string::npos) {
             reports.push_back(text.substr(std::strlen(kSendReport)));
           }
