@@ -1,6 +1,7 @@
 // tavutrace on a buffer the built daemon wrote, with the texts read out of
-// that daemon binary and out of a stripped copy of it. On the board's
-// build the native tavutrace reads the big-endian buffer and binary.
+// that daemon binary and out of a stripped copy of it; tavumon's command
+// line. On the board's build the native tavutrace reads the big-endian
+// buffer and binary.
 #include <algorithm>
 #include <cstdlib>
 #include <string>
@@ -102,6 +103,24 @@ TEST_F(Tavutrace, DecodesWithTheTextsOfTheDaemonBinaryGiven) {
     EXPECT_NE(run.out.find(row.out), std::string::npos) << run.out;
     EXPECT_NE(run.err.find(row.err), std::string::npos) << run.err;
     EXPECT_TRUE(!row.err.empty() || run.err.empty()) << run.err;
+  }
+}
+
+TEST(Tavumon, BadUsageEndsWithStatusTwoAndSaysWhy) {
+  const struct {
+    std::vector<std::string> args;
+    const char* says;
+  } rows[] = {
+      {{"--serial", "2147483648"}, "bad value '2147483648' for --serial"},
+      {{"--count=0"}, "bad value '0' for --count"},
+      {{"--count"}, "--count needs a value"},
+      {{"--no-ack"}, "unknown option --no-ack"},
+      {{"stray"}, "unexpected argument 'stray'"},
+  };
+  for (const auto& row : rows) {
+    const tavuProgramRun run = tavuRunBuilt("tavumon", row.args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_EQ(run.err, std::string("tavumon: ") + row.says + " (try --help)\n");
   }
 }
 
