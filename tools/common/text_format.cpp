@@ -13,18 +13,11 @@ std::string tavuHexEscape(const char* format, unsigned char byte) {
 
 // The letter of a C escape for `c`, or 0 when it has none.
 char tavuEscapeLetter(char c) {
-  switch (c) {
-    case '\\':
-      return '\\';
-    case '\n':
-      return 'n';
-    case '\t':
-      return 't';
-    case '\r':
-      return 'r';
-    default:
-      return 0;
+  static const char pairs[] = "\\\\\nn\tt\rr";  // each byte, then its letter
+  for (const char* pair = pairs; *pair != '\0'; pair += 2) {
+    if (*pair == c) return pair[1];
   }
+  return 0;
 }
 
 }  // namespace

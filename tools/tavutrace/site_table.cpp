@@ -1,29 +1,25 @@
 #include "tools/tavutrace/site_table.h"
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstring>
 
 #include "daemon/report_site.h"
 
 namespace {
 
-bool tavuParseHex(const char* digits, uint32_t* value) {
-  *value = 0;
-  for (int i = 0; i < 8; ++i) {
-    const char* at = std::strchr("0123456789abcdef", digits[i]);
-    if (digits[i] == '\0' || at == nullptr) return false;
-    *value = *value << 4 | static_cast<uint32_t>(at - "0123456789abcdef");
+// "K HHHHHHHH LLLLLLLL TEXT", NUL-terminated.
+bool tavuParseRecord(const char* record, tavuSiteInfo* site) {
+  int headEnd = 0;
+  if (std::sscanf(record, "%c %8" SCNx32 " %8" SCNx32 "%n", &site->kind, &site->hash, &site->line,
+                  &headEnd) != 3 ||
+      headEnd != static_cast<int>(TAVU_SITE_RECORD_HEAD) - 1 || record[headEnd] != ' ' ||
+      std::strchr("mtb", site->kind) == nullptr) {
+    return false;
   }
+  site->text = record + TAVU_SITE_RECORD_HEAD;
   return true;
-}
-
-// "K HHHHHHHH LLLLLLLL TEXT", NUL-terminated within `length` bytes.
-bool tavuParseRecord(const char* record, std::size_t length, tavuSiteInfo* site) {
-  if (length < TAVU_SITE_RECORD_HEAD || std::strchr("mtb", record[0]) == nullptr) return false;
-  if (record[1] != ' ' || record[10] != ' ' || record[19] != ' ') return false;
-  site->kind = record[0];
-  site->text.assign(record + TAVU_SITE_RECORD_HEAD, length - TAVU_SITE_RECORD_HEAD);
-  return tavuParseHex(record + 2, &site->hash) && tavuParseHex(record + 11, &site->line);
 }
 
 }  // namespace
@@ -35,7 +31,7 @@ bool tavuParseSiteRecords(const char* bytes, std::size_t size, tavuSiteTable* ta
     if (bytes[at] == '\0') continue;
     const std::size_t length = strnlen(bytes + at, size - at);
     tavuSiteInfo site;
-    if (at + length == size || !tavuParseRecord(bytes + at, length, &site)) {
+    if (at + length == size || !tavuParseRecord(bytes + at, &site)) {
       *error = "damaged site record at offset " + std::to_string(at);
       return false;
     }
