@@ -26,7 +26,7 @@ std::string tavuEscapeText(const std::string& text, bool word) {
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    const char letter = word ? 0 : tavuEscapeLetter(c);
+    const char letter = word ? '\0' : tavuEscapeLetter(c);
     if (letter != 0) {
       out += {'\\', letter};
     } else if (byte < 0x20 || byte >= 0x7f || c == '\\' || (word && c == ' ')) {

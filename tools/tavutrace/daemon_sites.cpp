@@ -35,7 +35,8 @@ bool tavuReadSections(Elf* elf, tavuSiteTable* table, std::string* error) {
   } else if (!tavuSectionBytes(elf, "tavu_sites", &sites)) {
     *error = "no report sites (no section tavu_sites): not a tavunetlink binary";
   } else if (tavuParseSiteRecords(sites.data(), sites.size(), table, error)) {
-    if (tavuSectionBytes(elf, "tavu_build", &build)) table->buildId = build.c_str();
+    if (tavuSectionBytes(elf, "tavu_build", &build))
+      table->buildId = build.substr(0, build.find('\0'));
     return true;
   }
   return false;
