@@ -103,7 +103,7 @@ int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
   if (optind < argc) options->buffer = argv[optind];
   if (optind + 1 < argc) return tavuBadUsage("more than one buffer given, also", argv[optind + 1]);
   if (options->listSites && (options->header || options->buffer != nullptr)) {
-    return tavuBadUsage("--list-sites takes no buffer, nor",
+    return tavuBadUsage("--list-sites takes neither a buffer nor --header, given",
                         options->header ? "--header" : options->buffer);
   }
   return -1;
