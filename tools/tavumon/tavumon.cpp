@@ -72,7 +72,6 @@ int tavumonParseOptions(int argc, char** argv, tavumonOptions* options) {
                                        {"json", no_argument, nullptr, 'j'},
                                        {"help", no_argument, nullptr, 'h'},
                                        {nullptr, 0, nullptr, 0}};
-  opterr = 0;
   for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
     switch (c) {
       case 's':

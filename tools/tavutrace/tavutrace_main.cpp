@@ -76,7 +76,6 @@ int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
       {"daemon", required_argument, nullptr, 'd'}, {"json", no_argument, nullptr, 'j'},
       {"header", no_argument, nullptr, 'H'},       {"list-sites", no_argument, nullptr, 'l'},
       {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
-  opterr = 0;
   for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
     switch (c) {
       case 'd':
