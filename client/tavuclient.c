@@ -107,16 +107,8 @@ int tavuclient_connect(void) {
   return fd;
 }
 
-int tavuclient_handshake(int fd, int32_t serial_num) {
-  static const char text[] = TAVUCLIENT_HANDSHAKE_TEXT; /* sent with its NUL */
-  unsigned char message[TAVUCLIENT_HEADER_SIZE + sizeof text];
-  put_header(message, TAVUCLIENT_SIGNATURE, serial_num, (int32_t)sizeof text);
-  memcpy(message + TAVUCLIENT_HEADER_SIZE, text, sizeof text);
-  if (send_message(fd, message, sizeof message) != 0) return -1;
-  return tavuclient_receive_handshake_reply(fd, serial_num);
-}
-
-int tavuclient_receive_handshake_reply(int fd, int32_t serial_num) {
+/* Reads the daemon's 12-byte reply to the handshake and checks it. */
+static int receive_handshake_reply(int fd, int32_t serial_num) {
   unsigned char reply[TAVUCLIENT_HEADER_SIZE];
   ssize_t received = receive_fully(fd, reply, sizeof reply);
   if (received == -1) return -1;
@@ -130,6 +122,15 @@ int tavuclient_receive_handshake_reply(int fd, int32_t serial_num) {
     return fail(EPROTO);
   }
   return 0;
+}
+
+int tavuclient_handshake(int fd, int32_t serial_num) {
+  static const char text[] = TAVUCLIENT_HANDSHAKE_TEXT; /* sent with its NUL */
+  unsigned char message[TAVUCLIENT_HEADER_SIZE + sizeof text];
+  put_header(message, TAVUCLIENT_SIGNATURE, serial_num, (int32_t)sizeof text);
+  memcpy(message + TAVUCLIENT_HEADER_SIZE, text, sizeof text);
+  if (send_message(fd, message, sizeof message) != 0) return -1;
+  return receive_handshake_reply(fd, serial_num);
 }
 
 /* ---- Events --------------------------------------------------------- */
@@ -187,14 +188,15 @@ int tavuclient_receive_event(int fd, struct tavuclient_event* event) {
   return 1;
 }
 
-int tavuclient_send_header(int fd, uint32_t signature, int32_t serial_num, int32_t payload_length) {
+/* One bare header in one write: an acknowledgment is exactly that. */
+static int send_header(int fd, uint32_t signature, int32_t serial_num, int32_t payload_length) {
   unsigned char message[TAVUCLIENT_HEADER_SIZE];
   put_header(message, signature, serial_num, payload_length);
   return send_message(fd, message, sizeof message);
 }
 
 int tavuclient_acknowledge(int fd, const struct tavuclient_event* event) {
-  return tavuclient_send_header(fd, TAVUCLIENT_SIGNATURE, event->serial_num, 0);
+  return send_header(fd, TAVUCLIENT_SIGNATURE, event->serial_num, 0);
 }
 
 const char* tavuclient_action_name(int32_t action) {

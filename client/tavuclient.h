@@ -83,10 +83,6 @@ int tavuclient_connect(void);
  * when the reply is not the expected one. */
 int tavuclient_handshake(int fd, int32_t serial_num);
 
-/* The two halves of tavuclient_handshake, for clients that must send the
- * handshake their own way: reads the 12-byte reply and checks it. */
-int tavuclient_receive_handshake_reply(int fd, int32_t serial_num);
-
 /* Waits for the next event and decodes it into *event. Returns 1 for an
  * event, 0 when the daemon has gone (the connection ended between two
  * messages), or -1 with errno: EPROTO for a malformed or truncated message.
@@ -96,10 +92,6 @@ int tavuclient_receive_event(int fd, struct tavuclient_event* event);
 /* Acknowledges the event, so that the daemon sends the next one.
  * Returns 0, or -1 with errno (EPIPE when the daemon has gone). */
 int tavuclient_acknowledge(int fd, const struct tavuclient_event* event);
-
-/* Sends one bare header in one write; an acknowledgment is exactly this
- * with the event's serial number and payload length 0. Returns 0 or -1. */
-int tavuclient_send_header(int fd, uint32_t signature, int32_t serial_num, int32_t payload_length);
 
 /* "add", "remove", "none", or "unknown" for a code the daemon never sends. */
 const char* tavuclient_action_name(int32_t action);

@@ -30,10 +30,11 @@ set(CPACK_DEBIAN_TAVUNETLINK_PACKAGE_SECTION admin)
 set(CPACK_COMPONENT_TAVUNETLINK_DESCRIPTION "hot-plug daemon of the kwb bus
 tavunetlink keeps /dev in step with the devices of the kwb bus, from the
 kernel's uevents, and tells one local client of each hot-plug event over an
-abstract Unix socket. The package also holds the tools tavutrace (trace
-decoder), tavumon (a client printing every event), tavuinject (a uevent
-sender for tests) and tavutrigger (replays the uevents of the devices
-already there), a systemd unit and an init script.")
+abstract Unix socket. The package also holds the tools tavumon (a client
+printing every event), tavuinject (a uevent sender for tests) and
+tavutrigger (replays the uevents of the devices already there), a systemd
+unit and an init script; built for a workstation, also tavutrace (decodes
+the daemon's trace with the texts of the daemon binary that wrote it).")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtavuclient-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

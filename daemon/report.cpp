@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-void tavuReportBinary(const tavuSiteHead& site, const void* data, uint32_t length) {
+void tavuReportBinary(const tavuSite& site, const void* data, uint32_t length) {
   // The head holds the length in 16 bits: a longer block is cut to its low
   // 16 bits of length, and only that much of it travels.
   const auto length16 = static_cast<uint16_t>(length);

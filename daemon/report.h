@@ -37,7 +37,7 @@ inline auto tavuTraceValue(T value) {
 }
 
 template <typename... Args>
-inline void tavuTraceEntry(const tavuSiteHead& site, Args... args) {
+inline void tavuTraceEntry(const tavuSite& site, Args... args) {
   trace_kelu_write_all(g_netlinkTrace.load(std::memory_order_acquire), site.hash, site.format,
                        site.line, 0, tavuTraceValue(args)...);
 }
@@ -51,7 +51,7 @@ inline void tavuPrintReport(const char* text, Args... args) {
 }
 
 template <typename... Args>
-inline void tavuReportMessage(const tavuSiteHead& site, const char* text, Args... args) {
+inline void tavuReportMessage(const tavuSite& site, const char* text, Args... args) {
   if (tavuTraceReady()) {
     tavuTraceEntry(site, args...);
   } else {
@@ -60,7 +60,7 @@ inline void tavuReportMessage(const tavuSiteHead& site, const char* text, Args..
 }
 
 template <typename... Args>
-inline void tavuReportTraceOnly(const tavuSiteHead& site, Args... args) {
+inline void tavuReportTraceOnly(const tavuSite& site, Args... args) {
   if (tavuTraceReady()) tavuTraceEntry(site, args...);
 }
 
@@ -74,29 +74,29 @@ struct tavuBinaryEntryHead {
 static_assert(sizeof(tavuBinaryEntryHead) == 12, "binary entry head is 12 bytes");
 constexpr uint16_t TAVU_BINARY_TAG = 0x4644;  // "FD"
 
-void tavuReportBinary(const tavuSiteHead& site, const void* data, uint32_t length);
+void tavuReportBinary(const tavuSite& site, const void* data, uint32_t length);
 
 #define TAVU_CHECK_ARGS(text, ...)                                             \
   static_assert(::tavuArgsMatch<decltype(std::make_tuple(__VA_ARGS__))>(text), \
                 "report arguments do not match the conversions of its text")
 
-#define TAVU_REPORT(text, ...)                              \
-  do {                                                      \
-    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_MESSAGE, text);   \
-    TAVU_CHECK_ARGS(text, __VA_ARGS__);                     \
-    ::tavuReportMessage(tavuSite_.head, text, __VA_ARGS__); \
+#define TAVU_REPORT(text, ...)                            \
+  do {                                                    \
+    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_MESSAGE, text); \
+    TAVU_CHECK_ARGS(text, __VA_ARGS__);                   \
+    ::tavuReportMessage(tavuSite_, text, __VA_ARGS__);    \
   } while (0)
 
 #define TAVU_TRACE(text, ...)                           \
   do {                                                  \
     TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_TRACE, text); \
     TAVU_CHECK_ARGS(text, __VA_ARGS__);                 \
-    ::tavuReportTraceOnly(tavuSite_.head, __VA_ARGS__); \
+    ::tavuReportTraceOnly(tavuSite_, __VA_ARGS__);      \
   } while (0)
 
 #define TAVU_TRACE_BINARY(text, data, length)                                                    \
   do {                                                                                           \
     static_assert(::tavuConversionCount(text) == 0, "a binary entry's text takes no arguments"); \
     TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_BINARY, text);                                         \
-    ::tavuReportBinary(tavuSite_.head, data, length);                                            \
+    ::tavuReportBinary(tavuSite_, data, length);                                                 \
   } while (0)

@@ -1,7 +1,8 @@
 // A report site fixed at build time: the hash of its full text, the
-// argument-type format derived from that text, its kind and its line.
-// Every site's record is also kept in the section "tavu_sites", so the
-// trace decoder reads its table from the daemon's own code.
+// argument-type format derived from that text, and its line. Each site also
+// leaves a record in the section "tavu_sites" for the trace decoder: one
+// NUL-terminated text "K HHHHHHHH LLLLLLLL TEXT" (kind m, t or b; hash and
+// line in hex), the same in any byte order and word size.
 #pragma once
 
 #include <cstddef>
@@ -9,14 +10,14 @@
 #include <tuple>
 #include <type_traits>
 
-enum tavuSiteKind : uint16_t {
-  TAVU_SITE_MESSAGE = 1,  // printed before the trace buffer exists, traced after
-  TAVU_SITE_TRACE = 2,    // traced only; its text serves the decoder alone
-  TAVU_SITE_BINARY = 3,   // a binary entry carrying raw data
+enum tavuSiteKind : char {
+  TAVU_SITE_MESSAGE = 'm',  // printed before the trace buffer exists, traced after
+  TAVU_SITE_TRACE = 't',    // traced only; its text serves the decoder alone
+  TAVU_SITE_BINARY = 'b',   // a binary entry carrying raw data
 };
 
-constexpr uint32_t TAVU_SITE_MAGIC = 0x54415653;  // "TAVS" in a native word
 constexpr std::size_t TAVU_FORMAT_MAX = 64;
+constexpr std::size_t TAVU_SITE_RECORD_HEAD = 20;  // "K HHHHHHHH LLLLLLLL "
 
 // FNV-1a over the text's bytes: the same text always gives the same hash.
 constexpr uint32_t tavuHashText(const char* text) {
@@ -51,41 +52,44 @@ constexpr char tavuConversionAt(const char* text, std::size_t index) {
   return '\0';
 }
 
-// Head of every site record; the text follows it directly.
-struct tavuSiteHead {
-  uint32_t magic;
-  uint32_t size;  // bytes of the whole record, a multiple of 4
+// What a site passes to the trace facility.
+struct tavuSite {
   uint32_t hash;
   uint32_t line;
-  uint16_t kind;
-  uint16_t textLength;
   char format[TAVU_FORMAT_MAX];  // " %s,%s,%d", NUL-terminated
 };
 
+constexpr tavuSite tavuMakeSite(uint32_t line, const char* text) {
+  tavuSite site{tavuHashText(text), line, {}};
+  std::size_t out = 0;
+  const std::size_t conversions = tavuConversionCount(text);
+  for (std::size_t i = 0; i < conversions; ++i) {
+    site.format[out++] = i == 0 ? ' ' : ',';
+    site.format[out++] = '%';
+    site.format[out++] = tavuConversionAt(text, i);
+  }
+  return site;
+}
+
 template <std::size_t N>
 struct tavuSiteRecord {
-  tavuSiteHead head;
-  char text[(N + 3) & ~std::size_t{3}];
+  char text[TAVU_SITE_RECORD_HEAD + N];
 };
+
+constexpr void tavuPutHex(char* out, uint32_t value) {
+  for (int i = 7; i >= 0; --i, value >>= 4) out[i] = "0123456789abcdef"[value & 15];
+}
 
 template <std::size_t N>
 constexpr tavuSiteRecord<N> tavuMakeSiteRecord(tavuSiteKind kind, uint32_t line,
                                                const char (&text)[N]) {
   tavuSiteRecord<N> record{};
-  record.head.magic = TAVU_SITE_MAGIC;
-  record.head.size = sizeof(tavuSiteRecord<N>);
-  record.head.hash = tavuHashText(text);
-  record.head.line = line;
-  record.head.kind = kind;
-  record.head.textLength = N - 1;
-  std::size_t out = 0;
-  const std::size_t conversions = tavuConversionCount(text);
-  for (std::size_t i = 0; i < conversions; ++i) {
-    record.head.format[out++] = i == 0 ? ' ' : ',';
-    record.head.format[out++] = '%';
-    record.head.format[out++] = tavuConversionAt(text, i);
-  }
-  for (std::size_t i = 0; i < N; ++i) record.text[i] = text[i];
+  char* out = record.text;
+  out[0] = kind;
+  out[1] = out[10] = out[19] = ' ';
+  tavuPutHex(out + 2, tavuHashText(text));
+  tavuPutHex(out + 11, line);
+  for (std::size_t i = 0; i < N; ++i) out[TAVU_SITE_RECORD_HEAD + i] = text[i];
   return record;
 }
 
@@ -120,15 +124,10 @@ constexpr bool tavuArgsMatch(const char* text) {
          tavuArgsSuit<Tuple>(text, std::make_index_sequence<count>{});
 }
 
-// Defines the site record `name` for `text`, kept in the section
-// "tavu_sites" whether or not the compiler needs the object itself.
-#define TAVU_DEFINE_SITE(name, kind, text)                                          \
-  static_assert(::tavuFormatFits(text), "too many arguments for one report");       \
-  [[gnu::section("tavu_sites"), gnu::used]] alignas(4) static constexpr auto name = \
-      ::tavuMakeSiteRecord(kind, __LINE__, text)
-
-// Walks the site records linked into this program.
-// Returns the number of sites; calls `visit` for each unless it is null.
-std::size_t tavuForEachSite(void (*visit)(const tavuSiteHead* head, const char* text,
-                                          void* context),
-                            void* context);
+// Defines the site `name` for `text`; its record is kept in the section
+// "tavu_sites" although no code refers to it.
+#define TAVU_DEFINE_SITE(name, kind, text)                                       \
+  static_assert(::tavuFormatFits(text), "too many arguments for one report");    \
+  [[gnu::section("tavu_sites"), gnu::used]] static constexpr auto name##Record = \
+      ::tavuMakeSiteRecord(kind, __LINE__, text);                                \
+  static constexpr ::tavuSite name = ::tavuMakeSite(__LINE__, text)

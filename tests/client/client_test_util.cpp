@@ -16,8 +16,9 @@
 
 #include "daemon/globals.h"
 #include "platform/trace_kelu.h"
+#include "tests/support/own_sites.h"
 #include "tests/support/test_support.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "tools/tavutrace/trace_render.h"
 
 std::string tavuHostWord(uint32_t value) {
   const char bytes[4] = {static_cast<char>(value >> 24), static_cast<char>(value >> 16),
@@ -76,7 +77,7 @@ std::vector<std::string> tavuTestTrace::newEntries() {
   }
   EXPECT_TRUE(buffer.problems.empty()) << buffer.problems.front();
   for (size_t i = iv_seen; i < buffer.records.size(); ++i) {
-    entries.push_back(tavuRenderRecord(buffer.records[i]));
+    entries.push_back(tavuRenderRecord(buffer.records[i], tavuOwnSites()));
   }
   iv_seen = buffer.records.size();
   return entries;

@@ -8,7 +8,8 @@
 #include <gtest/gtest.h>
 
 #include "tests/platform/trace_test_dir.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "tests/support/own_sites.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
@@ -75,14 +76,15 @@ TEST_F(ReportTest, AfterTheTraceBufferBothAreRecordedAndNothingPrinted) {
   EXPECT_EQ(message.hash, tavuHashText("%s:%s: widget count=%d, name=%s\n"));
   EXPECT_EQ(message.line, WIDGET_REPORT_LINE);
   EXPECT_EQ(message.format, " %s,%s,%d,%s");
-  EXPECT_STREQ(tavuRecordKindName(message), "message");
-  EXPECT_EQ(tavuRenderRecord(message), "reporttest:reportWidget: widget count=-3, name=w1");
+  EXPECT_STREQ(tavuRecordKindName(message, tavuOwnSites()), "message");
+  EXPECT_EQ(tavuRenderRecord(message, tavuOwnSites()),
+            "reporttest:reportWidget: widget count=-3, name=w1");
   const tavuTraceRecord& trace = records[1];
   EXPECT_EQ(trace.hash, tavuHashText("%s:%s: widget mask=0x%x\n"));
   EXPECT_EQ(trace.line, WIDGET_TRACE_LINE);
   EXPECT_EQ(trace.format, " %s,%s,%x");
-  EXPECT_STREQ(tavuRecordKindName(trace), "trace");
-  EXPECT_EQ(tavuRenderRecord(trace), "reporttest:traceWidget: widget mask=0xbeef");
+  EXPECT_STREQ(tavuRecordKindName(trace, tavuOwnSites()), "trace");
+  EXPECT_EQ(tavuRenderRecord(trace, tavuOwnSites()), "reporttest:traceWidget: widget mask=0xbeef");
 }
 
 TEST_F(ReportTest, BinaryEntriesAreRecordedInBothStates) {
@@ -103,7 +105,7 @@ TEST_F(ReportTest, BinaryEntriesAreRecordedInBothStates) {
     EXPECT_EQ(record.line, WIDGET_BINARY_LINE);
     EXPECT_EQ(record.data, WIDGET_DATAGRAM);
   }
-  const std::string rendered = tavuRenderRecord(records[0]);
+  const std::string rendered = tavuRenderRecord(records[0], tavuOwnSites());
   EXPECT_EQ(rendered.substr(0, rendered.find('\n')),
             "widget datagram \"add@/w\" \"ACT=x\" \"\\xff\" \"\\x7f\"");
 }

@@ -15,28 +15,21 @@
 #include "tests/devnodes/dev_sandbox.h"
 #include "tests/devnodes/uevent_cases.h"
 #include "tests/platform/trace_test_dir.h"
+#include "tests/support/own_sites.h"
 #include "tests/support/test_support.h"
 #include "tests/support/uevent_sender.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
 const char kBufferName[] = "DEVNODES";
 
-struct tavuBinarySite {
-  uint32_t hash;
-  uint32_t line;
-};
-
-void tavuCollectSite(const tavuSiteHead* head, const char* text, void* context) {
-  if (head->kind != TAVU_SITE_BINARY) return;
-  auto* sites = static_cast<std::map<std::string, tavuBinarySite>*>(context);
-  (*sites)[text] = {head->hash, head->line};
-}
-
-std::map<std::string, tavuBinarySite> tavuInterpreterSites() {
-  std::map<std::string, tavuBinarySite> sites;
-  tavuForEachSite(tavuCollectSite, &sites);
+// The binary sites of this program by text: the interpreter's among them.
+std::map<std::string, tavuSiteInfo> tavuInterpreterSites() {
+  std::map<std::string, tavuSiteInfo> sites;
+  for (const tavuSiteInfo& site : tavuOwnSites().sites) {
+    if (site.kind == TAVU_SITE_BINARY) sites[site.text] = site;
+  }
   return sites;
 }
 
@@ -56,7 +49,7 @@ class UeventBinaryEntry : public tavuDevTest {
     EXPECT_TRUE(buffer.problems.empty());
     std::vector<tavuTraceRecord> entries;
     for (const tavuTraceRecord& record : buffer.records) {
-      EXPECT_EQ(record.kind, tavuTraceRecord::BINARY) << tavuRenderRecord(record);
+      EXPECT_EQ(record.kind, tavuTraceRecord::BINARY) << tavuRenderRecord(record, tavuOwnSites());
       if (record.kind == tavuTraceRecord::BINARY) entries.push_back(record);
     }
     return entries;
@@ -92,8 +85,8 @@ TEST_F(UeventBinaryEntry, EachMalformedValueWritesItsSitesEntryWithTheWholeDatag
     EXPECT_EQ(entries[0].hash, sites.at(c.site).hash);
     EXPECT_EQ(entries[0].line, sites.at(c.site).line);
     EXPECT_EQ(std::string(entries[0].data.begin(), entries[0].data.end()), bytes);
-    EXPECT_NE(tavuRenderRecord(entries[0]).find(c.site), std::string::npos)
-        << tavuRenderRecord(entries[0]);
+    EXPECT_NE(tavuRenderRecord(entries[0], tavuOwnSites()).find(c.site), std::string::npos)
+        << tavuRenderRecord(entries[0], tavuOwnSites());
   }
 }
 

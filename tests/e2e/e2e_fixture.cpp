@@ -5,6 +5,9 @@
 
 #include <sstream>
 
+#include "tests/support/own_sites.h"
+#include "tools/tavutrace/trace_render.h"
+
 void DaemonEndToEnd::SetUp() {
   tavuRequireSandbox();
   ASSERT_TRUE(iv_kernel.ok()) << "cannot open a uevent socket to play the kernel";
@@ -87,7 +90,7 @@ std::vector<std::string> DaemonEndToEnd::traceLines() {
   std::vector<std::string> lines;
   std::string all;
   for (const tavuTraceRecord& record : traceRecords()) {
-    lines.push_back(tavuRenderRecord(record));
+    lines.push_back(tavuRenderRecord(record, tavuOwnSites()));
     all += "  " + lines.back() + "\n";
   }
   // Shown with any failure that follows.

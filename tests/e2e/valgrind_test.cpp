@@ -11,6 +11,8 @@
 #include <string>
 
 #include "tests/e2e/e2e_fixture.h"
+#include "tests/support/own_sites.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
@@ -53,7 +55,7 @@ class DaemonUnderValgrind : public DaemonEndToEnd,
   bool readerEnded() {
     for (int waited = 0; waited < 30000; waited += 50) {
       for (const tavuTraceRecord& record : traceRecords()) {
-        if (tavuRenderRecord(record).find("tavuMonitorNetlinkSocket: Exiting") !=
+        if (tavuRenderRecord(record, tavuOwnSites()).find("tavuMonitorNetlinkSocket: Exiting") !=
             std::string::npos) {
           return true;
         }

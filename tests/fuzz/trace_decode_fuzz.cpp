@@ -11,7 +11,8 @@
 #include <vector>
 
 #include "platform/trace_kelu.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "tests/support/own_sites.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
@@ -59,8 +60,8 @@ void decodeAndRender(const std::vector<uint8_t>& image) {
   std::string error;
   if (!tavuDecodeTraceBuffer(image, &buffer, &error)) return;
   for (const tavuTraceRecord& record : buffer.records) {
-    tavuRenderRecord(record);
-    tavuRecordJson(record);
+    tavuRenderRecord(record, tavuOwnSites());
+    tavuRecordJson(record, tavuOwnSites());
   }
 }
 

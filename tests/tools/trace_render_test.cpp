@@ -10,13 +10,15 @@
 
 #include "daemon/report_site.h"
 #include "tests/platform/trace_test_dir.h"
-#include "tests/tools/json_check.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "tests/support/own_sites.h"
+#include "tools/common/text_format.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
 const auto S = tavuTextArg;
 const auto N = tavuNumberArg;
+const tavuSiteTable kNoSites;
 
 tavuTraceRecord argsRecord(uint32_t hash, uint32_t line, std::vector<tavuTraceArg> args) {
   tavuTraceRecord record;
@@ -61,17 +63,18 @@ TEST(TraceRender, ArgumentsFillTheirConversions) {
 }
 
 TEST(TraceRender, UnknownSitesShowTheirRawArguments) {
-  EXPECT_EQ(tavuRecordText(argsRecord(0x0badf00d, 7, {S("a"), N('d', -2), N('x', 31)})),
+  EXPECT_EQ(tavuRecordText(argsRecord(0x0badf00d, 7, {S("a"), N('d', -2), N('x', 31)}), kNoSites),
             "unknown site 0x0badf00d line 7: \"a\", -2, 0x1f");
-  EXPECT_EQ(tavuRecordText(argsRecord(0x0badf00d, 7, {})), "unknown site 0x0badf00d line 7:");
-  EXPECT_STREQ(tavuRecordKindName(argsRecord(0x0badf00d, 7, {})), "unknown");
+  EXPECT_EQ(tavuRecordText(argsRecord(0x0badf00d, 7, {}), kNoSites),
+            "unknown site 0x0badf00d line 7:");
+  EXPECT_STREQ(tavuRecordKindName(argsRecord(0x0badf00d, 7, {}), kNoSites), "unknown");
   const tavuTraceRecord binary = binaryRecord(0x0badf00d, {'k', '=', 'v', 0});
-  EXPECT_EQ(tavuRenderRecord(binary),
+  EXPECT_EQ(tavuRenderRecord(binary, kNoSites),
             "unknown site 0x0badf00d line 5: \"k=v\"\n"
             "    0000  6b 3d 76 00                                       |k=v.|");
   tavuTraceRecord headless = binaryRecord(0, {'x'});
   headless.binaryHead = false;
-  EXPECT_EQ(tavuRecordText(headless), "binary entry without a site head");
+  EXPECT_EQ(tavuRecordText(headless, kNoSites), "binary entry without a site head");
 }
 
 TEST(TraceRender, BinaryDataShowsItsStringsAndAHexDump) {
@@ -93,7 +96,7 @@ TEST(TraceRender, BinaryDataShowsItsStringsAndAHexDump) {
   EXPECT_EQ(tavuHexDump({}), "");
 }
 
-TEST(TraceRender, TimesAreUtcToTheMicrosecond) {
+TEST(TextFormat, TimesAreUtcToTheMicrosecondOrTheSecond) {
   const struct {
     int64_t seconds;
     uint32_t nanoseconds;
@@ -109,24 +112,28 @@ TEST(TraceRender, TimesAreUtcToTheMicrosecond) {
       {INT64_MAX, 0, "@9223372036854775807"},
       {INT64_MIN, 0, "@-9223372036854775808"},
   };
-  for (const auto& c : cases) EXPECT_EQ(tavuFormatUtcTime(c.seconds, c.nanoseconds), c.expected);
+  for (const auto& c : cases) EXPECT_EQ(tavuUtcTime(c.seconds, c.nanoseconds / 1000), c.expected);
+  EXPECT_EQ(tavuUtcTime(1769860800), "2026-01-31T12:00:00Z");
 }
 
-TEST(TraceRender, EscapesKeepOutputOnOneLine) {
+TEST(TextFormat, EscapesKeepOutputOnOneLineAndWordsApart) {
   const struct {
     std::string raw;
     const char* text;
+    const char* word;
     const char* json;
   } cases[] = {
-      {"plain", "plain", "\"plain\""},
-      {"a\nb", "a\\nb", "\"a\\u000ab\""},
-      {"\t\r", "\\t\\r", "\"\\u0009\\u000d\""},
-      {"back\\slash \"q\"", "back\\\\slash \"q\"", "\"back\\\\slash \\\"q\\\"\""},
-      {std::string("\x01\x7f\xc3\xa9", 4), "\\x01\\x7f\\xc3\\xa9",
+      {"plain", "plain", "plain", "\"plain\""},
+      {"a\nb", "a\\nb", "a\\x0ab", "\"a\\u000ab\""},
+      {"\t\r", "\\t\\r", "\\x09\\x0d", "\"\\u0009\\u000d\""},
+      {"back\\slash \"q\"", "back\\\\slash \"q\"", "back\\x5cslash\\x20\"q\"",
+       "\"back\\\\slash \\\"q\\\"\""},
+      {std::string("\x01\x7f\xc3\xa9", 4), "\\x01\\x7f\\xc3\\xa9", "\\x01\\x7f\\xc3\\xa9",
        "\"\\u0001\\u007f\\u00c3\\u00a9\""},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(tavuEscapeText(c.raw), c.text);
+    EXPECT_EQ(tavuEscapeText(c.raw, true), c.word);
     EXPECT_EQ(tavuJsonString(c.raw), c.json);
   }
 }
@@ -136,22 +143,15 @@ TEST(TraceRender, JsonHoldsEveryFieldOfAnEntry) {
   record.seq = 17;
   record.seconds = 0;
   record.nanoseconds = 1000;
-  EXPECT_EQ(tavuRecordJson(record),
+  EXPECT_EQ(tavuRecordJson(record, kNoSites),
             "{\"seq\":17,\"time\":\"1970-01-01T00:00:00.000001Z\",\"kind\":\"unknown\","
             "\"hash\":\"0x0badf00d\",\"line\":9,"
             "\"text\":\"unknown site 0x0badf00d line 9: \\\"a\\\"b\\\", -3, 0xffffffff\","
             "\"args\":[\"a\\\"b\",-3,4294967295]}");
-  std::map<std::string, char> members;
-  ASSERT_TRUE(tavuParseJsonObject(tavuRecordJson(binaryRecord(1, {'x', 0, 0xff})), &members));
-  EXPECT_EQ(members, (std::map<std::string, char>{{"seq", 'n'},
-                                                  {"time", 's'},
-                                                  {"kind", 's'},
-                                                  {"hash", 's'},
-                                                  {"line", 'n'},
-                                                  {"text", 's'},
-                                                  {"args", 'a'},
-                                                  {"strings", 'a'},
-                                                  {"hex", 's'}}));
+  EXPECT_EQ(tavuRecordJson(binaryRecord(1, {'x', 0, 0xff}), kNoSites),
+            "{\"seq\":0,\"time\":\"1970-01-01T00:00:00.000000Z\",\"kind\":\"binary\","
+            "\"hash\":\"0x00000001\",\"line\":5,\"text\":\"unknown site 0x00000001 line 5:\","
+            "\"args\":[],\"strings\":[\"x\",\"\\u00ff\"],\"hex\":\"7800ff\"}");
 }
 
 // Dummy arguments of the types a format names, and how each must show.
@@ -178,9 +178,10 @@ std::vector<tavuTraceArg> dummyArgs(const std::string& format, std::vector<std::
 }
 
 TEST(TraceRender, EverySiteOfTheDaemonDecodes) {
-  const std::vector<tavuSiteInfo>& sites = tavuLinkedSites();
+  const std::vector<tavuSiteInfo>& sites = tavuOwnSites().sites;
   ASSERT_GT(sites.size(), 10u);
-  const tavuSiteInfo* fork = tavuFindSite(tavuHashText("%s:%s: Exiting, fork failed\n"));
+  const tavuSiteInfo* fork =
+      tavuFindSite(tavuOwnSites(), tavuHashText("%s:%s: Exiting, fork failed\n"));
   ASSERT_NE(fork, nullptr) << "the daemon's sites are not in the table";
   std::map<uint32_t, std::string> textOf;
   for (const tavuSiteInfo& site : sites) {
@@ -189,14 +190,16 @@ TEST(TraceRender, EverySiteOfTheDaemonDecodes) {
     const auto known = textOf.emplace(site.hash, site.text);
     EXPECT_EQ(known.first->second, site.text) << "hash collision";
     if (site.kind == TAVU_SITE_BINARY) {
-      const std::string rendered = tavuRenderRecord(binaryRecord(site.hash, {'K', '=', 'V', 0}));
+      const std::string rendered =
+          tavuRenderRecord(binaryRecord(site.hash, {'K', '=', 'V', 0}), tavuOwnSites());
       EXPECT_EQ(rendered.find(site.text), 0u);
       EXPECT_NE(rendered.find("\"K=V\""), std::string::npos);
       continue;
     }
     std::vector<std::string> shown;
-    const tavuTraceRecord record = argsRecord(site.hash, site.line, dummyArgs(site.format, &shown));
-    const std::string rendered = tavuRenderRecord(record);
+    const std::string format = tavuMakeSite(site.line, site.text.c_str()).format;
+    const tavuTraceRecord record = argsRecord(site.hash, site.line, dummyArgs(format, &shown));
+    const std::string rendered = tavuRenderRecord(record, tavuOwnSites());
     EXPECT_EQ(rendered.find("unknown site"), std::string::npos);
     EXPECT_EQ(rendered.find("<missing>"), std::string::npos);
     EXPECT_EQ(rendered.find("[more:"), std::string::npos);

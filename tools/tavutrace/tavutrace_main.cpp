@@ -1,15 +1,17 @@
-// tavutrace: decodes a trace buffer of tavunetlink. See usage() below.
+// tavutrace: decodes a trace buffer of tavunetlink. See TAVU_USAGE below.
+#include <getopt.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
+#include "tools/common/text_format.h"
+#include "tools/tavutrace/daemon_sites.h"
 #include "tools/tavutrace/tavutrace_print.h"
-#include "tools/tavutrace/trace_decode.h"
 
-#ifndef TAVU_BUILD_ID
-#define TAVU_BUILD_ID "unknown"
+#ifndef TAVU_DEFAULT_DAEMON
+#define TAVU_DEFAULT_DAEMON "/usr/sbin/tavunetlink"
 #endif
 
 namespace {
@@ -22,72 +24,86 @@ enum tavuExitStatus {
 };
 
 constexpr char TAVU_USAGE[] =
-    "Usage: tavutrace [--json] [--header] [BUFFER]\n"
-    "       tavutrace --list-sites [--json]\n"
+    "Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]\n"
+    "       tavutrace --list-sites [--daemon FILE] [--json]\n"
     "\n"
     "Decodes a trace buffer of tavunetlink into one line per entry, oldest\n"
     "first: the time (UTC) and the entry's text with its arguments filled in.\n"
-    "Binary entries show the datagram's strings, then a hex dump.\n"
+    "Binary entries show the datagram's strings, then a hex dump. The texts\n"
+    "come from the daemon binary that wrote the buffer; another build than the\n"
+    "buffer's is warned about on stderr, and the decoding goes on.\n"
     "\n"
     "BUFFER is a buffer file, or the name of a buffer in $TAVU_TRACE_DIR\n"
     "(default /run/tavutrace); by default \"TAVUNL\". A word holding a \"/\" or\n"
     "naming an existing file is taken as a file.\n"
     "\n"
     "Options:\n"
-    "  --json        one JSON object per line: seq, time, kind, hash, line,\n"
-    "                text, args; binary entries also strings and hex\n"
-    "  --header      print the buffer's header instead of its entries\n"
-    "  --list-sites  print the report sites this decoder knows (hash, kind,\n"
-    "                line, format, text; tab-separated) and exit\n"
-    "  -h, --help    print this help and exit\n"
+    "  --daemon FILE  the daemon binary whose report sites give the texts, of\n"
+    "                 either byte order and word size, stripped or not\n"
+    "                 (default " TAVU_DEFAULT_DAEMON
+    ")\n"
+    "  --json         one JSON object per line: seq, time, kind, hash, line,\n"
+    "                 text, args; binary entries also strings and hex\n"
+    "  --header       print the buffer's header instead of its entries\n"
+    "                 (no daemon binary is read)\n"
+    "  --list-sites   print the daemon binary's report sites (hash, kind, line,\n"
+    "                 text; tab-separated) and exit\n"
+    "  -h, --help     print this help and exit\n"
     "\n"
     "Exit status:\n"
     "  0  every entry decoded\n"
     "  1  damage found: what could be decoded was printed, the problems on stderr\n"
     "  2  bad usage\n"
-    "  3  the buffer cannot be read or is not a trace buffer\n";
+    "  3  the buffer cannot be read or is not a trace buffer, or the daemon\n"
+    "     binary cannot be read or holds no report sites\n";
 
 struct tavuOptions {
+  const char* daemon = TAVU_DEFAULT_DAEMON;
   bool json = false;
   bool header = false;
   bool listSites = false;
-  bool help = false;
   const char* buffer = nullptr;
 };
 
-int tavuUsageError(const char* what, const char* word) {
+int tavuBadUsage(const char* what, const char* word) {
   std::fprintf(stderr, "tavutrace: %s '%s' (try --help)\n", what, word);
   return TAVU_EXIT_USAGE;
 }
 
 // Returns -1 when the options are good, else the exit status.
 int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
-  bool optionsDone = false;
-  for (int i = 1; i < argc; ++i) {
-    const char* word = argv[i];
-    if (!optionsDone && word[0] == '-' && word[1] != '\0') {
-      if (std::strcmp(word, "--json") == 0) {
+  static const option longOptions[] = {
+      {"daemon", required_argument, nullptr, 'd'}, {"json", no_argument, nullptr, 'j'},
+      {"header", no_argument, nullptr, 'H'},       {"list-sites", no_argument, nullptr, 'l'},
+      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+  for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
+    switch (c) {
+      case 'd':
+        options->daemon = optarg;
+        break;
+      case 'j':
         options->json = true;
-      } else if (std::strcmp(word, "--header") == 0) {
+        break;
+      case 'H':
         options->header = true;
-      } else if (std::strcmp(word, "--list-sites") == 0) {
+        break;
+      case 'l':
         options->listSites = true;
-      } else if (std::strcmp(word, "--help") == 0 || std::strcmp(word, "-h") == 0) {
-        options->help = true;
-      } else if (std::strcmp(word, "--") == 0) {
-        optionsDone = true;
-      } else {
-        return tavuUsageError("unknown option", word);
-      }
-    } else if (options->buffer != nullptr) {
-      return tavuUsageError("more than one buffer given, also", word);
-    } else {
-      options->buffer = word;
+        break;
+      case 'h':
+        std::fputs(TAVU_USAGE, stdout);
+        return TAVU_EXIT_OK;
+      case ':':
+        return tavuBadUsage("a value is needed for", argv[optind - 1]);
+      default:
+        return tavuBadUsage("unknown option", argv[optind - 1]);
     }
   }
+  if (optind < argc) options->buffer = argv[optind];
+  if (optind + 1 < argc) return tavuBadUsage("more than one buffer given, also", argv[optind + 1]);
   if (options->listSites && (options->header || options->buffer != nullptr)) {
-    std::fprintf(stderr, "tavutrace: --list-sites takes no buffer (try --help)\n");
-    return TAVU_EXIT_USAGE;
+    return tavuBadUsage("--list-sites takes neither a buffer nor --header, given",
+                        options->header ? "--header" : options->buffer);
   }
   return -1;
 }
@@ -98,25 +114,38 @@ std::string tavuBufferFile(const char* buffer) {
   return tavuTraceBufferPath(buffer);
 }
 
-void tavuWarnOtherBuild(const std::string& path, const tavuTraceBuffer& buffer) {
-  if (tavuBuildRevision(buffer.buildId) == tavuBuildRevision(TAVU_BUILD_ID)) return;
-  std::fprintf(stderr, "tavutrace: warning: %s was written by build %s, this decoder is build %s\n",
-               path.c_str(), tavuEscapeText(buffer.buildId).c_str(), TAVU_BUILD_ID);
+bool tavuLoadSites(const char* daemon, tavuSiteTable* table) {
+  std::string error;
+  if (tavuReadDaemonSites(daemon, table, &error)) return true;
+  std::fprintf(stderr, "tavutrace: daemon binary %s: %s\n", daemon, error.c_str());
+  return false;
+}
+
+void tavuWarnOtherBuild(const std::string& path, const tavuTraceBuffer& buffer, const char* daemon,
+                        const tavuSiteTable& table) {
+  if (buffer.buildId == table.buildId) return;
+  std::fprintf(stderr,
+               "tavutrace: warning: %s was written by build %s, but %s is build %s: "
+               "texts may be wrong or missing\n",
+               path.c_str(), tavuEscapeText(buffer.buildId).c_str(), daemon,
+               table.buildId.empty() ? "unknown" : tavuEscapeText(table.buildId).c_str());
 }
 
 int tavuDecodeAndPrint(const tavuOptions& options) {
   const std::string path = tavuBufferFile(options.buffer);
   tavuTraceBuffer buffer;
+  tavuSiteTable table;
   std::string error;
   if (!tavuReadTraceBufferFile(path, &buffer, &error)) {
     std::fprintf(stderr, "tavutrace: %s: %s\n", path.c_str(), error.c_str());
     return TAVU_EXIT_UNREADABLE;
   }
-  tavuWarnOtherBuild(path, buffer);
   if (options.header) {
     tavuPrintHeader(stdout, buffer, options.json);
   } else {
-    tavuPrintRecords(stdout, buffer, options.json);
+    if (!tavuLoadSites(options.daemon, &table)) return TAVU_EXIT_UNREADABLE;
+    tavuWarnOtherBuild(path, buffer, options.daemon, table);
+    tavuPrintRecords(stdout, buffer, table, options.json);
   }
   std::fflush(stdout);
   for (const std::string& problem : buffer.problems) {
@@ -131,13 +160,9 @@ int main(int argc, char** argv) {
   tavuOptions options;
   const int status = tavuParseOptions(argc, argv, &options);
   if (status >= 0) return status;
-  if (options.help) {
-    std::fputs(TAVU_USAGE, stdout);
-    return TAVU_EXIT_OK;
-  }
-  if (options.listSites) {
-    tavuPrintSites(stdout, options.json);
-    return TAVU_EXIT_OK;
-  }
-  return tavuDecodeAndPrint(options);
+  if (!options.listSites) return tavuDecodeAndPrint(options);
+  tavuSiteTable table;
+  if (!tavuLoadSites(options.daemon, &table)) return TAVU_EXIT_UNREADABLE;
+  tavuPrintSites(stdout, table, options.json);
+  return TAVU_EXIT_OK;
 }

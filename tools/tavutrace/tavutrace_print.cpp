@@ -1,8 +1,10 @@
 #include "tools/tavutrace/tavutrace_print.h"
 
 #include <cinttypes>
-#include <initializer_list>
 #include <string>
+
+#include "tools/common/text_format.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
@@ -11,29 +13,20 @@ void tavuPutLine(std::FILE* out, const std::string& line) {
   std::fputc('\n', out);
 }
 
-std::string tavuHashHex(uint32_t hash) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08" PRIx32, hash);
-  return text;
-}
-
-void tavuAppendAll(std::string* text, std::initializer_list<std::string> pieces) {
-  for (const std::string& piece : pieces) *text += piece;
-}
-
 const char* tavuByteOrderName(bool bigEndian) {
   return bigEndian ? "big-endian" : "little-endian";
 }
 
 }  // namespace
 
-void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, bool json) {
+void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
+                      bool json) {
   for (const tavuTraceRecord& record : buffer.records) {
     if (json) {
-      tavuPutLine(out, tavuRecordJson(record));
+      tavuPutLine(out, tavuRecordJson(record, table));
     } else {
-      tavuPutLine(out, tavuFormatUtcTime(record.seconds, record.nanoseconds) + " " +
-                           tavuRenderRecord(record));
+      tavuPutLine(out, tavuUtcTime(record.seconds, record.nanoseconds / 1000) + " " +
+                           tavuRenderRecord(record, table));
     }
   }
 }
@@ -58,20 +51,16 @@ void tavuPrintHeader(std::FILE* out, const tavuTraceBuffer& buffer, bool json) {
   std::fprintf(out, "entries held:    %" PRIu32 "\n", buffer.entriesHeld);
 }
 
-void tavuPrintSites(std::FILE* out, bool json) {
-  for (const tavuSiteInfo& site : tavuLinkedSites()) {
-    const std::string hash = tavuHashHex(site.hash);
-    const std::string kind = tavuSiteKindName(site.kind);
-    const std::string line = std::to_string(site.line);
-    std::string text;
+void tavuPrintSites(std::FILE* out, const tavuSiteTable& table, bool json) {
+  for (const tavuSiteInfo& site : table.sites) {
+    const char* kind = tavuSiteKindName(site.kind);
     if (json) {
-      tavuAppendAll(&text, {"{\"hash\":\"", hash, "\",\"kind\":\"", kind, "\",\"line\":", line,
-                            ",\"format\":", tavuJsonString(site.format),
-                            ",\"text\":", tavuJsonString(site.text), "}"});
+      std::fprintf(
+          out, "{\"hash\":\"0x%08" PRIx32 "\",\"kind\":\"%s\",\"line\":%" PRIu32 ",\"text\":%s}\n",
+          site.hash, kind, site.line, tavuJsonString(site.text).c_str());
     } else {
-      tavuAppendAll(&text, {hash, "\t", kind, "\t", line, "\t", site.format, "\t",
-                            tavuEscapeText(site.text)});
+      std::fprintf(out, "0x%08" PRIx32 "\t%s\t%" PRIu32 "\t%s\n", site.hash, kind, site.line,
+                   tavuEscapeText(site.text).c_str());
     }
-    tavuPutLine(out, text);
   }
 }

@@ -3,8 +3,10 @@
 
 #include <cstdio>
 
+#include "tools/tavutrace/site_table.h"
 #include "tools/tavutrace/trace_decode.h"
 
-void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, bool json);
+void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
+                      bool json);
 void tavuPrintHeader(std::FILE* out, const tavuTraceBuffer& buffer, bool json);
-void tavuPrintSites(std::FILE* out, bool json);
+void tavuPrintSites(std::FILE* out, const tavuSiteTable& table, bool json);

@@ -2,7 +2,8 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "tools/tavutrace/trace_decode.h"
+#include "tools/common/text_format.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
@@ -33,32 +34,14 @@ std::string tavuBinaryMembers(const tavuTraceRecord& record) {
 
 }  // namespace
 
-std::string tavuJsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", byte);
-      out += escape;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
-std::string tavuRecordJson(const tavuTraceRecord& record) {
+std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& table) {
   char hash[16];
   std::snprintf(hash, sizeof hash, "0x%08" PRIx32, record.hash);
   std::string out = "{\"seq\":" + std::to_string(record.seq);
-  out += ",\"time\":\"" + tavuFormatUtcTime(record.seconds, record.nanoseconds) + "\"";
-  out += ",\"kind\":\"" + std::string(tavuRecordKindName(record)) + "\"";
+  out += ",\"time\":\"" + tavuUtcTime(record.seconds, record.nanoseconds / 1000) + "\"";
+  out += ",\"kind\":\"" + std::string(tavuRecordKindName(record, table)) + "\"";
   out += ",\"hash\":\"" + std::string(hash) + "\",\"line\":" + std::to_string(record.line);
-  out += ",\"text\":" + tavuJsonString(tavuRecordText(record)) + ",\"args\":[";
+  out += ",\"text\":" + tavuJsonString(tavuRecordText(record, table)) + ",\"args\":[";
   for (std::size_t i = 0; i < record.args.size(); ++i) {
     out += (i == 0 ? "" : ",") + tavuJsonArg(record.args[i]);
   }

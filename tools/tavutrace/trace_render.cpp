@@ -1,10 +1,11 @@
 // Turning decoded entries into text: the site's message with its
-// arguments, or the raw arguments of a site this program does not know.
+// arguments, or the raw arguments of a site the table does not hold.
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
-#include "tools/tavutrace/trace_decode.h"
+#include "tools/common/text_format.h"
+#include "tools/tavutrace/trace_render.h"
 
 namespace {
 
@@ -52,24 +53,10 @@ std::string tavuUnknownSite(const tavuTraceRecord& record) {
   return text;
 }
 
-std::string tavuBinaryText(const tavuTraceRecord& record) {
+std::string tavuBinaryText(const tavuTraceRecord& record, const tavuSiteTable& table) {
   if (!record.binaryHead) return "binary entry without a site head";
-  const tavuSiteInfo* site = tavuFindSite(record.hash);
+  const tavuSiteInfo* site = tavuFindSite(table, record.hash);
   return site != nullptr ? tavuWithoutNewline(site->text) : tavuUnknownSite(record);
-}
-
-// Days since 1970-01-01 to a civil date (proleptic Gregorian).
-void tavuCivilFromDays(int64_t days, int64_t* year, unsigned* month, unsigned* day) {
-  days += 719468;
-  const int64_t era = (days >= 0 ? days : days - 146096) / 146097;
-  const auto dayOfEra = static_cast<unsigned>(days - era * 146097);
-  const unsigned yearOfEra =
-      (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-  const unsigned dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-  const unsigned shifted = (5 * dayOfYear + 2) / 153;
-  *day = dayOfYear - (153 * shifted + 2) / 5 + 1;
-  *month = shifted < 10 ? shifted + 3 : shifted - 9;
-  *year = static_cast<int64_t>(yearOfEra) + era * 400 + (*month <= 2 ? 1 : 0);
 }
 
 }  // namespace
@@ -95,9 +82,9 @@ std::string tavuFillText(const std::string& text, const std::vector<tavuTraceArg
   return out;
 }
 
-std::string tavuRecordText(const tavuTraceRecord& record) {
-  if (record.kind == tavuTraceRecord::BINARY) return tavuBinaryText(record);
-  const tavuSiteInfo* site = tavuFindSite(record.hash);
+std::string tavuRecordText(const tavuTraceRecord& record, const tavuSiteTable& table) {
+  if (record.kind == tavuTraceRecord::BINARY) return tavuBinaryText(record, table);
+  const tavuSiteInfo* site = tavuFindSite(table, record.hash);
   if (site == nullptr) {
     const std::string args = tavuJoinRawArgs(record.args, 0);
     return tavuUnknownSite(record) + (args.empty() ? "" : " " + args);
@@ -105,9 +92,9 @@ std::string tavuRecordText(const tavuTraceRecord& record) {
   return tavuFillText(tavuWithoutNewline(site->text), record.args);
 }
 
-const char* tavuRecordKindName(const tavuTraceRecord& record) {
+const char* tavuRecordKindName(const tavuTraceRecord& record, const tavuSiteTable& table) {
   if (record.kind == tavuTraceRecord::BINARY) return "binary";
-  const tavuSiteInfo* site = tavuFindSite(record.hash);
+  const tavuSiteInfo* site = tavuFindSite(table, record.hash);
   return site != nullptr ? tavuSiteKindName(site->kind) : "unknown";
 }
 
@@ -148,50 +135,8 @@ std::string tavuHexDump(const std::vector<uint8_t>& data) {
   return out;
 }
 
-std::string tavuFormatUtcTime(int64_t seconds, uint32_t nanoseconds) {
-  constexpr int64_t TAVU_SECONDS_LIMIT = int64_t{1} << 48;  // millions of years either way
-  if (seconds > TAVU_SECONDS_LIMIT || seconds < -TAVU_SECONDS_LIMIT) {
-    return "@" + std::to_string(seconds);
-  }
-  const int64_t days = (seconds >= 0 ? seconds : seconds - 86399) / 86400;
-  const int64_t secondOfDay = seconds - days * 86400;
-  int64_t year = 0;
-  unsigned month = 0;
-  unsigned day = 0;
-  tavuCivilFromDays(days, &year, &month, &day);
-  char text[80];
-  std::snprintf(text, sizeof text, "%04" PRId64 "-%02u-%02uT%02u:%02u:%02u.%06" PRIu32 "Z", year,
-                month, day, static_cast<unsigned>(secondOfDay / 3600),
-                static_cast<unsigned>(secondOfDay / 60 % 60),
-                static_cast<unsigned>(secondOfDay % 60), nanoseconds / 1000);
-  return text;
-}
-
-std::string tavuEscapeText(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02x", byte);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string tavuRenderRecord(const tavuTraceRecord& record) {
-  std::string out = tavuEscapeText(tavuRecordText(record));
+std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table) {
+  std::string out = tavuEscapeText(tavuRecordText(record, table));
   if (record.kind != tavuTraceRecord::BINARY) return out;
   for (const std::string& text : tavuDatagramStrings(record.data)) {
     out += " \"" + tavuEscapeText(text) + "\"";

@@ -1,0 +1,66 @@
+#include "tools/common/text_format.h"
+
+#include <cstdio>
+#include <ctime>
+
+namespace {
+
+std::string tavuHexEscape(const char* format, unsigned char byte) {
+  char text[8];
+  std::snprintf(text, sizeof text, format, byte);
+  return text;
+}
+
+// The letter of a C escape for `c`, or 0 when it has none.
+char tavuEscapeLetter(char c) {
+  static const char pairs[] = "\\\\\nn\tt\rr";  // each byte, then its letter
+  for (const char* pair = pairs; *pair != '\0'; pair += 2) {
+    if (*pair == c) return pair[1];
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::string tavuEscapeText(const std::string& text, bool word) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    const char letter = word ? '\0' : tavuEscapeLetter(c);
+    if (letter != 0) {
+      out += {'\\', letter};
+    } else if (byte < 0x20 || byte >= 0x7f || c == '\\' || (word && c == ' ')) {
+      out += tavuHexEscape("\\x%02x", byte);
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string tavuJsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += {'\\', c};
+    } else if (byte < 0x20 || byte >= 0x7f) {
+      out += tavuHexEscape("\\u%04x", byte);
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string tavuUtcTime(int64_t seconds, long microseconds) {
+  const auto when = static_cast<time_t>(seconds);
+  tm parts{};
+  char text[64];
+  if (when != seconds || gmtime_r(&when, &parts) == nullptr) return "@" + std::to_string(seconds);
+  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  if (microseconds >= 0) {
+    length += std::snprintf(text + length, sizeof text - length, ".%06ld", microseconds);
+  }
+  return std::string(text, length) + "Z";
+}

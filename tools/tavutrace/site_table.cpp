@@ -1,0 +1,66 @@
+#include "tools/tavutrace/site_table.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+
+#include "daemon/report_site.h"
+
+namespace {
+
+// "K HHHHHHHH LLLLLLLL TEXT", NUL-terminated.
+bool tavuParseRecord(const char* record, tavuSiteInfo* site) {
+  int headEnd = 0;
+  if (std::sscanf(record, "%c %8" SCNx32 " %8" SCNx32 "%n", &site->kind, &site->hash, &site->line,
+                  &headEnd) != 3 ||
+      headEnd != static_cast<int>(TAVU_SITE_RECORD_HEAD) - 1 || record[headEnd] != ' ' ||
+      std::strchr("mtb", site->kind) == nullptr) {
+    return false;
+  }
+  site->text = record + TAVU_SITE_RECORD_HEAD;
+  return true;
+}
+
+}  // namespace
+
+bool tavuParseSiteRecords(const char* bytes, std::size_t size, tavuSiteTable* table,
+                          std::string* error) {
+  // The compiler may pad between records with NULs.
+  for (std::size_t at = 0; at < size; ++at) {
+    if (bytes[at] == '\0') continue;
+    const std::size_t length = strnlen(bytes + at, size - at);
+    tavuSiteInfo site;
+    if (at + length == size || !tavuParseRecord(bytes + at, &site)) {
+      *error = "damaged site record at offset " + std::to_string(at);
+      return false;
+    }
+    table->sites.push_back(std::move(site));
+    at += length;
+  }
+  std::sort(table->sites.begin(), table->sites.end(),
+            [](const tavuSiteInfo& a, const tavuSiteInfo& b) {
+              return a.hash != b.hash ? a.hash < b.hash : a.line < b.line;
+            });
+  return true;
+}
+
+const tavuSiteInfo* tavuFindSite(const tavuSiteTable& table, uint32_t hash) {
+  const auto found = std::lower_bound(
+      table.sites.begin(), table.sites.end(), hash,
+      [](const tavuSiteInfo& site, uint32_t wanted) { return site.hash < wanted; });
+  return found != table.sites.end() && found->hash == hash ? &*found : nullptr;
+}
+
+const char* tavuSiteKindName(char kind) {
+  switch (kind) {
+    case TAVU_SITE_MESSAGE:
+      return "message";
+    case TAVU_SITE_TRACE:
+      return "trace";
+    case TAVU_SITE_BINARY:
+      return "binary";
+    default:
+      return "unknown";
+  }
+}
