@@ -6,11 +6,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "client/tavuclient.h"
 #include "tools/common/text_format.h"
+#include "tools/common/tool_report.h"
 
 namespace {
 
@@ -18,28 +18,17 @@ enum : int { TAVUMON_EXIT_OK = 0, TAVUMON_EXIT_FAILURE = 1, TAVUMON_EXIT_USAGE =
 
 constexpr char TAVUMON_USAGE[] =
     "Usage: tavumon [OPTION]...\n"
-    "Connects to the tavunetlink daemon, completes the handshake, and prints each\n"
-    "hot-plug event the daemon delivers, one line per event, acknowledging each.\n"
+    "Prints each hot-plug event the tavunetlink daemon delivers, one line each,\n"
+    "and acknowledges it.\n"
     "\n"
-    "  --serial N         handshake serial number; the first event carries N+1\n"
-    "                     (default 0; any 32-bit number, negative ones too)\n"
-    "  --count N          stop after N events (N >= 1)\n"
-    "  --json             print one JSON object per line instead of text\n"
-    "  -h, --help         print this text and exit\n"
-    "\n"
-    "Each line reads\n"
-    "  time=2026-01-31T12:00:00Z action=add seq=812 link=0 tlor=0 "
-    "path=/class/uart/ttyS1 type=uart serial=1\n"
-    "with the action add, remove or none, and bytes outside printable ASCII in\n"
-    "the texts written as \\xNN. With --json:\n"
-    "  {\"serial\":1,\"time\":1769860800,\"action\":\"add\",\"action_code\":1,\"seq\":812,\n"
-    "   \"link\":0,\"tlor\":0,\"path\":\"/class/uart/ttyS1\",\"type\":\"uart\"}\n"
-    "Output is flushed after every line.\n"
+    "  --serial N   handshake serial number; the first event carries N+1 (default 0)\n"
+    "  --count N    stop after N events (N >= 1)\n"
+    "  --json       one JSON object per line instead of text\n"
+    "  -h, --help   print this text and exit\n"
     "\n"
     "Exit status:\n"
-    "  0  done: the requested events arrived, or the daemon went away\n"
-    "  1  connection or protocol error (no daemon, handshake refused,\n"
-    "     malformed message)\n"
+    "  0  the events asked for arrived, or the daemon went away\n"
+    "  1  connection or protocol error\n"
     "  2  bad usage\n";
 
 struct tavumonOptions {
@@ -47,11 +36,6 @@ struct tavumonOptions {
   int32_t iv_count = 0;   // stop after this many events; 0: no limit
   bool iv_json = false;
 };
-
-int tavumonBadUsage(const std::string& what) {
-  std::fprintf(stderr, "tavumon: %s (try --help)\n", what.c_str());
-  return TAVUMON_EXIT_USAGE;
-}
 
 // A whole decimal word within [low, 2^31 - 1].
 bool tavumonParseNumber(const char* word, int32_t low, int32_t* value) {
@@ -76,12 +60,12 @@ int tavumonParseOptions(int argc, char** argv, tavumonOptions* options) {
     switch (c) {
       case 's':
         if (!tavumonParseNumber(optarg, INT32_MIN, &options->iv_serial)) {
-          return tavumonBadUsage("bad value '" + std::string(optarg) + "' for --serial");
+          return tavuFail(TAVUMON_EXIT_USAGE, "bad value '%s' for --serial (try --help)", optarg);
         }
         break;
       case 'c':
         if (!tavumonParseNumber(optarg, 1, &options->iv_count)) {
-          return tavumonBadUsage("bad value '" + std::string(optarg) + "' for --count");
+          return tavuFail(TAVUMON_EXIT_USAGE, "bad value '%s' for --count (try --help)", optarg);
         }
         break;
       case 'j':
@@ -91,13 +75,13 @@ int tavumonParseOptions(int argc, char** argv, tavumonOptions* options) {
         std::fputs(TAVUMON_USAGE, stdout);
         return TAVUMON_EXIT_OK;
       case ':':
-        return tavumonBadUsage(std::string(argv[optind - 1]) + " needs a value");
+        return tavuFail(TAVUMON_EXIT_USAGE, "%s needs a value (try --help)", argv[optind - 1]);
       default:
-        return tavumonBadUsage(std::string("unknown option ") + argv[optind - 1]);
+        return tavuFail(TAVUMON_EXIT_USAGE, "unknown option %s (try --help)", argv[optind - 1]);
     }
   }
   if (optind < argc)
-    return tavumonBadUsage("unexpected argument '" + std::string(argv[optind]) + "'");
+    return tavuFail(TAVUMON_EXIT_USAGE, "unexpected argument '%s' (try --help)", argv[optind]);
   return -1;
 }
 
@@ -125,24 +109,19 @@ std::string tavumonFormatJson(const tavuclient_event& event) {
          ",\"type\":" + tavuJsonString(event.type) + "}";
 }
 
-int tavumonFail(const char* what) {
-  std::fprintf(stderr, "tavumon: %s: %s\n", what, std::strerror(errno));
-  return TAVUMON_EXIT_FAILURE;
-}
-
 // Until the count or the daemon's end, which is the normal end of a session.
 int tavumonReceiveEvents(int fd, const tavumonOptions& options) {
   tavuclient_event event;
   for (int32_t received = 0; options.iv_count == 0 || received < options.iv_count; ++received) {
     const int rc = tavuclient_receive_event(fd, &event);
     if (rc == 0) return TAVUMON_EXIT_OK;
-    if (rc < 0) return tavumonFail("cannot receive an event");
+    if (rc < 0) return tavuFail(TAVUMON_EXIT_FAILURE, "cannot receive an event: %m");
     const std::string line = options.iv_json ? tavumonFormatJson(event) : tavumonFormatText(event);
     std::printf("%s\n", line.c_str());
     std::fflush(stdout);  // read through pipes, one line at a time
     if (tavuclient_acknowledge(fd, &event) == 0) continue;
     if (errno == EPIPE || errno == ECONNRESET) return TAVUMON_EXIT_OK;
-    return tavumonFail("cannot acknowledge an event");
+    return tavuFail(TAVUMON_EXIT_FAILURE, "cannot acknowledge an event: %m");
   }
   return TAVUMON_EXIT_OK;
 }
@@ -154,10 +133,10 @@ int main(int argc, char** argv) {
   const int usage = tavumonParseOptions(argc, argv, &options);
   if (usage >= 0) return usage;
   const int fd = tavuclient_connect();
-  if (fd == -1) return tavumonFail("cannot connect to the daemon");
+  if (fd == -1) return tavuFail(TAVUMON_EXIT_FAILURE, "cannot connect to the daemon: %m");
   const int status = tavuclient_handshake(fd, options.iv_serial) == 0
                          ? tavumonReceiveEvents(fd, options)
-                         : tavumonFail("handshake refused");
+                         : tavuFail(TAVUMON_EXIT_FAILURE, "handshake refused: %m");
   close(fd);
   return status;
 }
