@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tools/common/text_format.h"
+#include "tools/common/tool_report.h"
 #include "tools/tavutrace/daemon_sites.h"
 #include "tools/tavutrace/tavutrace_print.h"
 
@@ -26,36 +27,22 @@ enum tavuExitStatus {
 constexpr char TAVU_USAGE[] =
     "Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]\n"
     "       tavutrace --list-sites [--daemon FILE] [--json]\n"
+    "Decodes a trace buffer of tavunetlink, one line per entry, with the texts of\n"
+    "the daemon binary that wrote it. BUFFER is a file, or a buffer's name in\n"
+    "$TAVU_TRACE_DIR (default /run/tavutrace); by default TAVUNL.\n"
     "\n"
-    "Decodes a trace buffer of tavunetlink into one line per entry, oldest\n"
-    "first: the time (UTC) and the entry's text with its arguments filled in.\n"
-    "Binary entries show the datagram's strings, then a hex dump. The texts\n"
-    "come from the daemon binary that wrote the buffer; another build than the\n"
-    "buffer's is warned about on stderr, and the decoding goes on.\n"
-    "\n"
-    "BUFFER is a buffer file, or the name of a buffer in $TAVU_TRACE_DIR\n"
-    "(default /run/tavutrace); by default \"TAVUNL\". A word holding a \"/\" or\n"
-    "naming an existing file is taken as a file.\n"
-    "\n"
-    "Options:\n"
-    "  --daemon FILE  the daemon binary whose report sites give the texts, of\n"
-    "                 either byte order and word size, stripped or not\n"
-    "                 (default " TAVU_DEFAULT_DAEMON
+    "  --daemon FILE  the daemon binary (default " TAVU_DEFAULT_DAEMON
     ")\n"
-    "  --json         one JSON object per line: seq, time, kind, hash, line,\n"
-    "                 text, args; binary entries also strings and hex\n"
+    "  --json         one JSON object per line\n"
     "  --header       print the buffer's header instead of its entries\n"
-    "                 (no daemon binary is read)\n"
-    "  --list-sites   print the daemon binary's report sites (hash, kind, line,\n"
-    "                 text; tab-separated) and exit\n"
-    "  -h, --help     print this help and exit\n"
+    "  --list-sites   print the daemon binary's report sites and exit\n"
+    "  -h, --help     print this text and exit\n"
     "\n"
     "Exit status:\n"
     "  0  every entry decoded\n"
-    "  1  damage found: what could be decoded was printed, the problems on stderr\n"
+    "  1  damage found: what could be decoded was printed\n"
     "  2  bad usage\n"
-    "  3  the buffer cannot be read or is not a trace buffer, or the daemon\n"
-    "     binary cannot be read or holds no report sites\n";
+    "  3  the buffer or the daemon binary cannot be read\n";
 
 struct tavuOptions {
   const char* daemon = TAVU_DEFAULT_DAEMON;
@@ -64,11 +51,6 @@ struct tavuOptions {
   bool listSites = false;
   const char* buffer = nullptr;
 };
-
-int tavuBadUsage(const char* what, const char* word) {
-  std::fprintf(stderr, "tavutrace: %s '%s' (try --help)\n", what, word);
-  return TAVU_EXIT_USAGE;
-}
 
 // Returns -1 when the options are good, else the exit status.
 int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
@@ -94,16 +76,20 @@ int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
         std::fputs(TAVU_USAGE, stdout);
         return TAVU_EXIT_OK;
       case ':':
-        return tavuBadUsage("a value is needed for", argv[optind - 1]);
+        return tavuFail(TAVU_EXIT_USAGE, "a value is needed for '%s' (try --help)",
+                        argv[optind - 1]);
       default:
-        return tavuBadUsage("unknown option", argv[optind - 1]);
+        return tavuFail(TAVU_EXIT_USAGE, "unknown option '%s' (try --help)", argv[optind - 1]);
     }
   }
   if (optind < argc) options->buffer = argv[optind];
-  if (optind + 1 < argc) return tavuBadUsage("more than one buffer given, also", argv[optind + 1]);
+  if (optind + 1 < argc) {
+    return tavuFail(TAVU_EXIT_USAGE, "a second buffer '%s' (try --help)", argv[optind + 1]);
+  }
   if (options->listSites && (options->header || options->buffer != nullptr)) {
-    return tavuBadUsage("--list-sites takes neither a buffer nor --header, given",
-                        options->header ? "--header" : options->buffer);
+    return tavuFail(TAVU_EXIT_USAGE,
+                    "--list-sites takes neither a buffer nor --header, given '%s' (try --help)",
+                    options->header ? "--header" : options->buffer);
   }
   return -1;
 }
@@ -117,18 +103,17 @@ std::string tavuBufferFile(const char* buffer) {
 bool tavuLoadSites(const char* daemon, tavuSiteTable* table) {
   std::string error;
   if (tavuReadDaemonSites(daemon, table, &error)) return true;
-  std::fprintf(stderr, "tavutrace: daemon binary %s: %s\n", daemon, error.c_str());
+  tavuFail(0, "daemon binary %s: %s", daemon, error.c_str());
   return false;
 }
 
 void tavuWarnOtherBuild(const std::string& path, const tavuTraceBuffer& buffer, const char* daemon,
                         const tavuSiteTable& table) {
   if (buffer.buildId == table.buildId) return;
-  std::fprintf(stderr,
-               "tavutrace: warning: %s was written by build %s, but %s is build %s: "
-               "texts may be wrong or missing\n",
-               path.c_str(), tavuEscapeText(buffer.buildId).c_str(), daemon,
-               table.buildId.empty() ? "unknown" : tavuEscapeText(table.buildId).c_str());
+  tavuFail(0, "warning: %s was written by build %s, but %s is build %s: %s", path.c_str(),
+           tavuEscapeText(buffer.buildId).c_str(), daemon,
+           table.buildId.empty() ? "unknown" : tavuEscapeText(table.buildId).c_str(),
+           "texts may be wrong or missing");
 }
 
 int tavuDecodeAndPrint(const tavuOptions& options) {
@@ -137,8 +122,7 @@ int tavuDecodeAndPrint(const tavuOptions& options) {
   tavuSiteTable table;
   std::string error;
   if (!tavuReadTraceBufferFile(path, &buffer, &error)) {
-    std::fprintf(stderr, "tavutrace: %s: %s\n", path.c_str(), error.c_str());
-    return TAVU_EXIT_UNREADABLE;
+    return tavuFail(TAVU_EXIT_UNREADABLE, "%s: %s", path.c_str(), error.c_str());
   }
   if (options.header) {
     tavuPrintHeader(stdout, buffer, options.json);
@@ -149,7 +133,7 @@ int tavuDecodeAndPrint(const tavuOptions& options) {
   }
   std::fflush(stdout);
   for (const std::string& problem : buffer.problems) {
-    std::fprintf(stderr, "tavutrace: %s: %s\n", path.c_str(), problem.c_str());
+    tavuFail(0, "%s: %s", path.c_str(), problem.c_str());
   }
   return buffer.problems.empty() ? TAVU_EXIT_OK : TAVU_EXIT_PARTIAL;
 }
