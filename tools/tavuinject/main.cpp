@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/tool_report.h"
 #include "tools/tavuinject/uevent_input.h"
 #include "tools/tavuinject/uevent_send.h"
 
@@ -28,32 +29,20 @@ enum : int {
 const char TAVU_USAGE[] = R"(Usage: tavuinject [OPTION]... KEY=VALUE...
        tavuinject [OPTION]... --file PATH
        tavuinject [OPTION]... --raw-hex HEX
+Plays the kernel for tests: sends uevents to group 1 of NETLINK_KOBJECT_UEVENT.
+Only in a private network namespace (unshare --net, scripts/sandbox).
 
-Plays the kernel for tests: sends uevents to multicast group 1 of the
-NETLINK_KOBJECT_UEVENT family, each as "ACTION@DEVPATH" and then every
-KEY=VALUE, every string followed by a NUL. It refuses to run in the host's
-initial network namespace, where the machine's own device managers listen:
-run it inside unshare --net or scripts/sandbox, with CAP_NET_ADMIN there.
-
-  KEY=VALUE...         one event from the command line; ACTION= and DEVPATH=
-                       are needed, e.g. ACTION=add DEVPATH=/class/uart/ttyS1
-                       SUBSYSTEM=uart SEQNUM=1 MAJOR=4 MINOR=65
-  -f, --file PATH      events from a file ("-": standard input): blocks of
-                       KEY=VALUE lines between blank lines; '#' comment lines
-      --raw-hex HEX    one datagram of exactly these bytes (a broken kernel):
-                       pairs of hex digits, blanks and ':' between them ignored
-  -n, --repeat N       send the input N times (default 1); in round k (from 0)
-                       every "{n}" in a KEY=VALUE becomes k
-      --rate R         R datagrams per second (default: as fast as possible)
-      --dry-run        print each datagram on standard output and send nothing
-                       (NUL as \0, a backslash as \\, other bytes as \xHH)
-  -h, --help           print this text and exit
-
-At the end it prints "sent N datagrams, B bytes in T s" on standard error.
+  KEY=VALUE...       one event; ACTION= and DEVPATH= are needed
+  -f, --file PATH    events from a file ("-": standard input), blank-line separated
+      --raw-hex HEX  one datagram of exactly these bytes
+  -n, --repeat N     send the input N times; "{n}" in a KEY=VALUE counts from 0
+      --rate R       R datagrams per second (default: as fast as possible)
+      --dry-run      print each datagram and send nothing
+  -h, --help         print this text and exit
 
 Exit status:
-  0  every datagram sent (or printed, with --dry-run)
-  1  a send failed; the datagrams after it were not sent
+  0  every datagram sent (or printed)
+  1  a send failed
   2  bad usage, or input that cannot be read or is malformed
   3  refused: not permitted to send, or not in a private network namespace
 )";
@@ -66,15 +55,6 @@ struct tavuInjectOptions {
   double iv_rate = 0;
   bool iv_dryRun = false;
 };
-
-int tavuFail(int status, const std::string& message) {
-  std::fprintf(stderr, "tavuinject: %s\n", message.c_str());
-  return status;
-}
-
-int tavuBadUsage(const std::string& message) {
-  return tavuFail(TAVU_INJECT_USAGE, message + " (try --help)");
-}
 
 bool tavuParseRepeat(const char* text, uint64_t* repeat) {
   char* end = nullptr;
@@ -113,14 +93,15 @@ int tavuParseOptions(int argc, char** argv, tavuInjectOptions* options) {
         break;
       case 'n':
         if (!tavuParseRepeat(optarg, &options->iv_repeat)) {
-          return tavuBadUsage("--repeat needs a whole number from 1, not '" + std::string(optarg) +
-                              "'");
+          return tavuFail(TAVU_INJECT_USAGE,
+                          "--repeat needs a whole number from 1, not '%s' (try --help)", optarg);
         }
         break;
       case 'r':
         if (!tavuParseRate(optarg, &options->iv_rate)) {
-          return tavuBadUsage("--rate needs datagrams per second above 0, not '" +
-                              std::string(optarg) + "'");
+          return tavuFail(TAVU_INJECT_USAGE,
+                          "--rate needs datagrams per second above 0, not '%s' (try --help)",
+                          optarg);
         }
         break;
       case 'h':
@@ -134,8 +115,9 @@ int tavuParseOptions(int argc, char** argv, tavuInjectOptions* options) {
   const int inputs = static_cast<int>(!options->iv_words.empty()) +
                      static_cast<int>(options->iv_file != nullptr) +
                      static_cast<int>(options->iv_hex != nullptr);
-  if (inputs != 1) return tavuBadUsage("give one input: KEY=VALUE words, --file or --raw-hex");
-  return TAVU_INJECT_GO;
+  if (inputs == 1) return TAVU_INJECT_GO;
+  return tavuFail(TAVU_INJECT_USAGE,
+                  "give one input: KEY=VALUE words, --file or --raw-hex (try --help)");
 }
 
 bool tavuReadInput(const tavuInjectOptions& options, std::vector<std::string>* datagrams,
@@ -166,32 +148,29 @@ int tavuForEachDatagram(const tavuInjectOptions& options, const std::vector<std:
   return 0;
 }
 
-// NUL as \0, a backslash as \\, printable ASCII as is, anything else as \xHH.
-std::string tavuShowBytes(const std::string& bytes) {
-  std::string shown;
+// One line: NUL as \0, a backslash as \\, printable ASCII as is, else \xHH.
+void tavuPrintBytes(const std::string& bytes) {
   for (const unsigned char c : bytes) {
-    char one[8] = {static_cast<char>(c), '\0'};
     if (c == '\0' || c == '\\') {
-      std::snprintf(one, sizeof one, "\\%c", c == '\0' ? '0' : '\\');
-    } else if (c < 0x20 || c >= 0x7f) {
-      std::snprintf(one, sizeof one, "\\x%02x", c);
+      std::printf("\\%c", c == '\0' ? '0' : '\\');
+    } else {
+      std::printf(c < 0x20 || c >= 0x7f ? "\\x%02x" : "%c", c);
     }
-    shown += one;
   }
-  return shown;
+  std::putchar('\n');
 }
 
 // The status of a failed socket call: refused when privilege is missing.
 int tavuSendFailure(int failure, const std::string& what) {
   const bool refused = failure == EPERM || failure == EACCES;
-  return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED,
-                  what + ": " + std::strerror(failure) +
-                      (refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : ""));
+  return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED, "%s: %s%s", what.c_str(),
+                  std::strerror(failure),
+                  refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : "");
 }
 
 int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>& datagrams) {
   std::string why;
-  if (!tavuInPrivateNetworkNamespace(&why)) return tavuFail(TAVU_INJECT_REFUSED, why);
+  if (!tavuInPrivateNetworkNamespace(&why)) return tavuFail(TAVU_INJECT_REFUSED, "%s", why.c_str());
   tavuUeventSender sender;
   if (!tavuOpenUeventSender(&sender, options.iv_rate)) {
     return tavuSendFailure(errno, "cannot open a uevent netlink socket");
@@ -217,10 +196,12 @@ int main(int argc, char** argv) {
   if (parsed != TAVU_INJECT_GO) return parsed;
   std::vector<std::string> datagrams;
   std::string error;
-  if (!tavuReadInput(options, &datagrams, &error)) return tavuFail(TAVU_INJECT_USAGE, error);
+  if (!tavuReadInput(options, &datagrams, &error)) {
+    return tavuFail(TAVU_INJECT_USAGE, "%s", error.c_str());
+  }
   if (!options.iv_dryRun) return tavuSendAll(options, datagrams);
   return tavuForEachDatagram(options, datagrams, [](const std::string& datagram) {
-    std::printf("%s\n", tavuShowBytes(datagram).c_str());
+    tavuPrintBytes(datagram);
     return TAVU_INJECT_SENT;
   });
 }
