@@ -5,14 +5,13 @@
 #include <getopt.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "devnodes/uevent_classify.h"
+#include "tools/common/tool_report.h"
 #include "tools/tavutrigger/trigger_scan.h"
 #include "tools/tavutrigger/trigger_write.h"
 
@@ -25,40 +24,34 @@ enum : int {
   TAVUTRIGGER_EXIT_USAGE = 2,
 };
 
-const char TAVU_USAGE_HEAD[] = R"TEXT(Usage: tavutrigger [OPTION]...
-Asks the kernel to send again the uevents of the devices that already
-exist, so that tavunetlink, started after them, makes their nodes: writes
-the action into ROOT/sys/class/CLASS/DEVICE/uevent for every device of
-the classes the daemon serves, and prints one line per device:
-  add /sys/class/uart/ttyS1
-Classes in name order, then devices, numbers inside names by value
-(ttyKWB2 before ttyKWB10). A class entry is followed only as far as it
-stays inside ROOT/sys.
+// The served classes fill the "%s".
+const char TAVU_USAGE[] = R"TEXT(Usage: tavutrigger [OPTION]...
+Asks the kernel to announce again the devices that were there before
+tavunetlink: writes the action into ROOT/sys/class/CLASS/DEVICE/uevent for
+every device of a served class, one line each ("add /sys/class/uart/ttyS1").
 
   --root DIR       the tree to work in (default /)
-  --action ACTION  what to write (default add): add, remove, change,
-                   move, online, offline, bind or unbind; the daemon
-                   acts on add and remove only
+  --action ACTION  what to write (default add)
   --class NAME     only this class (repeatable)
   --dry-run        write nothing; print the same lines ending "(dry run)"
   -h, --help       print this text and exit
 
-Classes served (a * stands for any ending):
- )TEXT";
-
-const char TAVU_USAGE_TAIL[] = R"(
-Every device that cannot be triggered is reported on standard error with
-its path and the reason; the others are still triggered.
+Served classes:%s
 
 Exit status:
   0  every device triggered (or shown, with --dry-run)
   1  some device or class could not be triggered
   2  bad usage
-)";
+)TEXT";
 
 // What the kernel takes in a device's uevent file.
-const char* const kTavuKernelActions[] = {"add",    "remove",  "change", "move",
-                                          "online", "offline", "bind",   "unbind"};
+bool tavuIsKernelAction(const std::string& word) {
+  for (const char* action :
+       {"add", "remove", "change", "move", "online", "offline", "bind", "unbind"}) {
+    if (word == action) return true;
+  }
+  return false;
+}
 
 struct tavuTriggerOptions {
   std::string iv_root = "/";
@@ -67,11 +60,6 @@ struct tavuTriggerOptions {
   bool iv_dryRun = false;
 };
 
-int tavuBadUsage(const std::string& message) {
-  std::fprintf(stderr, "tavutrigger: %s (try --help)\n", message.c_str());
-  return TAVUTRIGGER_EXIT_USAGE;
-}
-
 // " ttyKWB kwb ...": the served subsystems, "*" ending a prefix.
 std::string tavuServedClasses() {
   std::string list;
@@ -79,11 +67,6 @@ std::string tavuServedClasses() {
     list += " " + std::string(tavuServedSubsystemPattern(i));
   }
   return list;
-}
-
-bool tavuIsKernelAction(const std::string& word) {
-  return std::find(std::begin(kTavuKernelActions), std::end(kTavuKernelActions), word) !=
-         std::end(kTavuKernelActions);
 }
 
 // TAVUTRIGGER_GO, or the exit status once the help or the error is printed.
@@ -96,17 +79,22 @@ int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (c) {
       case 'r':
-        if (value.empty()) return tavuBadUsage("--root needs a directory");
+        if (value.empty()) {
+          return tavuFail(TAVUTRIGGER_EXIT_USAGE, "--root needs a directory (try --help)");
+        }
         options->iv_root = value;
         break;
       case 'a':
-        if (!tavuIsKernelAction(value)) return tavuBadUsage("unknown action '" + value + "'");
+        if (!tavuIsKernelAction(value)) {
+          return tavuFail(TAVUTRIGGER_EXIT_USAGE, "unknown action '%s' (try --help)", optarg);
+        }
         options->iv_action = value;
         break;
       case 'c':
         if (!tavuServesSubsystem(value.c_str())) {
-          return tavuBadUsage("unknown class '" + value + "': the daemon serves" +
-                              tavuServedClasses());
+          return tavuFail(TAVUTRIGGER_EXIT_USAGE,
+                          "unknown class '%s': the daemon serves%s (try --help)", optarg,
+                          tavuServedClasses().c_str());
         }
         options->iv_classes.push_back(value);
         break;
@@ -114,13 +102,15 @@ int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
         options->iv_dryRun = true;
         break;
       case 'h':
-        std::printf("%s%s\n%s", TAVU_USAGE_HEAD, tavuServedClasses().c_str(), TAVU_USAGE_TAIL);
+        std::printf(TAVU_USAGE, tavuServedClasses().c_str());
         return TAVUTRIGGER_EXIT_OK;
       default:
         return TAVUTRIGGER_EXIT_USAGE;  // getopt has said why
     }
   }
-  if (optind < argc) return tavuBadUsage("unexpected argument '" + std::string(argv[optind]) + "'");
+  if (optind < argc) {
+    return tavuFail(TAVUTRIGGER_EXIT_USAGE, "unexpected argument '%s' (try --help)", argv[optind]);
+  }
   return TAVUTRIGGER_GO;
 }
 
@@ -133,8 +123,7 @@ std::string tavuUnderRoot(const std::string& root, const std::string& path) {
 }
 
 void tavuReportFailure(const std::string& path, int failure) {
-  std::fprintf(stderr, "tavutrigger: %s: %s\n", path.c_str(),
-               tavuTriggerFailureText(failure).c_str());
+  tavuFail(0, "%s: %s", path.c_str(), tavuTriggerFailureText(failure).c_str());
 }
 
 // Triggers one device, or says why not; true when it was done.
