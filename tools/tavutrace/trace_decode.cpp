@@ -22,10 +22,6 @@ uint16_t tavuLoad16(const uint8_t* bytes, bool swapped) {
   return swapped ? __builtin_bswap16(value) : value;
 }
 
-uint32_t tavuHeaderWord(const std::vector<uint8_t>& image, std::size_t offset, bool swapped) {
-  return tavuLoad32(image.data() + offset, swapped);
-}
-
 std::string tavuFixedText(const uint8_t* bytes, std::size_t capacity) {
   const auto* text = reinterpret_cast<const char*>(bytes);
   return std::string(text, strnlen(text, capacity));
@@ -116,32 +112,25 @@ bool tavuParseChunks(tavuPayload payload, tavuTraceRecord* record) {
   return true;
 }
 
-void tavuParseHead(const std::vector<uint8_t>& entry, bool swapped, tavuTraceRecord* record,
-                   uint16_t* count) {
-  const uint8_t* head = entry.data();
-  record->seq = tavuLoad32(head + offsetof(tavuTraceEntryHead, seq), swapped);
-  const uint16_t kind = tavuLoad16(head + offsetof(tavuTraceEntryHead, kind), swapped);
-  *count = tavuLoad16(head + offsetof(tavuTraceEntryHead, count), swapped);
-  record->flags = tavuLoad16(head + offsetof(tavuTraceEntryHead, flags), swapped);
-  const uint64_t high = tavuLoad32(head + offsetof(tavuTraceEntryHead, secondsHigh), swapped);
-  const uint64_t low = tavuLoad32(head + offsetof(tavuTraceEntryHead, secondsLow), swapped);
-  record->seconds = static_cast<int64_t>(high << 32 | low);
-  record->nanoseconds = tavuLoad32(head + offsetof(tavuTraceEntryHead, nanoseconds), swapped);
-  record->hash = tavuLoad32(head + offsetof(tavuTraceEntryHead, hash), swapped);
-  record->line = tavuLoad32(head + offsetof(tavuTraceEntryHead, line), swapped);
+// Reads an entry's head; false when it cannot be one, so that a search
+// through damaged bytes rarely has to check a whole would-be entry.
+bool tavuParseHead(const uint8_t* head, bool swapped, tavuTraceRecord* record, uint16_t* count) {
+  const auto half = [&](std::size_t at) { return tavuLoad16(head + at, swapped); };
+  const auto word = [&](std::size_t at) { return tavuLoad32(head + at, swapped); };
+  const uint16_t kind = half(offsetof(tavuTraceEntryHead, kind));
+  *count = half(offsetof(tavuTraceEntryHead, count));
+  record->seq = word(offsetof(tavuTraceEntryHead, seq));
+  record->flags = half(offsetof(tavuTraceEntryHead, flags));
+  const uint64_t high = word(offsetof(tavuTraceEntryHead, secondsHigh));
+  record->seconds =
+      static_cast<int64_t>(high << 32 | word(offsetof(tavuTraceEntryHead, secondsLow)));
+  record->nanoseconds = word(offsetof(tavuTraceEntryHead, nanoseconds));
+  record->hash = word(offsetof(tavuTraceEntryHead, hash));
+  record->line = word(offsetof(tavuTraceEntryHead, line));
   record->kind = kind == TAVU_TRACE_ENTRY_ARGS ? tavuTraceRecord::ARGS : tavuTraceRecord::BINARY;
-}
-
-// Cheap tests of a head, so that a search through damaged bytes rarely
-// has to check a whole would-be entry.
-bool tavuHeadPlausible(const uint8_t* head, bool swapped) {
-  const uint16_t kind = tavuLoad16(head + offsetof(tavuTraceEntryHead, kind), swapped);
-  const uint16_t count = tavuLoad16(head + offsetof(tavuTraceEntryHead, count), swapped);
-  const uint16_t reserved = tavuLoad16(head + offsetof(tavuTraceEntryHead, reserved), swapped);
-  const uint32_t nanoseconds =
-      tavuLoad32(head + offsetof(tavuTraceEntryHead, nanoseconds), swapped);
   return (kind == TAVU_TRACE_ENTRY_ARGS || kind == TAVU_TRACE_ENTRY_CHUNKS) &&
-         count <= TAVU_TRACE_ARGS_MAX && reserved == 0 && nanoseconds < 1000000000u;
+         *count <= TAVU_TRACE_ARGS_MAX && half(offsetof(tavuTraceEntryHead, reserved)) == 0 &&
+         record->nanoseconds < 1000000000u;
 }
 
 // The entry at `at`, at most `limit` bytes long; its size, or 0 when the
@@ -153,11 +142,10 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
   if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
   const uint32_t size = tavuLoad32(entry.data(), ring.swapped);
   if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.available) return 0;
-  if (!tavuHeadPlausible(entry.data(), ring.swapped)) return 0;
-  if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.swapped)) return 0;
   *record = tavuTraceRecord();
   uint16_t count = 0;
-  tavuParseHead(entry, ring.swapped, record, &count);
+  if (!tavuParseHead(entry.data(), ring.swapped, record, &count)) return 0;
+  if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.swapped)) return 0;
   const tavuPayload payload{entry, TAVU_TRACE_ENTRY_HEAD_SIZE, ring.swapped};
   const bool parsed = record->kind == tavuTraceRecord::ARGS ? tavuParseArgs(payload, count, record)
                                                             : tavuParseChunks(payload, record);
@@ -210,44 +198,43 @@ void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavu
   }
 }
 
+bool tavuRefuse(std::string* error, const std::string& why) {
+  *error = why;
+  return false;
+}
+
 // The header's fixed fields; false with `error` when this is no trace buffer.
 bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, bool* swapped,
                       std::string* error) {
   if (image.size() < TAVU_TRACE_HEADER_SIZE) {
-    *error = "too short for a trace buffer (" + std::to_string(image.size()) + " bytes)";
-    return false;
+    return tavuRefuse(error,
+                      "too short for a trace buffer (" + std::to_string(image.size()) + " bytes)");
   }
   if (std::memcmp(image.data(), TAVU_TRACE_MAGIC, sizeof TAVU_TRACE_MAGIC) != 0) {
-    *error = "not a trace buffer (no magic)";
-    return false;
+    return tavuRefuse(error, "not a trace buffer (no magic)");
   }
-  const uint32_t mark = tavuHeaderWord(image, offsetof(tavuTraceFileHeader, byteOrderMark), false);
+  const uint32_t mark = tavuLoad32(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
   if (mark != TAVU_TRACE_BYTE_ORDER_MARK && mark != __builtin_bswap32(TAVU_TRACE_BYTE_ORDER_MARK)) {
-    *error = "damaged header: unknown byte order mark";
-    return false;
+    return tavuRefuse(error, "damaged header: unknown byte order mark");
   }
   *swapped = mark != TAVU_TRACE_BYTE_ORDER_MARK;
+  const auto word = [&](std::size_t at) { return tavuLoad32(&image[at], *swapped); };
   out->bigEndian = (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) != *swapped;
-  out->layoutVersion =
-      tavuHeaderWord(image, offsetof(tavuTraceFileHeader, layoutVersion), *swapped);
+  out->layoutVersion = word(offsetof(tavuTraceFileHeader, layoutVersion));
   if (out->layoutVersion != TAVU_TRACE_LAYOUT_VERSION) {
-    *error = "layout version " + std::to_string(out->layoutVersion) +
-             " is not supported (this decoder reads " + std::to_string(TAVU_TRACE_LAYOUT_VERSION) +
-             ")";
-    return false;
+    return tavuRefuse(error, "layout version " + std::to_string(out->layoutVersion) +
+                                 " is not supported (this decoder reads " +
+                                 std::to_string(TAVU_TRACE_LAYOUT_VERSION) + ")");
   }
-  out->size = tavuHeaderWord(image, offsetof(tavuTraceFileHeader, ringSize), *swapped);
-  out->entriesWritten =
-      tavuHeaderWord(image, offsetof(tavuTraceFileHeader, entriesWritten), *swapped);
-  out->entriesHeld = tavuHeaderWord(image, offsetof(tavuTraceFileHeader, entriesHeld), *swapped);
+  out->size = word(offsetof(tavuTraceFileHeader, ringSize));
+  out->entriesWritten = word(offsetof(tavuTraceFileHeader, entriesWritten));
+  out->entriesHeld = word(offsetof(tavuTraceFileHeader, entriesHeld));
   out->name = tavuFixedText(&image[offsetof(tavuTraceFileHeader, name)], TAVU_TRACE_NAME_MAX);
   out->buildId =
       tavuFixedText(&image[offsetof(tavuTraceFileHeader, buildId)], TAVU_TRACE_BUILD_MAX);
-  const uint32_t headerSize =
-      tavuHeaderWord(image, offsetof(tavuTraceFileHeader, headerSize), *swapped);
+  const uint32_t headerSize = word(offsetof(tavuTraceFileHeader, headerSize));
   if (headerSize != TAVU_TRACE_HEADER_SIZE || out->size == 0 || out->size > TAVU_TRACE_RING_MAX) {
-    *error = "damaged header: header or ring size out of range";
-    return false;
+    return tavuRefuse(error, "damaged header: header or ring size out of range");
   }
   return true;
 }
@@ -259,7 +246,7 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
   *out = tavuTraceBuffer();
   bool swapped = false;
   if (!tavuDecodeHeader(image, out, &swapped, error)) return false;
-  const auto word = [&](std::size_t offset) { return tavuHeaderWord(image, offset, swapped); };
+  const auto word = [&](std::size_t at) { return tavuLoad32(&image[at], swapped); };
   const uint32_t oldest = word(offsetof(tavuTraceFileHeader, oldest));
   const uint32_t next = word(offsetof(tavuTraceFileHeader, next));
   const uint32_t used = word(offsetof(tavuTraceFileHeader, used));
