@@ -53,14 +53,8 @@ const tavuSiteInfo* tavuFindSite(const tavuSiteTable& table, uint32_t hash) {
 }
 
 const char* tavuSiteKindName(char kind) {
-  switch (kind) {
-    case TAVU_SITE_MESSAGE:
-      return "message";
-    case TAVU_SITE_TRACE:
-      return "trace";
-    case TAVU_SITE_BINARY:
-      return "binary";
-    default:
-      return "unknown";
-  }
+  return kind == TAVU_SITE_MESSAGE  ? "message"
+         : kind == TAVU_SITE_TRACE  ? "trace"
+         : kind == TAVU_SITE_BINARY ? "binary"
+                                    : "unknown";
 }
