@@ -1,15 +1,10 @@
 #include "tools/common/text_format.h"
 
+#include <cstdarg>
 #include <cstdio>
 #include <ctime>
 
 namespace {
-
-std::string tavuHexEscape(const char* format, unsigned char byte) {
-  char text[8];
-  std::snprintf(text, sizeof text, format, byte);
-  return text;
-}
 
 // The letter of a C escape for `c`, or 0 when it has none.
 char tavuEscapeLetter(char c) {
@@ -30,7 +25,7 @@ std::string tavuEscapeText(const std::string& text, bool word) {
     if (letter != 0) {
       out += {'\\', letter};
     } else if (byte < 0x20 || byte >= 0x7f || c == '\\' || (word && c == ' ')) {
-      out += tavuHexEscape("\\x%02x", byte);
+      out += tavuFormat("\\x%02x", byte);
     } else {
       out += c;
     }
@@ -45,12 +40,21 @@ std::string tavuJsonString(const std::string& text) {
     if (c == '"' || c == '\\') {
       out += {'\\', c};
     } else if (byte < 0x20 || byte >= 0x7f) {
-      out += tavuHexEscape("\\u%04x", byte);
+      out += tavuFormat("\\u%04x", byte);
     } else {
       out += c;
     }
   }
   return out + "\"";
+}
+
+std::string tavuFormat(const char* format, ...) {
+  char text[256];
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
 }
 
 std::string tavuUtcTime(int64_t seconds, long microseconds) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/trace_buffer_format.h"
+#include "tools/common/text_format.h"
 
 namespace {
 
@@ -152,12 +153,6 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
   return parsed ? size : 0;
 }
 
-std::string tavuDescribe(const char* what, uint32_t a, uint32_t b) {
-  char text[160];
-  std::snprintf(text, sizeof text, what, a, b);
-  return text;
-}
-
 // One byte on, or past the part of the ring missing from a truncated
 // file in one go: nothing can start there.
 uint32_t tavuSkipLength(const tavuRingView& ring, uint32_t at, uint32_t remaining) {
@@ -186,7 +181,7 @@ void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavu
         size = tavuDecodeEntry(ring, at, remaining, &record);
       }
       out->problems.push_back(
-          tavuDescribe("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
+          tavuFormat("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
       if (size == 0) break;
     }
     out->records.push_back(std::move(record));
@@ -194,7 +189,7 @@ void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavu
     remaining -= size;
   }
   if (remaining > 0 && remaining < TAVU_TRACE_ENTRY_HEAD_SIZE) {
-    out->problems.push_back(tavuDescribe("%u stray bytes at ring offset %u", remaining, at));
+    out->problems.push_back(tavuFormat("%u stray bytes at ring offset %u", remaining, at));
   }
 }
 
@@ -256,21 +251,21 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
                           swapped};
   if (ring.available < ring.size) {
     out->problems.push_back(
-        tavuDescribe("file truncated: the ring has %u of its %u bytes", ring.available, ring.size));
+        tavuFormat("file truncated: the ring has %u of its %u bytes", ring.available, ring.size));
   }
   if (oldest >= ring.size || next >= ring.size || used > ring.size) {
     out->problems.push_back(
-        tavuDescribe("damaged header: ring offsets %u and %u out of range", oldest, used));
+        tavuFormat("damaged header: ring offsets %u and %u out of range", oldest, used));
     return true;
   }
   if ((uint64_t{oldest} + used) % ring.size != next) {
     out->problems.push_back(
-        tavuDescribe("damaged header: oldest %u and next %u disagree", oldest, next));
+        tavuFormat("damaged header: oldest %u and next %u disagree", oldest, next));
   }
   tavuWalkRing(ring, oldest, used, out);
   if (out->records.size() != out->entriesHeld) {
-    out->problems.push_back(tavuDescribe("header says %u entries, %u decoded", out->entriesHeld,
-                                         static_cast<uint32_t>(out->records.size())));
+    out->problems.push_back(tavuFormat("header says %u entries, %u decoded", out->entriesHeld,
+                                       static_cast<uint32_t>(out->records.size())));
   }
   return true;
 }

@@ -35,12 +35,10 @@ std::string tavuBinaryMembers(const tavuTraceRecord& record) {
 }  // namespace
 
 std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& table) {
-  char hash[16];
-  std::snprintf(hash, sizeof hash, "0x%08" PRIx32, record.hash);
   std::string out = "{\"seq\":" + std::to_string(record.seq);
   out += ",\"time\":\"" + tavuUtcTime(record.seconds, record.nanoseconds / 1000) + "\"";
   out += ",\"kind\":\"" + std::string(tavuRecordKindName(record, table)) + "\"";
-  out += ",\"hash\":\"" + std::string(hash) + "\",\"line\":" + std::to_string(record.line);
+  out += tavuFormat(",\"hash\":\"0x%08" PRIx32 "\",\"line\":%" PRIu32, record.hash, record.line);
   out += ",\"text\":" + tavuJsonString(tavuRecordText(record, table)) + ",\"args\":[";
   for (std::size_t i = 0; i < record.args.size(); ++i) {
     out += (i == 0 ? "" : ",") + tavuJsonArg(record.args[i]);

@@ -9,18 +9,12 @@
 
 namespace {
 
-std::string tavuHex32(uint32_t value) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%" PRIx32, value);
-  return text;
-}
-
 // An argument in the place of a conversion; a mismatched type still shows
 // what was recorded.
 std::string tavuArgFor(char conversion, const tavuTraceArg& arg) {
   if (arg.type == 's') return arg.text;
   if (conversion == 'x' || (conversion != 'd' && arg.type == 'x')) {
-    return tavuHex32(static_cast<uint32_t>(arg.number));
+    return tavuFormat("%" PRIx32, static_cast<uint32_t>(arg.number));
   }
   return std::to_string(arg.number);
 }
@@ -28,7 +22,7 @@ std::string tavuArgFor(char conversion, const tavuTraceArg& arg) {
 // How a raw argument shows when no text says what it is.
 std::string tavuRawArg(const tavuTraceArg& arg) {
   if (arg.type == 's') return "\"" + arg.text + "\"";
-  if (arg.type == 'x') return "0x" + tavuHex32(static_cast<uint32_t>(arg.number));
+  if (arg.type == 'x') return tavuFormat("0x%" PRIx32, static_cast<uint32_t>(arg.number));
   return std::to_string(arg.number);
 }
 
@@ -47,10 +41,7 @@ std::string tavuWithoutNewline(std::string text) {
 }
 
 std::string tavuUnknownSite(const tavuTraceRecord& record) {
-  char text[64];
-  std::snprintf(text, sizeof text, "unknown site 0x%08" PRIx32 " line %" PRIu32 ":", record.hash,
-                record.line);
-  return text;
+  return tavuFormat("unknown site 0x%08" PRIx32 " line %" PRIu32 ":", record.hash, record.line);
 }
 
 std::string tavuBinaryText(const tavuTraceRecord& record, const tavuSiteTable& table) {
@@ -100,37 +91,26 @@ const char* tavuRecordKindName(const tavuTraceRecord& record, const tavuSiteTabl
 
 std::vector<std::string> tavuDatagramStrings(const std::vector<uint8_t>& data) {
   std::vector<std::string> strings;
-  std::string current;
-  for (const uint8_t byte : data) {
-    if (byte != 0) {
-      current += static_cast<char>(byte);
-    } else if (!current.empty()) {
-      strings.push_back(current);
-      current.clear();
-    }
+  const auto* text = reinterpret_cast<const char*>(data.data());
+  for (std::size_t at = 0, length = 0; at < data.size(); at += length + 1) {
+    length = strnlen(text + at, data.size() - at);
+    if (length > 0) strings.emplace_back(text + at, length);
   }
-  if (!current.empty()) strings.push_back(current);
   return strings;
 }
 
 std::string tavuHexDump(const std::vector<uint8_t>& data) {
   std::string out;
   for (std::size_t row = 0; row < data.size(); row += 16) {
-    char text[32];
-    std::snprintf(text, sizeof text, "    %04zx  ", row);
-    out += (row == 0 ? "" : "\n") + std::string(text);
+    std::string hex;
     std::string ascii;
     for (std::size_t i = row; i < row + 16; ++i) {
-      if (i < data.size()) {
-        std::snprintf(text, sizeof text, "%02x ", data[i]);
-        out += text;
-        ascii += data[i] >= 0x20 && data[i] < 0x7f ? static_cast<char>(data[i]) : '.';
-      } else {
-        out += "   ";
-      }
-      if (i % 16 == 7) out += ' ';
+      const bool held = i < data.size();
+      hex += (held ? tavuFormat("%02x ", data[i]) : "   ") + (i % 16 == 7 ? " " : "");
+      if (held) ascii += data[i] >= 0x20 && data[i] < 0x7f ? static_cast<char>(data[i]) : '.';
     }
-    out += " |" + ascii + "|";
+    out +=
+        tavuFormat("%s    %04zx  %s |%s|", row == 0 ? "" : "\n", row, hex.c_str(), ascii.c_str());
   }
   return out;
 }
