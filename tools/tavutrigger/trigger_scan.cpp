@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include "devnodes/uevent_classify.h"
 
@@ -39,20 +40,12 @@ int tavuReadDirectory(int parentFd, const std::string& name, int* fd,
 bool tavuResolveClassLink(const std::string& className, const std::string& target,
                           std::string* devPath) {
   if (target.empty() || target[0] == '/') return false;
-  std::vector<std::string> parts{"class", className};
-  for (size_t start = 0, end; start <= target.size(); start = end + 1) {
-    end = std::min(target.find('/', start), target.size());
-    const std::string part = target.substr(start, end - start);
-    if (part == ".." && parts.empty()) return false;
-    if (part == "..") {
-      parts.pop_back();
-    } else if (!part.empty() && part != ".") {
-      parts.push_back(part);
-    }
-  }
-  devPath->clear();
-  for (const std::string& part : parts) *devPath += "/" + part;
-  return !parts.empty();
+  std::filesystem::path path =
+      std::filesystem::path("class/" + className + "/" + target).lexically_normal();
+  if (path.filename().empty()) path = path.parent_path();  // a trailing "/"
+  if (path.empty() || path == "." || *path.begin() == "..") return false;
+  *devPath = "/" + path.generic_string();
+  return true;
 }
 
 // Fills `device` for the entry `name` of the class directory; false when
