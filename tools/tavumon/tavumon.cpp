@@ -80,33 +80,31 @@ int tavumonParseOptions(int argc, char** argv, tavumonOptions* options) {
         return tavuFail(TAVUMON_EXIT_USAGE, "unknown option %s (try --help)", argv[optind - 1]);
     }
   }
-  if (optind < argc)
+  if (optind < argc) {
     return tavuFail(TAVUMON_EXIT_USAGE, "unexpected argument '%s' (try --help)", argv[optind]);
+  }
   return -1;
 }
 
-// A code the daemon never sends shows as its number.
-std::string tavumonActionText(int32_t action) {
-  const std::string name = tavuclient_action_name(action);
-  return name == "unknown" ? std::to_string(action) : name;
-}
-
-std::string tavumonFormatText(const tavuclient_event& event) {
-  return "time=" + tavuUtcTime(event.time) + " action=" + tavumonActionText(event.action) +
-         " seq=" + std::to_string(event.seq) + " link=" + std::to_string(event.link) +
-         " tlor=" + std::to_string(event.tlor) + " path=" + tavuEscapeText(event.path, true) +
-         " type=" + tavuEscapeText(event.type, true) +
-         " serial=" + std::to_string(event.serial_num);
-}
-
-std::string tavumonFormatJson(const tavuclient_event& event) {
-  return "{\"serial\":" + std::to_string(event.serial_num) +
-         ",\"time\":" + std::to_string(event.time) +
-         ",\"action\":" + tavuJsonString(tavumonActionText(event.action)) +
-         ",\"action_code\":" + std::to_string(event.action) +
-         ",\"seq\":" + std::to_string(event.seq) + ",\"link\":" + std::to_string(event.link) +
-         ",\"tlor\":" + std::to_string(event.tlor) + ",\"path\":" + tavuJsonString(event.path) +
-         ",\"type\":" + tavuJsonString(event.type) + "}";
+// One line of text or JSON; an action code the daemon never sends shows as
+// its number.
+void tavumonPrintEvent(const tavuclient_event& event, bool json) {
+  const std::string name = tavuclient_action_name(event.action);
+  const std::string action = name == "unknown" ? std::to_string(event.action) : name;
+  if (json) {
+    std::printf(
+        "{\"serial\":%d,\"time\":%d,\"action\":%s,\"action_code\":%d,\"seq\":%d,"
+        "\"link\":%d,\"tlor\":%d,\"path\":%s,\"type\":%s}\n",
+        event.serial_num, event.time, tavuJsonString(action).c_str(), event.action, event.seq,
+        event.link, event.tlor, tavuJsonString(event.path).c_str(),
+        tavuJsonString(event.type).c_str());
+  } else {
+    std::printf("time=%s action=%s seq=%d link=%d tlor=%d path=%s type=%s serial=%d\n",
+                tavuUtcTime(event.time).c_str(), action.c_str(), event.seq, event.link, event.tlor,
+                tavuEscapeText(event.path, true).c_str(), tavuEscapeText(event.type, true).c_str(),
+                event.serial_num);
+  }
+  std::fflush(stdout);  // read through pipes, one line at a time
 }
 
 // Until the count or the daemon's end, which is the normal end of a session.
@@ -116,9 +114,7 @@ int tavumonReceiveEvents(int fd, const tavumonOptions& options) {
     const int rc = tavuclient_receive_event(fd, &event);
     if (rc == 0) return TAVUMON_EXIT_OK;
     if (rc < 0) return tavuFail(TAVUMON_EXIT_FAILURE, "cannot receive an event: %m");
-    const std::string line = options.iv_json ? tavumonFormatJson(event) : tavumonFormatText(event);
-    std::printf("%s\n", line.c_str());
-    std::fflush(stdout);  // read through pipes, one line at a time
+    tavumonPrintEvent(event, options.iv_json);
     if (tavuclient_acknowledge(fd, &event) == 0) continue;
     if (errno == EPIPE || errno == ECONNRESET) return TAVUMON_EXIT_OK;
     return tavuFail(TAVUMON_EXIT_FAILURE, "cannot acknowledge an event: %m");
