@@ -6,49 +6,33 @@
 #include "tools/common/text_format.h"
 #include "tools/tavutrace/trace_render.h"
 
-namespace {
-
-void tavuPutLine(std::FILE* out, const std::string& line) {
-  std::fwrite(line.data(), 1, line.size(), out);
-  std::fputc('\n', out);
-}
-
-const char* tavuByteOrderName(bool bigEndian) {
-  return bigEndian ? "big-endian" : "little-endian";
-}
-
-}  // namespace
-
 void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
                       bool json) {
   for (const tavuTraceRecord& record : buffer.records) {
-    if (json) {
-      tavuPutLine(out, tavuRecordJson(record, table));
-    } else {
-      tavuPutLine(out, tavuUtcTime(record.seconds, record.nanoseconds / 1000) + " " +
-                           tavuRenderRecord(record, table));
-    }
+    const std::string line = json ? tavuRecordJson(record, table)
+                                  : tavuUtcTime(record.seconds, record.nanoseconds / 1000) + " " +
+                                        tavuRenderRecord(record, table);
+    std::fprintf(out, "%s\n", line.c_str());
   }
 }
 
 void tavuPrintHeader(std::FILE* out, const tavuTraceBuffer& buffer, bool json) {
-  if (json) {
-    tavuPutLine(out, "{\"name\":" + tavuJsonString(buffer.name) +
-                         ",\"size\":" + std::to_string(buffer.size) + ",\"byteOrder\":\"" +
-                         tavuByteOrderName(buffer.bigEndian) +
-                         "\",\"build\":" + tavuJsonString(buffer.buildId) +
-                         ",\"layoutVersion\":" + std::to_string(buffer.layoutVersion) +
-                         ",\"entriesWritten\":" + std::to_string(buffer.entriesWritten) +
-                         ",\"entriesHeld\":" + std::to_string(buffer.entriesHeld) + "}");
-    return;
-  }
-  std::fprintf(out, "name:            %s\n", tavuEscapeText(buffer.name).c_str());
-  std::fprintf(out, "size:            %" PRIu32 " bytes\n", buffer.size);
-  std::fprintf(out, "byte order:      %s\n", tavuByteOrderName(buffer.bigEndian));
-  std::fprintf(out, "build:           %s\n", tavuEscapeText(buffer.buildId).c_str());
-  std::fprintf(out, "layout version:  %" PRIu32 "\n", buffer.layoutVersion);
-  std::fprintf(out, "entries written: %" PRIu32 "\n", buffer.entriesWritten);
-  std::fprintf(out, "entries held:    %" PRIu32 "\n", buffer.entriesHeld);
+  const auto shown = [json](const std::string& text) {
+    return json ? tavuJsonString(text) : tavuEscapeText(text);
+  };
+  std::fprintf(out,
+               json ? "{\"name\":%s,\"size\":%u,\"byteOrder\":\"%s\",\"build\":%s,"
+                      "\"layoutVersion\":%u,\"entriesWritten\":%u,\"entriesHeld\":%u}\n"
+                    : "name:            %s\n"
+                      "size:            %u bytes\n"
+                      "byte order:      %s\n"
+                      "build:           %s\n"
+                      "layout version:  %u\n"
+                      "entries written: %u\n"
+                      "entries held:    %u\n",
+               shown(buffer.name).c_str(), buffer.size,
+               buffer.bigEndian ? "big-endian" : "little-endian", shown(buffer.buildId).c_str(),
+               buffer.layoutVersion, buffer.entriesWritten, buffer.entriesHeld);
 }
 
 void tavuPrintSites(std::FILE* out, const tavuSiteTable& table, bool json) {
