@@ -9,12 +9,9 @@ namespace {
 
 // Keys as the kernel writes them: letters, digits and '_'.
 bool tavuIsKeyValue(const std::string& word) {
+  static const char keyBytes[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_";
   const size_t equals = word.find('=');
-  if (equals == 0 || equals == std::string::npos) return false;
-  for (size_t i = 0; i < equals; ++i) {
-    if (std::isalnum(static_cast<unsigned char>(word[i])) == 0 && word[i] != '_') return false;
-  }
-  return true;
+  return equals != 0 && equals != std::string::npos && word.find_first_not_of(keyBytes) == equals;
 }
 
 // The value of the last word that begins with `key` ("ACTION="); false when none does.
@@ -57,12 +54,8 @@ bool tavuEventDatagram(const std::vector<std::string>& words, std::string* datag
     *error = "an event needs ACTION= and DEVPATH=";
     return false;
   }
-  *datagram = action + "@" + devpath;
-  datagram->push_back('\0');
-  for (const std::string& word : words) {
-    *datagram += word;
-    datagram->push_back('\0');
-  }
+  *datagram = action + "@" + devpath + '\0';
+  for (const std::string& word : words) *datagram += word + '\0';
   return true;
 }
 
