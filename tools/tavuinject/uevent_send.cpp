@@ -16,17 +16,15 @@ bool tavuNetCoreHas(const char* name) {
   return access((std::string(TAVU_NET_CORE) + name).c_str(), F_OK) == 0;
 }
 
-uint64_t tavuNowNs() {
+double tavuNow() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * 1000000000u + static_cast<uint64_t>(now.tv_nsec);
+  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
 }
 
 // A datagram that is late goes at once, so the average rate holds.
-void tavuSleepUntil(uint64_t deadlineNs) {
-  timespec when{};
-  when.tv_sec = static_cast<time_t>(deadlineNs / 1000000000u);
-  when.tv_nsec = static_cast<long>(deadlineNs % 1000000000u);
+void tavuSleepUntil(double seconds) {
+  const timespec when{static_cast<time_t>(seconds), static_cast<long>(std::fmod(seconds, 1) * 1e9)};
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
   }
 }
@@ -59,10 +57,9 @@ bool tavuOpenUeventSender(tavuUeventSender* sender, double rate) {
 
 int tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
   if (sender->iv_sent == 0) {
-    sender->iv_startNs = tavuNowNs();
+    sender->iv_start = tavuNow();
   } else if (sender->iv_rate > 0) {
-    const double offsetNs = static_cast<double>(sender->iv_sent) * 1e9 / sender->iv_rate;
-    tavuSleepUntil(sender->iv_startNs + static_cast<uint64_t>(std::llround(offsetNs)));
+    tavuSleepUntil(sender->iv_start + static_cast<double>(sender->iv_sent) / sender->iv_rate);
   }
   sockaddr_nl group{};
   group.nl_family = AF_NETLINK;
@@ -79,5 +76,5 @@ int tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
 }
 
 double tavuSenderSeconds(const tavuUeventSender& sender) {
-  return sender.iv_sent == 0 ? 0 : static_cast<double>(tavuNowNs() - sender.iv_startNs) / 1e9;
+  return sender.iv_sent == 0 ? 0 : tavuNow() - sender.iv_start;
 }

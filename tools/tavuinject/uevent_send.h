@@ -12,8 +12,8 @@ bool tavuInPrivateNetworkNamespace(std::string* why);
 
 struct tavuUeventSender {
   int iv_fd = -1;
-  double iv_rate = 0;  // datagrams per second; 0: as fast as possible
-  uint64_t iv_startNs = 0;
+  double iv_rate = 0;   // datagrams per second; 0: as fast as possible
+  double iv_start = 0;  // monotonic seconds of the first send
   uint64_t iv_sent = 0;
   uint64_t iv_bytes = 0;
 };
