@@ -123,7 +123,7 @@ std::string tavuUnderRoot(const std::string& root, const std::string& path) {
 }
 
 void tavuReportFailure(const std::string& path, int failure) {
-  tavuFail(0, "%s: %s", path.c_str(), tavuTriggerFailureText(failure).c_str());
+  tavuFail(0, "%s: %s", path.c_str(), tavuTriggerFailureText(failure));
 }
 
 // Triggers one device, or says why not; true when it was done.

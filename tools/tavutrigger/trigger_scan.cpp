@@ -91,17 +91,13 @@ void tavuListClass(int classesFd, const std::string& className,
 
 }  // namespace
 
-std::string tavuTriggerFailureText(int failure) {
-  switch (failure) {
-    case TAVU_TRIGGER_LEAVES_SYSFS:
-      return "link leads out of the sysfs tree; not followed";
-    case TAVU_TRIGGER_FURTHER_LINK:
-      return "a further link on the way to its uevent file; not followed";
-    case TAVU_TRIGGER_NOT_A_FILE:
-      return "its uevent entry is not a regular file";
-    default:
-      return strerror(failure);
+const char* tavuTriggerFailureText(int failure) {
+  if (failure == TAVU_TRIGGER_LEAVES_SYSFS) return "link leads out of the sysfs tree; not followed";
+  if (failure == TAVU_TRIGGER_FURTHER_LINK) {
+    return "a further link on the way to its uevent file; not followed";
   }
+  if (failure == TAVU_TRIGGER_NOT_A_FILE) return "its uevent entry is not a regular file";
+  return strerror(failure);
 }
 
 std::vector<tavuTriggerDevice> tavuListTriggerDevices(int sysFd,

@@ -20,7 +20,7 @@ enum : int {
 };
 
 // What a failure means, for a person.
-std::string tavuTriggerFailureText(int failure);
+const char* tavuTriggerFailureText(int failure);
 
 // The entries of the served classes under the sysfs directory `sysFd` (only
 // those of `onlyClasses` when it is not empty), classes then names in
