@@ -40,16 +40,6 @@ std::string tavuWithoutNewline(std::string text) {
   return text;
 }
 
-std::string tavuUnknownSite(const tavuTraceRecord& record) {
-  return tavuFormat("unknown site 0x%08" PRIx32 " line %" PRIu32 ":", record.hash, record.line);
-}
-
-std::string tavuBinaryText(const tavuTraceRecord& record, const tavuSiteTable& table) {
-  if (!record.binaryHead) return "binary entry without a site head";
-  const tavuSiteInfo* site = tavuFindSite(table, record.hash);
-  return site != nullptr ? tavuWithoutNewline(site->text) : tavuUnknownSite(record);
-}
-
 }  // namespace
 
 std::string tavuFillText(const std::string& text, const std::vector<tavuTraceArg>& args) {
@@ -73,14 +63,18 @@ std::string tavuFillText(const std::string& text, const std::vector<tavuTraceArg
   return out;
 }
 
+// A binary entry's site text takes no arguments: its data follows it.
 std::string tavuRecordText(const tavuTraceRecord& record, const tavuSiteTable& table) {
-  if (record.kind == tavuTraceRecord::BINARY) return tavuBinaryText(record, table);
+  const bool binary = record.kind == tavuTraceRecord::BINARY;
+  if (binary && !record.binaryHead) return "binary entry without a site head";
   const tavuSiteInfo* site = tavuFindSite(table, record.hash);
   if (site == nullptr) {
     const std::string args = tavuJoinRawArgs(record.args, 0);
-    return tavuUnknownSite(record) + (args.empty() ? "" : " " + args);
+    return tavuFormat("unknown site 0x%08" PRIx32 " line %" PRIu32 ":", record.hash, record.line) +
+           (args.empty() ? "" : " " + args);
   }
-  return tavuFillText(tavuWithoutNewline(site->text), record.args);
+  const std::string text = tavuWithoutNewline(site->text);
+  return binary ? text : tavuFillText(text, record.args);
 }
 
 const char* tavuRecordKindName(const tavuTraceRecord& record, const tavuSiteTable& table) {
