@@ -32,16 +32,16 @@ bool tavuReadAll(int fd, std::vector<uint8_t>* image) {
 // consistent when it was even and unchanged across the whole copy.
 bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
   constexpr std::size_t at = offsetof(tavuTraceFileHeader, generation);
-  if (image.size() < TAVU_TRACE_HEADER_SIZE) return true;
-  uint8_t after[4];
-  if (pread(fd, after, sizeof after, at) != static_cast<ssize_t>(sizeof after)) return true;
-  if (std::memcmp(after, &image[at], sizeof after) != 0) return false;
-  uint32_t mark;
   uint32_t generation;
+  uint32_t mark;
+  if (image.size() < TAVU_TRACE_HEADER_SIZE ||
+      pread(fd, &generation, sizeof generation, at) != static_cast<ssize_t>(sizeof generation)) {
+    return true;
+  }
   std::memcpy(&mark, &image[offsetof(tavuTraceFileHeader, byteOrderMark)], sizeof mark);
-  std::memcpy(&generation, after, sizeof generation);
-  if (mark != TAVU_TRACE_BYTE_ORDER_MARK) generation = __builtin_bswap32(generation);
-  return (generation & 1) == 0;
+  if (std::memcmp(&generation, &image[at], sizeof generation) != 0) return false;
+  // Its lowest bit is in the writer's lowest byte.
+  return (generation & (mark == TAVU_TRACE_BYTE_ORDER_MARK ? 1u : 1u << 24)) == 0;
 }
 
 }  // namespace
