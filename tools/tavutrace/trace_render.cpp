@@ -1,5 +1,5 @@
-// Turning decoded entries into text: the site's message with its
-// arguments, or the raw arguments of a site the table does not hold.
+// Turning decoded entries into text, the site's message with its arguments
+// or the raw arguments of a site the table does not hold, and into JSON.
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
@@ -38,6 +38,23 @@ std::string tavuJoinRawArgs(const std::vector<tavuTraceArg>& args, std::size_t f
 std::string tavuWithoutNewline(std::string text) {
   if (!text.empty() && text.back() == '\n') text.pop_back();
   return text;
+}
+
+std::string tavuJsonArg(const tavuTraceArg& arg) {
+  if (arg.type == 's') return tavuJsonString(arg.text);
+  if (arg.type == 'x') return std::to_string(static_cast<uint32_t>(arg.number));
+  return std::to_string(arg.number);
+}
+
+std::string tavuBinaryMembers(const tavuTraceRecord& record) {
+  std::string out = ",\"strings\":[";
+  const std::vector<std::string> strings = tavuDatagramStrings(record.data);
+  for (std::size_t i = 0; i < strings.size(); ++i) {
+    out += (i == 0 ? "" : ",") + tavuJsonString(strings[i]);
+  }
+  out += "],\"hex\":\"";
+  for (const uint8_t byte : record.data) out += tavuFormat("%02x", byte);
+  return out + "\"";
 }
 
 }  // namespace
@@ -117,4 +134,18 @@ std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable&
   }
   if (!record.data.empty()) out += "\n" + tavuHexDump(record.data);
   return out;
+}
+
+std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& table) {
+  std::string out = "{\"seq\":" + std::to_string(record.seq);
+  out += ",\"time\":\"" + tavuUtcTime(record.seconds, record.nanoseconds / 1000) + "\"";
+  out += ",\"kind\":\"" + std::string(tavuRecordKindName(record, table)) + "\"";
+  out += tavuFormat(",\"hash\":\"0x%08" PRIx32 "\",\"line\":%" PRIu32, record.hash, record.line);
+  out += ",\"text\":" + tavuJsonString(tavuRecordText(record, table)) + ",\"args\":[";
+  for (std::size_t i = 0; i < record.args.size(); ++i) {
+    out += (i == 0 ? "" : ",") + tavuJsonArg(record.args[i]);
+  }
+  out += "]";
+  if (record.kind == tavuTraceRecord::BINARY) out += tavuBinaryMembers(record);
+  return out + "}";
 }
