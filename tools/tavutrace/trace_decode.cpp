@@ -2,7 +2,6 @@
 // the oldest, each checked before it is believed.
 #include "tools/tavutrace/trace_decode.h"
 
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -81,8 +80,8 @@ bool tavuParseArg(tavuPayload* payload, tavuTraceArg* arg) {
   return true;
 }
 
+// `count` is at most TAVU_TRACE_ARGS_MAX, as the head was checked.
 bool tavuParseArgs(tavuPayload payload, uint16_t count, tavuTraceRecord* record) {
-  if (count > TAVU_TRACE_ARGS_MAX) return false;
   for (uint16_t i = 0; i < count; ++i) {
     tavuTraceArg arg;
     if (!tavuParseArg(&payload, &arg)) return false;
