@@ -2,28 +2,17 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
-namespace {
-
-// The letter of a C escape for `c`, or 0 when it has none.
-char tavuEscapeLetter(char c) {
-  static const char pairs[] = "\\\\\nn\tt\rr";  // each byte, then its letter
-  for (const char* pair = pairs; *pair != '\0'; pair += 2) {
-    if (*pair == c) return pair[1];
-  }
-  return 0;
-}
-
-}  // namespace
-
 std::string tavuEscapeText(const std::string& text, bool word) {
+  static const char special[] = "\\\n\t\r";  // written as \\, \n, \t, \r
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    const char letter = word ? '\0' : tavuEscapeLetter(c);
-    if (letter != 0) {
-      out += {'\\', letter};
+    const char* letter = word || c == '\0' ? nullptr : std::strchr(special, c);
+    if (letter != nullptr) {
+      out += {'\\', "\\ntr"[letter - special]};
     } else if (byte < 0x20 || byte >= 0x7f || c == '\\' || (word && c == ' ')) {
       out += tavuFormat("\\x%02x", byte);
     } else {
