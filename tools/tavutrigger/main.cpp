@@ -122,10 +122,6 @@ std::string tavuUnderRoot(const std::string& root, const std::string& path) {
   return joined.empty() ? "/" : joined;
 }
 
-void tavuReportFailure(const std::string& path, int failure) {
-  tavuFail(0, "%s: %s", path.c_str(), tavuTriggerFailureText(failure));
-}
-
 // Triggers one device, or says why not; true when it was done.
 bool tavuTriggerOne(int sysFd, const tavuTriggerOptions& options, const tavuTriggerDevice& device) {
   std::string path = "/sys/class";
@@ -137,7 +133,7 @@ bool tavuTriggerOne(int sysFd, const tavuTriggerOptions& options, const tavuTrig
     failure = tavuWriteUevent(sysFd, device.iv_devPath, options.iv_action, options.iv_dryRun);
   }
   if (failure != 0) {
-    tavuReportFailure(path, failure);
+    tavuFail(0, "%s: %s", path.c_str(), tavuTriggerFailureText(failure));
     return false;
   }
   std::printf("%s %s%s\n", options.iv_action.c_str(), path.c_str(),
@@ -152,8 +148,9 @@ int tavuOpenSysfs(const std::string& root) {
       rootFd >= 0 ? openat(rootFd, "sys", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC) : -1;
   const int failure = errno;
   if (rootFd >= 0) close(rootFd);
-  if (sysFd < 0) tavuReportFailure(tavuUnderRoot(root, rootFd >= 0 ? "/sys" : ""), failure);
-  return sysFd;
+  if (sysFd >= 0) return sysFd;
+  const std::string path = tavuUnderRoot(root, rootFd >= 0 ? "/sys" : "");
+  return tavuFail(-1, "%s: %s", path.c_str(), tavuTriggerFailureText(failure));
 }
 
 }  // namespace
