@@ -14,16 +14,12 @@ bool tavuIsKeyValue(const std::string& word) {
   return equals != 0 && equals != std::string::npos && word.find_first_not_of(keyBytes) == equals;
 }
 
-// The value of the last word that begins with `key` ("ACTION="); false when none does.
-bool tavuFindValue(const std::vector<std::string>& words, const std::string& key,
-                   std::string* value) {
-  bool found = false;
-  for (const std::string& word : words) {
-    if (word.compare(0, key.size(), key) != 0) continue;
-    *value = word.substr(key.size());
-    found = true;
+// The value of the last word that begins with `key` ("ACTION="), or nullptr.
+const char* tavuLastValue(const std::vector<std::string>& words, const std::string& key) {
+  for (auto word = words.rbegin(); word != words.rend(); ++word) {
+    if (word->compare(0, key.size(), key) == 0) return word->c_str() + key.size();
   }
-  return found;
+  return nullptr;
 }
 
 // Ends the event in `words`, begun at line `first`, if there is one.
@@ -48,13 +44,13 @@ bool tavuEventDatagram(const std::vector<std::string>& words, std::string* datag
     *error = "'" + word + "' is no KEY=VALUE (a key is letters, digits and '_')";
     return false;
   }
-  std::string action;
-  std::string devpath;
-  if (!tavuFindValue(words, "ACTION=", &action) || !tavuFindValue(words, "DEVPATH=", &devpath)) {
+  const char* action = tavuLastValue(words, "ACTION=");
+  const char* devpath = tavuLastValue(words, "DEVPATH=");
+  if (action == nullptr || devpath == nullptr) {
     *error = "an event needs ACTION= and DEVPATH=";
     return false;
   }
-  *datagram = action + "@" + devpath + '\0';
+  *datagram = std::string(action) + "@" + devpath + '\0';
   for (const std::string& word : words) *datagram += word + '\0';
   return true;
 }
