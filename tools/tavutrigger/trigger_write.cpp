@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <filesystem>
 
 #include "tools/tavutrigger/trigger_scan.h"
 
@@ -24,16 +25,12 @@ int tavuOpenFailure(int dirFd, const char* name, int failure) {
 int tavuOpenDeviceDir(int sysFd, const std::string& devPath, int* failure) {
   int fd = dup(sysFd);
   *failure = fd < 0 ? errno : 0;
-  size_t start = 1;
-  while (fd >= 0 && start < devPath.size()) {
-    size_t end = devPath.find('/', start);
-    if (end == std::string::npos) end = devPath.size();
-    const std::string part = devPath.substr(start, end - start);
+  for (const std::filesystem::path& part : std::filesystem::path(devPath).relative_path()) {
+    if (fd < 0) break;
     const int next = openat(fd, part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (next < 0) *failure = tavuOpenFailure(fd, part.c_str(), errno);
     close(fd);
     fd = next;
-    start = end + 1;
   }
   return fd;
 }
