@@ -8,7 +8,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -160,11 +159,11 @@ void tavuPrintBytes(const std::string& bytes) {
   std::putchar('\n');
 }
 
-// The status of a failed socket call: refused when privilege is missing.
-int tavuSendFailure(int failure, const std::string& what) {
-  const bool refused = failure == EPERM || failure == EACCES;
-  return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED, "%s: %s%s", what.c_str(),
-                  std::strerror(failure),
+// The status of a failed socket call, errno saying why: refused when
+// privilege is missing.
+int tavuSendFailure(const std::string& what) {
+  const bool refused = errno == EPERM || errno == EACCES;
+  return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED, "%s: %m%s", what.c_str(),
                   refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : "");
 }
 
@@ -173,13 +172,11 @@ int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>
   if (!tavuInPrivateNetworkNamespace(&why)) return tavuFail(TAVU_INJECT_REFUSED, "%s", why.c_str());
   tavuUeventSender sender;
   if (!tavuOpenUeventSender(&sender, options.iv_rate)) {
-    return tavuSendFailure(errno, "cannot open a uevent netlink socket");
+    return tavuSendFailure("cannot open a uevent netlink socket");
   }
   const int status = tavuForEachDatagram(options, datagrams, [&](const std::string& datagram) {
-    const int failure = tavuSendUevent(&sender, datagram);
-    return failure == 0 ? 0
-                        : tavuSendFailure(failure, "send of datagram " +
-                                                       std::to_string(sender.iv_sent) + " failed");
+    if (tavuSendUevent(&sender, datagram)) return 0;
+    return tavuSendFailure("send of datagram " + std::to_string(sender.iv_sent) + " failed");
   });
   close(sender.iv_fd);
   std::fprintf(stderr, "sent %llu datagrams, %llu bytes in %.3f s\n",

@@ -55,7 +55,7 @@ bool tavuOpenUeventSender(tavuUeventSender* sender, double rate) {
   return sender->iv_fd >= 0;
 }
 
-int tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
+bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
   if (sender->iv_sent == 0) {
     sender->iv_start = tavuNow();
   } else if (sender->iv_rate > 0) {
@@ -69,10 +69,10 @@ int tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
                         reinterpret_cast<const sockaddr*>(&group), sizeof group)) < 0 &&
          errno == EINTR) {
   }
-  if (sent < 0) return errno;
+  if (sent < 0) return false;
   ++sender->iv_sent;
   sender->iv_bytes += datagram.size();
-  return 0;
+  return true;
 }
 
 double tavuSenderSeconds(const tavuUeventSender& sender) {

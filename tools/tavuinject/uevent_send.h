@@ -21,8 +21,8 @@ struct tavuUeventSender {
 // Opens the sending socket; false with errno set.
 bool tavuOpenUeventSender(tavuUeventSender* sender, double rate);
 
-// Sends `datagram` to group 1 once its time has come; 0 or the send's errno.
-int tavuSendUevent(tavuUeventSender* sender, const std::string& datagram);
+// Sends `datagram` to group 1 once its time has come; false with errno set.
+bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram);
 
 // Seconds from the first send to now.
 double tavuSenderSeconds(const tavuUeventSender& sender);
