@@ -1,6 +1,5 @@
 // Copying a trace buffer file that its writer may be changing meanwhile.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>

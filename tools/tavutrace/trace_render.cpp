@@ -1,7 +1,6 @@
 // Turning decoded entries into text, the site's message with its arguments
 // or the raw arguments of a site the table does not hold, and into JSON.
 #include <cinttypes>
-#include <cstdio>
 #include <cstring>
 
 #include "tools/common/text_format.h"
