@@ -1,10 +1,18 @@
 #include "tools/tavutrace/tavutrace_print.h"
 
-#include <cinttypes>
 #include <string>
 
 #include "tools/common/text_format.h"
 #include "tools/tavutrace/trace_render.h"
+
+namespace {
+
+// A text as a JSON string, or escaped onto the line.
+std::string tavuShown(const std::string& text, bool json) {
+  return json ? tavuJsonString(text) : tavuEscapeText(text);
+}
+
+}  // namespace
 
 void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
                       bool json) {
@@ -17,9 +25,6 @@ void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuS
 }
 
 void tavuPrintHeader(std::FILE* out, const tavuTraceBuffer& buffer, bool json) {
-  const auto shown = [json](const std::string& text) {
-    return json ? tavuJsonString(text) : tavuEscapeText(text);
-  };
   std::fprintf(out,
                json ? "{\"name\":%s,\"size\":%u,\"byteOrder\":\"%s\",\"build\":%s,"
                       "\"layoutVersion\":%u,\"entriesWritten\":%u,\"entriesHeld\":%u}\n"
@@ -30,21 +35,18 @@ void tavuPrintHeader(std::FILE* out, const tavuTraceBuffer& buffer, bool json) {
                       "layout version:  %u\n"
                       "entries written: %u\n"
                       "entries held:    %u\n",
-               shown(buffer.name).c_str(), buffer.size,
-               buffer.bigEndian ? "big-endian" : "little-endian", shown(buffer.buildId).c_str(),
-               buffer.layoutVersion, buffer.entriesWritten, buffer.entriesHeld);
+               tavuShown(buffer.name, json).c_str(), buffer.size,
+               buffer.bigEndian ? "big-endian" : "little-endian",
+               tavuShown(buffer.buildId, json).c_str(), buffer.layoutVersion, buffer.entriesWritten,
+               buffer.entriesHeld);
 }
 
 void tavuPrintSites(std::FILE* out, const tavuSiteTable& table, bool json) {
   for (const tavuSiteInfo& site : table.sites) {
-    const char* kind = tavuSiteKindName(site.kind);
-    if (json) {
-      std::fprintf(
-          out, "{\"hash\":\"0x%08" PRIx32 "\",\"kind\":\"%s\",\"line\":%" PRIu32 ",\"text\":%s}\n",
-          site.hash, kind, site.line, tavuJsonString(site.text).c_str());
-    } else {
-      std::fprintf(out, "0x%08" PRIx32 "\t%s\t%" PRIu32 "\t%s\n", site.hash, kind, site.line,
-                   tavuEscapeText(site.text).c_str());
-    }
+    std::fprintf(out,
+                 json ? "{\"hash\":\"0x%08x\",\"kind\":\"%s\",\"line\":%u,\"text\":%s}\n"
+                      : "0x%08x\t%s\t%u\t%s\n",
+                 site.hash, tavuSiteKindName(site.kind), site.line,
+                 tavuShown(site.text, json).c_str());
   }
 }
