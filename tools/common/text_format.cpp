@@ -51,9 +51,7 @@ std::string tavuUtcTime(int64_t seconds, long microseconds) {
   tm parts{};
   char text[64];
   if (when != seconds || gmtime_r(&when, &parts) == nullptr) return "@" + std::to_string(seconds);
-  std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  if (microseconds >= 0) {
-    length += std::snprintf(text + length, sizeof text - length, ".%06ld", microseconds);
-  }
-  return std::string(text, length) + "Z";
+  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
+  return std::string(text, length) +
+         (microseconds >= 0 ? tavuFormat(".%06ldZ", microseconds) : "Z");
 }
