@@ -16,20 +16,20 @@ namespace {
 
 enum : int { TAVUMON_EXIT_OK = 0, TAVUMON_EXIT_FAILURE = 1, TAVUMON_EXIT_USAGE = 2 };
 
-constexpr char TAVUMON_USAGE[] =
-    "Usage: tavumon [OPTION]...\n"
-    "Prints each hot-plug event the tavunetlink daemon delivers, one line each,\n"
-    "and acknowledges it.\n"
-    "\n"
-    "  --serial N   handshake serial number; the first event carries N+1 (default 0)\n"
-    "  --count N    stop after N events (N >= 1)\n"
-    "  --json       one JSON object per line instead of text\n"
-    "  -h, --help   print this text and exit\n"
-    "\n"
-    "Exit status:\n"
-    "  0  the events asked for arrived, or the daemon went away\n"
-    "  1  connection or protocol error\n"
-    "  2  bad usage\n";
+constexpr char TAVUMON_USAGE[] = R"(Usage: tavumon [OPTION]...
+Prints each hot-plug event the tavunetlink daemon delivers, one line each,
+and acknowledges it.
+
+  --serial N   handshake serial number; the first event carries N+1 (default 0)
+  --count N    stop after N events (N >= 1)
+  --json       one JSON object per line instead of text
+  -h, --help   print this text and exit
+
+Exit status:
+  0  the events asked for arrived, or the daemon went away
+  1  connection or protocol error
+  2  bad usage
+)";
 
 struct tavumonOptions {
   int32_t iv_serial = 0;  // the first event carries one more

@@ -24,25 +24,25 @@ enum tavuExitStatus {
   TAVU_EXIT_UNREADABLE = 3
 };
 
-constexpr char TAVU_USAGE[] =
-    "Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]\n"
-    "       tavutrace --list-sites [--daemon FILE] [--json]\n"
-    "Decodes a trace buffer of tavunetlink, one line per entry, with the texts of\n"
-    "the daemon binary that wrote it. BUFFER is a file, or a buffer's name in\n"
-    "$TAVU_TRACE_DIR (default /run/tavutrace); by default TAVUNL.\n"
-    "\n"
-    "  --daemon FILE  the daemon binary (default " TAVU_DEFAULT_DAEMON
-    ")\n"
-    "  --json         one JSON object per line\n"
-    "  --header       print the buffer's header instead of its entries\n"
-    "  --list-sites   print the daemon binary's report sites and exit\n"
-    "  -h, --help     print this text and exit\n"
-    "\n"
-    "Exit status:\n"
-    "  0  every entry decoded\n"
-    "  1  damage found: what could be decoded was printed\n"
-    "  2  bad usage\n"
-    "  3  the buffer or the daemon binary cannot be read\n";
+// The default daemon binary fills the "%s".
+constexpr char TAVU_USAGE[] = R"(Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]
+       tavutrace --list-sites [--daemon FILE] [--json]
+Decodes a trace buffer of tavunetlink, one line per entry, with the texts of
+the daemon binary that wrote it. BUFFER is a file, or a buffer's name in
+$TAVU_TRACE_DIR (default /run/tavutrace); by default TAVUNL.
+
+  --daemon FILE  the daemon binary (default %s)
+  --json         one JSON object per line
+  --header       print the buffer's header instead of its entries
+  --list-sites   print the daemon binary's report sites and exit
+  -h, --help     print this text and exit
+
+Exit status:
+  0  every entry decoded
+  1  damage found: what could be decoded was printed
+  2  bad usage
+  3  the buffer or the daemon binary cannot be read
+)";
 
 struct tavuOptions {
   const char* daemon = TAVU_DEFAULT_DAEMON;
@@ -73,7 +73,7 @@ int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
         options->listSites = true;
         break;
       case 'h':
-        std::fputs(TAVU_USAGE, stdout);
+        std::printf(TAVU_USAGE, TAVU_DEFAULT_DAEMON);
         return TAVU_EXIT_OK;
       case ':':
         return tavuFail(TAVU_EXIT_USAGE, "a value is needed for '%s' (try --help)",
