@@ -52,7 +52,7 @@ struct tavuInjectOptions {
   const char* iv_hex = nullptr;
   uint64_t iv_repeat = 1;
   double iv_rate = 0;
-  bool iv_dryRun = false;
+  int iv_dryRun = 0;  // a flag, as getopt_long sets it
 };
 
 bool tavuParseRepeat(const char* text, uint64_t* repeat) {
@@ -72,23 +72,22 @@ bool tavuParseRate(const char* text, double* rate) {
 
 // TAVU_INJECT_GO, or the exit status once the help or the error is printed.
 int tavuParseOptions(int argc, char** argv, tavuInjectOptions* options) {
-  static const option kLongOptions[] = {{"file", required_argument, nullptr, 'f'},
-                                        {"raw-hex", required_argument, nullptr, 'x'},
-                                        {"repeat", required_argument, nullptr, 'n'},
-                                        {"rate", required_argument, nullptr, 'r'},
-                                        {"dry-run", no_argument, nullptr, 'd'},
-                                        {"help", no_argument, nullptr, 'h'},
-                                        {nullptr, 0, nullptr, 0}};
-  for (int c; (c = getopt_long(argc, argv, "f:n:h", kLongOptions, nullptr)) != -1;) {
+  const option longOptions[] = {{"file", required_argument, nullptr, 'f'},
+                                {"raw-hex", required_argument, nullptr, 'x'},
+                                {"repeat", required_argument, nullptr, 'n'},
+                                {"rate", required_argument, nullptr, 'r'},
+                                {"dry-run", no_argument, &options->iv_dryRun, 1},
+                                {"help", no_argument, nullptr, 'h'},
+                                {nullptr, 0, nullptr, 0}};
+  for (int c; (c = getopt_long(argc, argv, "f:n:h", longOptions, nullptr)) != -1;) {
     switch (c) {
+      case 0:  // a flag, set
+        break;
       case 'f':
         options->iv_file = optarg;
         break;
       case 'x':
         options->iv_hex = optarg;
-        break;
-      case 'd':
-        options->iv_dryRun = true;
         break;
       case 'n':
         if (!tavuParseRepeat(optarg, &options->iv_repeat)) {

@@ -34,7 +34,7 @@ Exit status:
 struct tavumonOptions {
   int32_t iv_serial = 0;  // the first event carries one more
   int32_t iv_count = 0;   // stop after this many events; 0: no limit
-  bool iv_json = false;
+  int iv_json = 0;        // a flag, as getopt_long sets it
 };
 
 // A whole decimal word within [low, 2^31 - 1].
@@ -51,13 +51,15 @@ bool tavumonParseNumber(const char* word, int32_t low, int32_t* value) {
 
 // Returns -1 when the options are good, else the exit status.
 int tavumonParseOptions(int argc, char** argv, tavumonOptions* options) {
-  static const option longOptions[] = {{"serial", required_argument, nullptr, 's'},
-                                       {"count", required_argument, nullptr, 'c'},
-                                       {"json", no_argument, nullptr, 'j'},
-                                       {"help", no_argument, nullptr, 'h'},
-                                       {nullptr, 0, nullptr, 0}};
+  const option longOptions[] = {{"serial", required_argument, nullptr, 's'},
+                                {"count", required_argument, nullptr, 'c'},
+                                {"json", no_argument, &options->iv_json, 1},
+                                {"help", no_argument, nullptr, 'h'},
+                                {nullptr, 0, nullptr, 0}};
   for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
     switch (c) {
+      case 0:  // a flag, set
+        break;
       case 's':
         if (!tavumonParseNumber(optarg, INT32_MIN, &options->iv_serial)) {
           return tavuFail(TAVUMON_EXIT_USAGE, "bad value '%s' for --serial (try --help)", optarg);
@@ -67,9 +69,6 @@ int tavumonParseOptions(int argc, char** argv, tavumonOptions* options) {
         if (!tavumonParseNumber(optarg, 1, &options->iv_count)) {
           return tavuFail(TAVUMON_EXIT_USAGE, "bad value '%s' for --count (try --help)", optarg);
         }
-        break;
-      case 'j':
-        options->iv_json = true;
         break;
       case 'h':
         std::fputs(TAVUMON_USAGE, stdout);

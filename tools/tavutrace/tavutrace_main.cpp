@@ -46,31 +46,26 @@ Exit status:
 
 struct tavuOptions {
   const char* daemon = TAVU_DEFAULT_DAEMON;
-  bool json = false;
-  bool header = false;
-  bool listSites = false;
+  int json = 0;  // flags, as getopt_long sets them
+  int header = 0;
+  int listSites = 0;
   const char* buffer = nullptr;
 };
 
 // Returns -1 when the options are good, else the exit status.
 int tavuParseOptions(int argc, char** argv, tavuOptions* options) {
-  static const option longOptions[] = {
-      {"daemon", required_argument, nullptr, 'd'}, {"json", no_argument, nullptr, 'j'},
-      {"header", no_argument, nullptr, 'H'},       {"list-sites", no_argument, nullptr, 'l'},
-      {"help", no_argument, nullptr, 'h'},         {nullptr, 0, nullptr, 0}};
+  const option longOptions[] = {{"daemon", required_argument, nullptr, 'd'},
+                                {"json", no_argument, &options->json, 1},
+                                {"header", no_argument, &options->header, 1},
+                                {"list-sites", no_argument, &options->listSites, 1},
+                                {"help", no_argument, nullptr, 'h'},
+                                {nullptr, 0, nullptr, 0}};
   for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
     switch (c) {
+      case 0:  // a flag, set
+        break;
       case 'd':
         options->daemon = optarg;
-        break;
-      case 'j':
-        options->json = true;
-        break;
-      case 'H':
-        options->header = true;
-        break;
-      case 'l':
-        options->listSites = true;
         break;
       case 'h':
         std::printf(TAVU_USAGE, TAVU_DEFAULT_DAEMON);

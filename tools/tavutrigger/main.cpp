@@ -57,7 +57,7 @@ struct tavuTriggerOptions {
   std::string iv_root = "/";
   std::string iv_action = "add";
   std::vector<std::string> iv_classes;  // only these; empty: every served one
-  bool iv_dryRun = false;
+  int iv_dryRun = 0;                    // a flag, as getopt_long sets it
 };
 
 // " ttyKWB kwb ...": the served subsystems, "*" ending a prefix.
@@ -71,13 +71,15 @@ std::string tavuServedClasses() {
 
 // TAVUTRIGGER_GO, or the exit status once the help or the error is printed.
 int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
-  static const option kLongOptions[] = {
+  const option longOptions[] = {
       {"root", required_argument, nullptr, 'r'},  {"action", required_argument, nullptr, 'a'},
-      {"class", required_argument, nullptr, 'c'}, {"dry-run", no_argument, nullptr, 'd'},
+      {"class", required_argument, nullptr, 'c'}, {"dry-run", no_argument, &options->iv_dryRun, 1},
       {"help", no_argument, nullptr, 'h'},        {nullptr, 0, nullptr, 0}};
-  for (int c; (c = getopt_long(argc, argv, "h", kLongOptions, nullptr)) != -1;) {
+  for (int c; (c = getopt_long(argc, argv, "h", longOptions, nullptr)) != -1;) {
     const std::string value = optarg != nullptr ? optarg : "";
     switch (c) {
+      case 0:  // a flag, set
+        break;
       case 'r':
         if (value.empty()) {
           return tavuFail(TAVUTRIGGER_EXIT_USAGE, "--root needs a directory (try --help)");
@@ -97,9 +99,6 @@ int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
                           tavuServedClasses().c_str());
         }
         options->iv_classes.push_back(value);
-        break;
-      case 'd':
-        options->iv_dryRun = true;
         break;
       case 'h':
         std::printf(TAVU_USAGE, tavuServedClasses().c_str());
