@@ -5,11 +5,11 @@
 #include <cstdio>
 
 int tavuFail(int status, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
   const int failure = errno;
   std::fprintf(stderr, "%s: ", program_invocation_short_name);
   errno = failure;
-  va_list args;
-  va_start(args, format);
   std::vfprintf(stderr, format, args);
   va_end(args);
   std::fputc('\n', stderr);

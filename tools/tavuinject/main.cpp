@@ -32,7 +32,7 @@ Plays the kernel for tests: sends uevents to group 1 of NETLINK_KOBJECT_UEVENT.
 Only in a private network namespace (unshare --net, scripts/sandbox).
 
   KEY=VALUE...       one event; ACTION= and DEVPATH= are needed
-  -f, --file PATH    events from a file ("-": standard input), blank-line separated
+  -f, --file PATH    events from a file, "-" for standard input
       --raw-hex HEX  one datagram of exactly these bytes
   -n, --repeat N     send the input N times; "{n}" in a KEY=VALUE counts from 0
       --rate R       R datagrams per second (default: as fast as possible)
