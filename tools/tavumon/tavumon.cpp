@@ -37,14 +37,11 @@ struct tavumonOptions {
   int iv_json = 0;        // a flag, as getopt_long sets it
 };
 
-// A whole decimal word within [low, 2^31 - 1].
+// A whole decimal word within [low, 2^31 - 1]; strtoll's own range is wider.
 bool tavumonParseNumber(const char* word, int32_t low, int32_t* value) {
   char* end = nullptr;
-  errno = 0;
-  const long number = std::strtol(word, &end, 10);
-  if (errno != 0 || end == word || *end != '\0' || number < low || number > INT32_MAX) {
-    return false;
-  }
+  const long long number = std::strtoll(word, &end, 10);
+  if (end == word || *end != '\0' || number < low || number > INT32_MAX) return false;
   *value = static_cast<int32_t>(number);
   return true;
 }
