@@ -5,6 +5,7 @@
 
 #include <cctype>
 #include <cerrno>
+#include <cinttypes>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -178,9 +179,8 @@ int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>
     return tavuSendFailure("send of datagram " + std::to_string(sender.iv_sent) + " failed");
   });
   close(sender.iv_fd);
-  std::fprintf(stderr, "sent %llu datagrams, %llu bytes in %.3f s\n",
-               static_cast<unsigned long long>(sender.iv_sent),
-               static_cast<unsigned long long>(sender.iv_bytes), tavuSenderSeconds(sender));
+  std::fprintf(stderr, "sent %" PRIu64 " datagrams, %" PRIu64 " bytes in %.3f s\n", sender.iv_sent,
+               sender.iv_bytes, tavuSenderSeconds(sender));
   return status;
 }
 
