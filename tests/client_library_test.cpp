@@ -1,0 +1,139 @@
+// The client library against a daemon end that sends what a row says,
+// malformed messages above all: it must answer, never hang or overrun.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "client/tavuclient.h"
+#include "tests/support/tavu_test.h"
+
+namespace {
+
+// The library's end of a connection whose daemon end has already sent
+// `bytes`; then the daemon end closes, resets (closing with our bytes
+// unread), stays open, or stays open with nothing more to send: the reply
+// to the library's handshake.
+enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES };
+
+struct tavuPair {
+  int iv_fds[2] = {-1, -1};  // the library's end, the daemon's
+
+  tavuPair(const std::string& bytes, tavuEnd end) {
+    socketpair(AF_UNIX, SOCK_STREAM, 0, iv_fds);
+    EXPECT_EQ(write(iv_fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    if (end == RESETS) (void)!write(iv_fds[0], "x", 1);
+    if (end == CLOSES || end == RESETS) iv_fds[1] = (close(iv_fds[1]), -1);
+    if (end == REPLIES) shutdown(iv_fds[0], SHUT_RD);
+  }
+  ~tavuPair() { (void)(close(iv_fds[0]) + close(iv_fds[1])); }
+  int library() const { return iv_fds[0]; }
+  std::string sent() const {
+    char bytes[64];
+    return std::string(bytes,
+                       std::max<ssize_t>(0, recv(iv_fds[1], bytes, sizeof bytes, MSG_DONTWAIT)));
+  }
+};
+
+// An event message for `texts`, the header's length the payload's own unless
+// a row says otherwise.
+std::string tavuEventMessage(const std::string& texts, int32_t length = 0) {
+  std::string payload;
+  for (const int32_t number : {1700000000, 2, 812, -3, 7}) payload += tavuWord(number);
+  payload += texts;
+  return tavuHeader(0x12345678, 42, length != 0 ? length : static_cast<int32_t>(payload.size())) +
+         payload;
+}
+
+struct tavuCallRow {
+  const char* name;
+  std::string bytes;
+  tavuEnd end;  // REPLIES: the row is the handshake's, else the receive's
+  int result;
+  int error;  // errno when the result is -1
+};
+
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+const std::string kTexts("/class/uart/ttyS1\0uart", 23);
+
+// clang-format off
+const tavuCallRow kCallRows[] = {
+    {"WholeEvent", tavuEventMessage(kTexts), CLOSES, 1, 0},
+    {"BothTextsEmpty", tavuEventMessage(std::string(2, '\0')), CLOSES, 1, 0},
+    {"DaemonGone", "", CLOSES, 0, 0},
+    {"DaemonGoneWithOurBytesUnread", "", RESETS, 0, 0},
+    {"HeaderCutShort", tavuEventMessage(kTexts).substr(0, 5), CLOSES, -1, EPROTO},
+    {"ResetInTheMiddle", tavuEventMessage(kTexts).substr(0, 20), RESETS, -1, EPROTO},
+    {"PayloadCutShort", tavuEventMessage(kTexts).substr(0, 40), CLOSES, -1, EPROTO},
+    {"WrongSignature", tavuEventMessage(kTexts).replace(0, 4, tavuWord(0x7654321)), CLOSES, -1, EPROTO},
+    {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, -1, EPROTO},
+    {"PayloadTooLong", tavuEventMessage(kTexts, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
+    {"NegativeLength", tavuEventMessage(kTexts, -1000), STAYS, -1, EPROTO},
+    {"PathWithoutNul", tavuEventMessage("abc"), CLOSES, -1, EPROTO},
+    {"TypeEndsEarly", tavuEventMessage(std::string("a\0b\0c\0", 6)), CLOSES, -1, EPROTO},
+    {"NoType", tavuEventMessage(std::string("ab\0", 3)), CLOSES, -1, EPROTO},
+    {"PathTooLong", tavuEventMessage(std::string(5000, 'p') + std::string("\0t", 3)), CLOSES, -1, EPROTO},
+    {"HandshakeAccepted", tavuHeader(0x12345678, -9, 0), REPLIES, 0, 0},
+    {"HandshakeRefused", "", REPLIES, -1, ECONNRESET},
+    {"ReplyCutShort", tavuHeader(0x12345678, -9, 0).substr(0, 5), REPLIES, -1, EPROTO},
+    {"ReplyOfOtherSerial", tavuHeader(0x12345678, 9, 0), REPLIES, -1, EPROTO},
+    {"ReplyOfOtherSignature", tavuHeader(0x12345679, -9, 0), REPLIES, -1, EPROTO},
+    {"ReplyWithAPayload", tavuHeader(0x12345678, -9, 1), REPLIES, -1, EPROTO},
+};
+// clang-format on
+
+class ClientCall : public ::testing::TestWithParam<tavuCallRow> {};
+
+TEST_P(ClientCall, AnsweredWithoutOverrun) {
+  const tavuCallRow& row = GetParam();
+  const tavuPair pair(row.bytes, row.end);
+  tavuclient_event event;
+  std::memset(&event, 0x5a, sizeof event);
+  errno = 0;
+  const int result = row.end == REPLIES ? tavuclient_handshake(pair.library(), -9)
+                                        : tavuclient_receive_event(pair.library(), &event);
+  EXPECT_EQ(std::make_pair(result, result == -1 ? errno : 0),
+            std::make_pair(row.result, row.error));
+  if (row.end == REPLIES) {
+    EXPECT_EQ(pair.sent(), tavuHandshake(-9));  // in one write
+  }
+  if (row.end == REPLIES || row.result != 1) {
+    EXPECT_EQ(event.serial_num, 0x5a5a5a5a) << "event written on failure";
+    return;
+  }
+  EXPECT_EQ(std::to_string(event.serial_num) + " " + std::to_string(event.time) + " " +
+                std::to_string(event.action) + " " + std::to_string(event.seq) + " " +
+                std::to_string(event.link) + " " + std::to_string(event.tlor) + " " + event.path +
+                "|" + event.type,
+            row.bytes.size() > 40 ? "42 1700000000 2 812 -3 7 /class/uart/ttyS1|uart"
+                                  : "42 1700000000 2 812 -3 7 |");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, ClientCall, ::testing::ValuesIn(kCallRows), kRowName);
+
+TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnce) {
+  const tavuPair pair("", STAYS);
+  tavuclient_event event{};
+  event.serial_num = INT32_MIN;
+  errno = EINTR;  // left over from before: no reason to send again
+  ASSERT_EQ(tavuclient_acknowledge(pair.library(), &event), 0);
+  EXPECT_EQ(pair.sent(), tavuHeader(0x12345678, INT32_MIN, 0));
+}
+
+// No daemon, no connection, and no descriptor left.
+TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
+  tavuRequireSandbox();
+  const int next = dup(0);
+  close(next);
+  errno = 0;
+  EXPECT_EQ(tavuclient_connect(), -1);
+  EXPECT_EQ(errno, ECONNREFUSED);
+  EXPECT_EQ(dup(0), next);
+  close(next);
+  tavuclient_event event;
+  EXPECT_EQ(tavuclient_receive_event(next, &event), -1);
+  EXPECT_EQ(errno, EBADF);
+}
+
+}  // namespace

@@ -1,0 +1,292 @@
+// The daemon end to end, as the board runs it: the kernel's uevents in, the
+// /dev tree and the client's messages out, one row per behaviour.
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <climits>
+#include <sstream>
+
+#include "tests/support/tavu_test.h"
+
+namespace {
+
+using ::testing::ElementsAreArray;
+
+// "ACTION DEVPATH SUBSYSTEM [MAJOR:MINOR]", "-" for a key left out.
+tavuLines tavuUevent(const std::string& words) {
+  std::istringstream in(words);
+  std::string action, path, subsystem, numbers;
+  in >> action >> path >> subsystem >> numbers;
+  tavuLines keys = {"DEVPATH=" + path, "SEQNUM=1"};
+  if (action != "-") keys.push_back("ACTION=" + action);
+  if (subsystem != "-") keys.push_back("SUBSYSTEM=" + subsystem);
+  const size_t colon = numbers.find(':');
+  if (colon != std::string::npos) {
+    keys.push_back("MAJOR=" + numbers.substr(0, colon));
+    keys.push_back("MINOR=" + numbers.substr(colon + 1));
+  }
+  return keys;
+}
+
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
+// Delivered last of all, with no node: what came before it has been handled.
+const char kMarker[] = "add /devices/marker gpio";
+
+class DaemonEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
+    tavuClearDev();
+    unlink("/run/tavutrace/TAVUNL");
+    ASSERT_NO_FATAL_FAILURE(iv_daemon.start());
+    ASSERT_NO_FATAL_FAILURE(iv_daemon.waitListening());
+  }
+  void connect(int32_t serial = 41) {
+    iv_client.connect();
+    ASSERT_EQ(iv_client.handshake(serial), tavuHeader(0x12345678, serial, 0));
+    // The reply comes before the trace buffer: entries made meanwhile are lost.
+    iv_daemon.waitTraced("tavunetlink:main: running");
+  }
+  tavuWireEvent receiveAndAcknowledge() {
+    const tavuWireEvent event = iv_client.receive();
+    iv_client.acknowledge(event.serial);
+    return event;
+  }
+  // "type path action" of each event up to the marker.
+  tavuLines eventsUntilMarker() {
+    tavuSendUevent(tavuUevent(kMarker));
+    tavuLines events;
+    for (;;) {
+      const tavuWireEvent event = receiveAndAcknowledge();
+      if (event.path == "/devices/marker" || event.length == 0) return events;
+      events.push_back(event.type + " " + event.path + " " + std::to_string(event.action));
+    }
+  }
+
+  tavuDaemon iv_daemon;
+  tavuWireClient iv_client;
+};
+
+// ---- /dev follows the kernel: the node table and the classification ----
+
+struct tavuNodeRow {
+  const char* name;
+  tavuLines uevents;    // as tavuUevent reads them
+  tavuLines delivered;  // "type path action" of each event delivered
+  tavuLines tree;       // /dev afterwards
+};
+
+// clang-format off
+const tavuNodeRow kNodeRows[] = {
+    {"BusSerialPortRenamed", {"add /class/ttyKWB/ttyKWB12 ttyKWB 4:76"},
+     {"ttyKWB /class/ttyKWB/ttyKWB12 1"}, {"c 0640 4:76 /dev/ttsKWB/12", "d 0755 /dev/ttsKWB"}},
+    {"SerialPortRenamed", {"add /class/uart/ttyS10 uart 4:74"},
+     {"uart /class/uart/ttyS10 1"}, {"c 0640 4:74 /dev/tts/10", "d 0755 /dev/tts"}},
+    {"DigitStartsTheNodeName", {"add /class/gpio/gpio12 gpio 254:12"},
+     {"gpio /class/gpio/gpio12 1"}, {"c 0640 254:12 /dev/gpio/12", "d 0755 /dev/gpio"}},
+    {"NoDigitNoDirectory", {"add /class/jtag/jtagmux jtag 240:0"},
+     {"jtag /class/jtag/jtagmux 1"}, {"c 0640 240:0 /dev/jtagmux"}},
+    {"DotsBecomeLevels", {"add /class/kwb/kwb0.1.2 kwb 250:3"}, {"kwb /class/kwb/kwb0.1.2 1"},
+     {"c 0640 250:3 /dev/kwb0/1/2", "d 0755 /dev/kwb0", "d 0755 /dev/kwb0/1"}},
+    {"DotsOnlyNotDigits", {"add /class/iic-kwb/iic-0.3 iic-kwb 89:3"},
+     {"iic /class/iic-kwb/iic-0.3 1"}, {"c 0640 89:3 /dev/iic-0/3", "d 0755 /dev/iic-0"}},
+    {"I2cSlave", {"add /class/iic-kwb/iic-slv.5 iic-kwb 89:5"},
+     {"iic-slv /class/iic-kwb/iic-slv.5 1"}, {"c 0640 89:5 /dev/iic-slv/5", "d 0755 /dev/iic-slv"}},
+    {"Mailbox", {"add /class/net/mbx0 net 10:60"},
+     {"net /class/net/mbx0 1"}, {"c 0640 10:60 /dev/mbx/0", "d 0755 /dev/mbx"}},
+    {"OtherNetworkDevicesIgnored", {"add /class/net/eth0 net 10:61"}, {}, {}},
+    {"ScanAndVraxByPrefix", {"add /class/scan7/scan2 scan7 200:2", "add /class/vrax/vrax0 vraxio 201:0"},
+     {"scan /class/scan7/scan2 1", "vrax /class/vrax/vrax0 1"},
+     {"c 0640 200:2 /dev/scan/2", "c 0640 201:0 /dev/vrax/0", "d 0755 /dev/scan", "d 0755 /dev/vrax"}},
+    {"UnservedOrMiscasedIgnored", {"add /class/UART/ttyS1 UART 4:65", "add /class/sca/sca1 sca 4:66"},
+     {}, {}},
+    {"TlorDeviceOnlyWithItsSuffix",
+     {"add /devices/link-0/tlor-0/kwb-0.02 kwb 1:1", "add /devices/link-0/tlor-0/kwb-0.03 kwb 1:1",
+      "add /devices/link-0/tlor-0/kwb-0.02/x kwb 1:1", "add /devices/link-0/kwb-0.02 kwb 1:1"},
+     {"kwb-tlor /devices/link-0/tlor-0/kwb-0.02 1", "kwb /devices/link-0/kwb-0.02 1"}, {}},
+    {"BusSerialPortKnownByItsPathAlone", {"add /class/ttyKWB/ttyKWB5 - 4:69", "add /class/uart/ttyS5 - 4:69"},
+     {"ttyKWB /class/ttyKWB/ttyKWB5 1"}, {"c 0640 4:69 /dev/ttsKWB/5", "d 0755 /dev/ttsKWB"}},
+    {"NoActionNoMajorNoNode",
+     {"- /class/iomux/iomux0 iomux 4:1", "add /class/iomux/iomux1 iomux 0:1", "add /devices/x/class/uart/ttyS3 uart 4:67"},
+     {"iomux /class/iomux/iomux0 0", "iomux /class/iomux/iomux1 1", "uart /devices/x/class/uart/ttyS3 1"}, {}},
+    {"RemovalKeepsADirectoryStillInUse",
+     {"add /class/uart/ttyS0 uart 4:64", "add /class/uart/ttyS1 uart 4:65", "remove /class/uart/ttyS0 uart"},
+     {"uart /class/uart/ttyS0 1", "uart /class/uart/ttyS1 1", "uart /class/uart/ttyS0 2"},
+     {"c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"}},
+    {"RemovalTakesEveryEmptyLevel", {"add /class/kwb/kwb0.1.2 kwb 250:3", "remove /class/kwb/kwb0.1.2 kwb"},
+     {"kwb /class/kwb/kwb0.1.2 1", "kwb /class/kwb/kwb0.1.2 2"}, {}},
+    {"ANodeAlreadyThereStaysAsItIs", {"add /class/uart/ttyS1 uart 4:65", "add /class/uart/ttyS1 uart 5:5"},
+     {"uart /class/uart/ttyS1 1", "uart /class/uart/ttyS1 1"}, {"c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"}},
+};
+// clang-format on
+
+class NodeTable : public DaemonEndToEnd, public ::testing::WithParamInterface<tavuNodeRow> {};
+
+TEST_P(NodeTable, DevAndClientFollowTheKernel) {
+  ASSERT_NO_FATAL_FAILURE(connect());
+  for (const std::string& uevent : GetParam().uevents) tavuSendUevent(tavuUevent(uevent));
+  EXPECT_THAT(eventsUntilMarker(), ElementsAreArray(GetParam().delivered));
+  EXPECT_THAT(tavuDevTree(), ElementsAreArray(GetParam().tree));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, NodeTable, ::testing::ValuesIn(kNodeRows), kRowName);
+
+// ---- Before the client comes ----
+
+TEST_F(DaemonEndToEnd, EventsBeforeTheClientWaitForItInOrderByteExact) {
+  tavuSendUevent(tavuUevent("add /class/gpio/gpio1 gpio 254:1"));
+  tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS1", "SUBSYSTEM=uart", "SEQNUM=812",
+                  "LINK=-3", "TLOR=7", "MAJOR=4", "MINOR=65"});
+  ASSERT_TRUE(tavuWaitFor([] { return tavuDevTree().size() == 4; }));
+  EXPECT_EQ(iv_daemon.output(), "");
+  // Serial numbers wrap at 32 bits.
+  ASSERT_NO_FATAL_FAILURE(connect(INT32_MAX));
+  const tavuWireEvent first = receiveAndAcknowledge(), second = receiveAndAcknowledge();
+  EXPECT_NEAR(first.time, time(nullptr), 60);
+  EXPECT_EQ(tavuHeader(first.signature, first.serial, first.length) + first.payload,
+            tavuHeader(0x12345678, INT32_MIN, 43) + tavuWord(first.time) + tavuWord(1) +
+                tavuWord(1) + tavuWord(0) + tavuWord(0) +
+                std::string("/class/gpio/gpio1\0gpio", 23));
+  EXPECT_EQ(tavuHeader(second.signature, second.serial, second.length) + second.payload,
+            tavuHeader(0x12345678, INT32_MIN + 1, 43) + tavuWord(second.time) + tavuWord(1) +
+                tavuWord(812) + tavuWord(-3) + tavuWord(7) +
+                std::string("/class/uart/ttyS1\0uart", 23));
+}
+
+// ---- The handshake ----
+
+// What a client sends, and the report it earns.
+struct tavuClientRow {
+  const char* name;
+  std::string bytes;
+  const char* report;
+};
+
+#define MISMATCH \
+  "tavunetlink:tavunetlink_GetClientConnection: Exiting, received message didn't match what is expected, "
+
+// clang-format off
+const tavuClientRow kHandshakeRows[] = {
+    {"TextWithoutItsNul", tavuHeader(0x12345678, 41, 16) + "ready to receive", MISMATCH "msglength=28, signature=0x12345678, serialnum=41, payloadLength=16, message=ready to receive"},
+    {"WrongPayloadLength", tavuHeader(0x12345678, 41, 18) + std::string("ready to receive", 17), MISMATCH "msglength=29, signature=0x12345678, serialnum=41, payloadLength=18, message=ready to receive"},
+    {"WrongText", tavuHeader(0x12345678, -5, 17) + std::string("Ready to receive", 17), MISMATCH "msglength=29, signature=0x12345678, serialnum=-5, payloadLength=17, message=Ready to receive"},
+    {"WrongSignature", tavuHeader(0x87654321, 41, 17) + std::string("ready to receive", 17), MISMATCH "msglength=29, signature=0x87654321, serialnum=41, payloadLength=17, message=ready to receive"},
+    {"HeaderAlone", tavuHeader(0x12345678, 41, 17), MISMATCH "msglength=12"},
+    {"NothingAtAll", "", MISMATCH "msglength=0"},
+};
+// clang-format on
+
+class Handshake : public DaemonEndToEnd, public ::testing::WithParamInterface<tavuClientRow> {};
+
+TEST_P(Handshake, RefusedOneEndsTheDaemon255) {
+  iv_client.connect();
+  if (!GetParam().bytes.empty()) iv_client.send(GetParam().bytes);
+  shutdown(iv_client.fd(), SHUT_WR);
+  EXPECT_EQ(iv_daemon.waitEnd(), 255);
+  EXPECT_THAT(tavuSplit(iv_daemon.output()), ::testing::ElementsAre(GetParam().report));
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Handshake, ::testing::ValuesIn(kHandshakeRows), kRowName);
+
+// ---- Acknowledgments ----
+
+#define ACK_MISMATCH \
+  "tavunetlink:tavunetlink_SendToClient: Acknowledge message didn't match sent message, "
+
+// Each sent for the event of serial 42.
+// clang-format off
+const tavuClientRow kAckRows[] = {
+    {"PreviousSerial", tavuHeader(0x12345678, 41, 0), ACK_MISMATCH "signature(exp=0x12345678,act=0x12345678), serialnum(exp=42,act=41), length(exp=0,act=0)"},
+    {"PayloadLength", tavuHeader(0x12345678, 42, 1), ACK_MISMATCH "signature(exp=0x12345678,act=0x12345678), serialnum(exp=42,act=42), length(exp=0,act=1)"},
+    {"Signature", tavuHeader(0x87654321, 42, 0), ACK_MISMATCH "signature(exp=0x12345678,act=0x87654321), serialnum(exp=42,act=42), length(exp=0,act=0)"},
+    {"Short", tavuHeader(0x12345678, 42, 0).substr(0, 6), "tavunetlink:tavunetlink_SendToClient: Acknowledge message length incorrect, expected=12, actual=6"},
+};
+// clang-format on
+
+class Acknowledgment : public DaemonEndToEnd,
+                       public ::testing::WithParamInterface<tavuClientRow> {};
+
+// Nothing more is sent before the acknowledgment; a wrong one drops only
+// its own event.
+TEST_P(Acknowledgment, AwaitedThenCheckedThenTheNextEventComes) {
+  ASSERT_NO_FATAL_FAILURE(connect());
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+  ASSERT_EQ(iv_client.receive().serial, 42);
+  iv_daemon.waitTraced(
+      "tavunetlink:tavunetlink_SendToClient: sent add seq=1 type=uart path=/class/uart/ttyS1, totalNetlinkEvents=1, totalTavuEvents=1, sentToClient=1");
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66"));
+  iv_daemon.waitTraced(
+      "tavunetlink:tavuMonitorNetlinkEventQueue: queued /class/uart/ttyS2 seq=1, netlinkDataQueue 0, totals 2 2 1");
+  char byte;
+  EXPECT_EQ(recv(iv_client.fd(), &byte, 1, MSG_DONTWAIT), -1);
+  iv_client.send(GetParam().bytes);
+  iv_daemon.waitTraced(GetParam().report);
+  const tavuWireEvent next = receiveAndAcknowledge();
+  EXPECT_EQ(next.serial, 43);
+  EXPECT_EQ(next.path, "/class/uart/ttyS2");
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, Acknowledgment, ::testing::ValuesIn(kAckRows), kRowName);
+
+// ---- The client going away ----
+
+// Closed after reading its event, or with it unread (the daemon's end then
+// learns of a reset): that event is lost, every later one too, and /dev
+// still follows the kernel.
+class ClientGoingAway : public DaemonEndToEnd, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ClientGoingAway, LosesItsEventsWhileDevStaysInStep) {
+  ASSERT_NO_FATAL_FAILURE(connect());
+  tavuSendUevent({"ACTION=remove", "DEVPATH=/class/uart/ttyS1", "SUBSYSTEM=uart", "SEQNUM=3"});
+  iv_daemon.waitTraced(
+      "tavunetlink:tavunetlink_SendToClient: sent rmv seq=3 type=uart path=/class/uart/ttyS1, totalNetlinkEvents=1, totalTavuEvents=1, sentToClient=1");
+  if (GetParam()) iv_client.receive();
+  iv_client.close();
+  iv_daemon.waitTraced(
+      GetParam()
+          ? "tavunetlink:tavunetlink_SendToClient: Acknowledge message length incorrect, expected=12, actual=0"
+          : "tavunetlink:tavunetlink_SendToClient: Acknowledge message recv error, errno=104, on netlinkEvent sent: iv_action=rmv, iv_seq=3, iv_type=uart, iv_path=/class/uart/ttyS1");
+  tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS2", "SUBSYSTEM=uart", "SEQNUM=7",
+                  "MAJOR=4", "MINOR=66"});
+  iv_daemon.waitTraced(
+      "tavunetlink:tavunetlink_SendToClient: Send error errno=32, netlinkEvent dropped: iv_action=add, iv_seq=7, iv_type=uart, iv_path=/class/uart/ttyS2");
+  EXPECT_THAT(tavuDevTree(), ::testing::Contains("c 0640 4:66 /dev/tts/2"));
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadOrUnread, ClientGoingAway, ::testing::Bool());
+
+// ---- The trace, decoded with the daemon's own table, in the byte order
+// of the build under test ----
+
+TEST_F(DaemonEndToEnd, TheTraceTellsTheSessionEntryByEntry) {
+  ASSERT_NO_FATAL_FAILURE(connect());
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+  receiveAndAcknowledge();
+  const std::string sent =
+      "tavunetlink:tavunetlink_SendToClient: sent add seq=1 type=uart path=/class/uart/ttyS1, totalNetlinkEvents=1, totalTavuEvents=1, sentToClient=1";
+  iv_daemon.waitTraced(sent);
+  tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS2", "SEQNUM=12x"});
+  const tavuLines expected = {
+      "tavunetlink:main: running",
+      "tavunetlink:tavuMonitorNetlinkEventQueue: queued /class/uart/ttyS1 seq=1, netlinkDataQueue 0, totals 1 1 0",
+      sent,
+      "uevent SEQNUM= value not a number \"add@/class/uart/ttyS2\" \"ACTION=add\" \"DEVPATH=/class/uart/ttyS2\" \"SEQNUM=12x\""};
+  // A thread that started after the buffer leaves its start entries too.
+  tavuLines trace;
+  tavuWaitFor([&] {
+    trace.clear();
+    for (const std::string& line : iv_daemon.trace()) {
+      // Nor is the binary entry's hex dump (indented), its strings again.
+      if ((line.rfind("tavunetlink:tavuMonitorNetlink", 0) != 0 ||
+           line.find("queued") != std::string::npos) &&
+          line[0] != ' ') {
+        trace.push_back(line);
+      }
+    }
+    return trace.size() >= expected.size();
+  });
+  EXPECT_THAT(trace, ElementsAreArray(expected));
+}
+
+}  // namespace

@@ -1,0 +1,137 @@
+// Every failure the daemon can meet, one row each: the fault-injecting build
+// (TAVU_FAIL) makes one call fail; the row checks the exact report, where it
+// went (printed before the client's handshake, traced after) and how the
+// daemon ended.
+#include "tests/support/tavu_test.h"
+
+namespace {
+
+enum tavuStep : unsigned {
+  EVENT = 1,    // once the daemon listens, the kernel announces ttyS1
+  PRINTED = 2,  // the report is printed before the client comes
+  CLIENT = 4,   // a client connects and completes its handshake
+  ACK = 8,      // it receives the first event and acknowledges it
+};
+constexpr int RUNS_ON = -1;
+
+struct tavuFaultRow {
+  const char* plan;
+  unsigned steps;
+  const char* report;
+  int status;  // the daemon's exit status, or RUNS_ON
+  bool traced = false;
+};
+
+std::ostream& operator<<(std::ostream& out, const tavuFaultRow& row) {
+  return out << row.plan;
+}
+
+#define MAIN "tavunetlink:main: "
+#define CONNECTION "tavunetlink:tavunetlink_GetClientConnection: "
+#define READER "tavunetlink:tavuMonitorNetlinkSocket: "
+#define WORKER "tavunetlink:tavuMonitorNetlinkEventQueue: "
+
+// clang-format off
+const tavuFaultRow kStartUp[] = {
+    {"pthread_mutexattr_init", 0, MAIN "Exiting, failed pthread_mutexattr_init", 255},
+    {"pthread_mutexattr_settype", 0, MAIN "Exiting, failed pthread_mutexattr_settype", 255},
+    {"pthread_mutex_init#1", 0, MAIN "Exiting, failed pthread_mutex_init(netlinkDataQueue)", 255},
+    {"pthread_mutex_init#2", 0, MAIN "Exiting, failed pthread_mutex_init(hpEvQueue)", 255},
+    {"pthread_cond_init#1", 0, MAIN "Exiting, failed pthread_cond_init(netlinkDataQueue)", 255},
+    {"pthread_cond_init#2", 0, MAIN "Exiting, failed pthread_cond_init(hpEvQueue)", 255},
+    {"pthread_attr_init", 0, MAIN "Exiting, failed creating thread attributes", 255},
+    {"pthread_attr_setdetachstate", 0, MAIN "Exiting, failed setting detached state thread attribute", 255},
+    {"pthread_create#1", 0, MAIN "Exiting, failed creating tavuMonitorNetlinkEventQueue thread", 255},
+    {"pthread_create#2", 0, MAIN "Exiting, failed creating tavuMonitorNetlinkSocket thread", 255},
+};
+
+const tavuFaultRow kClientConnection[] = {
+    {"socket:unix", 0, CONNECTION "Exiting, socket create failed, errno=24", 255},
+    {"bind:unix", 0, CONNECTION "Exiting, socket bind() failed, errno=98", 255},
+    {"listen", 0, CONNECTION "Exiting, socket listen() failed, errno=95", 255},
+    {"accept", 0, CONNECTION "Exiting, client socket accept error, errno=103", 255},
+    {"recv:unix", CLIENT, CONNECTION "Exiting, socket recv() failed, errno=104", 255},
+    {"send:unix", CLIENT, CONNECTION "Exiting, socket send() failed, errno=32", 255},
+};
+
+// The reader and the worker stop the intake; the daemon ends at the
+// delivery loop's first check, once its client has come.
+const tavuFaultRow kIntake[] = {
+    {"socket:netlink", PRINTED | CLIENT, READER "Exiting, socket create failed", 255},
+    {"setsockopt:netlink", PRINTED | CLIENT, READER "setsockopt(SO_RCVBUFFORCE) error, errno=1", 255},
+    {"bind:netlink#1,bind:netlink#2", PRINTED | CLIENT, READER "Exiting, bind of netlink socket failed", 255},
+    {"recv:netlink", PRINTED | EVENT | CLIENT | ACK, READER "recv error, errno=104, netlinkDataQueue size: 0, hpEvQueue size: 0, sent to client: 0", RUNS_ON},
+    {"pthread_mutex_lock:netlinkDataQueue@reader", EVENT | PRINTED | CLIENT, READER "Exiting, pthread_mutex_lock(netlinkDataQueue) failed", 255},
+    {"pthread_mutex_unlock:netlinkDataQueue@reader", EVENT | PRINTED | CLIENT, READER "Exiting, pthread_mutex_unlock(netlinkDataQueue) failed rc=1", 255},
+    {"calloc@reader", EVENT | PRINTED | CLIENT, WORKER "NULL pointer returned by g_netlinkDataQueue.front(), totalNetlinkEvents: 1, totalTavuEvents: 0, sentToClient 0", RUNS_ON},
+    // Not before the reader has its socket, which a stop must not be lost to.
+    {"pthread_cond_wait:netlinkDataQueue@worker^", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_cond_wait(netlinkDataQueue) rc=22", 255},
+    {"pthread_mutex_unlock:netlinkDataQueue@worker", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_unlock(netlinkDataQueue) rc=1", 255},
+    {"pthread_mutex_lock:hpEvQueue@worker", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_lock(hpEvQueue) rc=22", 255},
+    {"pthread_mutex_unlock:hpEvQueue@worker", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_unlock(hpEvQueue) rc=1", 255},
+    {"pthread_mutex_lock:netlinkDataQueue@worker#2", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=22", 255},
+};
+
+// After the handshake every report goes to the trace.
+const tavuFaultRow kDeliveryLoop[] = {
+    {"pthread_mutex_lock:hpEvQueue@main#1", CLIENT, MAIN "Exiting, failed pthread_mutex_lock(hpEvQueue) rc=22", 1, true},
+    {"pthread_cond_wait:hpEvQueue@main", CLIENT, MAIN "Exiting, failed pthread_cond_wait(hpEvQueue) rc=22", 255, true},
+    {"pthread_mutex_unlock:hpEvQueue@main", EVENT | CLIENT, MAIN "pthread_mutex_unlock(hpEvQueue) failed, rc=1", 255, true},
+    {"pthread_mutex_lock:hpEvQueue@main#2", EVENT | CLIENT | ACK, MAIN "Exiting, pthread_mutex_lock(hpEvQueue) failed rc=22", 255, true},
+};
+// clang-format on
+
+class DaemonFaults : public ::testing::TestWithParam<tavuFaultRow> {
+ protected:
+  void SetUp() override { tavuRequireSandbox(); }
+};
+
+TEST_P(DaemonFaults, ReportedExactlyThenTheDaemonEndsAsItShould) {
+  const tavuFaultRow& row = GetParam();
+  tavuDaemon daemon;
+  tavuWireClient client;
+  ASSERT_NO_FATAL_FAILURE(daemon.start(row.plan));
+  if (row.steps & EVENT) {
+    ASSERT_NO_FATAL_FAILURE(daemon.waitListening());
+    tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS1", "SUBSYSTEM=uart", "SEQNUM=1",
+                    "MAJOR=4", "MINOR=65"});
+  }
+  if (row.steps & PRINTED) daemon.waitPrinted(row.report);
+  // A client that comes before the reader has its socket ends the daemon
+  // at its first check; the rows that stop the reader have reported by now.
+  if ((row.steps & CLIENT) && !(row.steps & PRINTED)) daemon.waitListening();
+  if (row.steps & CLIENT) {
+    client.connect();
+    client.handshake(41);
+  }
+  if (row.steps & ACK) client.acknowledge(client.receive().serial);
+  if (row.status == RUNS_ON) {
+    EXPECT_TRUE(daemon.running());
+  } else {
+    EXPECT_EQ(daemon.waitEnd(), row.status);
+  }
+  // Printed, the report is all there is; traced, it is among the entries.
+  if (row.traced) {
+    EXPECT_THAT(daemon.trace(), ::testing::Contains(row.report));
+  } else {
+    EXPECT_THAT(tavuSplit(daemon.output()), ::testing::ElementsAre(row.report));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(StartUp, DaemonFaults, ::testing::ValuesIn(kStartUp));
+INSTANTIATE_TEST_SUITE_P(ClientConnection, DaemonFaults, ::testing::ValuesIn(kClientConnection));
+INSTANTIATE_TEST_SUITE_P(Intake, DaemonFaults, ::testing::ValuesIn(kIntake));
+INSTANTIATE_TEST_SUITE_P(DeliveryLoop, DaemonFaults, ::testing::ValuesIn(kDeliveryLoop));
+
+// The launcher itself fails, under its base name whatever path started it.
+TEST(DaemonFork, FailureEndsTheLauncher255UnderItsBaseName) {
+  tavuRequireSandbox();
+  for (const char* argv0 : {"/usr/sbin/kwbplugd", "kwbplugd"}) {
+    tavuDaemon daemon;
+    daemon.start("fork", argv0, 255);
+    EXPECT_THAT(tavuSplit(daemon.output()),
+                ::testing::ElementsAre("kwbplugd:main: Exiting, fork failed"));
+  }
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// Link-time fault injection for the daemon: its test build wraps the calls
+// below (tests/CMakeLists.txt), and
+//
+//   TAVU_FAIL="item,item..."   item = call[:object][@thread][#n][+][^]
+//
+// makes the n-th matching call (the first when #n is absent; with "+", that
+// one and every later one) fail the way the C library reports failure; with
+// "^", calls made before the uevent socket is bound do not count.
+// `object` narrows a lock or wait to one queue (netlinkDataQueue,
+// hpEvQueue) and a socket call to a family (unix, netlink); `thread` to
+// main, worker or reader. The daemon's own code is untouched.
+#include <errno.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "daemon/globals.h"
+
+namespace {
+
+struct tavuFaultItem {
+  std::string call, object, thread;
+  int from = 1;
+  bool onwards = false, afterBind = false;
+  std::atomic<int> calls{0};
+};
+
+std::vector<tavuFaultItem*>& tavuFaultPlan() {
+  static auto* plan = [] {
+    auto* items = new std::vector<tavuFaultItem*>;
+    const char* text = std::getenv("TAVU_FAIL");
+    const std::string all = text != nullptr ? text : "";
+    static const std::regex item(R"((\w+)(?::(\w+))?(?:@(\w+))?(?:#(\d+))?(\+)?(\^)?(,|$))");
+    for (std::sregex_iterator at(all.begin(), all.end(), item), end; at != end; ++at) {
+      const std::smatch& m = *at;
+      auto* fault = new tavuFaultItem;
+      fault->call = m[1];
+      fault->object = m[2];
+      fault->thread = m[3];
+      if (m[4].matched) fault->from = std::stoi(m[4]);
+      fault->onwards = m[5].matched;
+      fault->afterBind = m[6].matched;
+      items->push_back(fault);
+    }
+    return items;
+  }();
+  return *plan;
+}
+
+// Threads are named by the order of their creation: the worker first.
+thread_local const char* t_threadName = "main";
+std::atomic<int> g_threadsCreated{0};
+std::atomic<bool> g_ueventBound{false};
+
+struct tavuThreadStart {
+  void* (*start)(void*);
+  void* arg;
+  const char* name;
+};
+
+void* tavuNamedThread(void* raw) {
+  const tavuThreadStart launch = *static_cast<tavuThreadStart*>(raw);
+  delete static_cast<tavuThreadStart*>(raw);
+  t_threadName = launch.name;
+  return launch.start(launch.arg);
+}
+
+// Every item that matches counts the call, whichever of them fails it.
+bool tavuFailNow(const char* call, const std::string& object) {
+  bool fail = false;
+  for (tavuFaultItem* item : tavuFaultPlan()) {
+    if (item->call != call || (!item->object.empty() && item->object != object) ||
+        (!item->thread.empty() && item->thread != t_threadName) ||
+        (item->afterBind && !g_ueventBound)) {
+      continue;
+    }
+    const int n = ++item->calls;
+    fail = fail || n == item->from || (item->onwards && n > item->from);
+  }
+  return fail;
+}
+
+std::string tavuQueueName(const void* object) {
+  if (object == &g_netlinkDataQueue_mutex || object == &g_netlinkDataQueue_cond) {
+    return "netlinkDataQueue";
+  }
+  if (object == &g_hpEvQueue_mutex || object == &g_hpEvQueue_cond) return "hpEvQueue";
+  return "other";
+}
+
+std::string tavuFamilyName(int family) {
+  return family == AF_UNIX ? "unix" : family == AF_NETLINK ? "netlink" : "other";
+}
+
+std::string tavuSocketFamily(int fd) {
+  int family = AF_UNSPEC;
+  socklen_t length = sizeof family;
+  return tavuFamilyName(getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &family, &length) == 0 ? family
+                                                                                     : AF_UNSPEC);
+}
+
+}  // namespace
+
+// A wrapped call: fails as `failure` says when the plan picks it.
+// clang-format off
+#define TAVU_WRAP(type, call, params, args, object, failure) \
+  type __real_##call params;                                 \
+  type __wrap_##call params {                                \
+    if (tavuFailNow(#call, object)) failure;                 \
+    return __real_##call args;                               \
+  }
+#define TAVU_ERRNO(value) { errno = value; return -1; }
+
+extern "C" {
+
+TAVU_WRAP(pid_t, fork, (), (), "", TAVU_ERRNO(EAGAIN))
+TAVU_WRAP(void*, calloc, (size_t n, size_t size), (n, size), "", return nullptr)
+TAVU_WRAP(int, pthread_mutexattr_init, (pthread_mutexattr_t* a), (a), "", return ENOMEM)
+TAVU_WRAP(int, pthread_mutexattr_settype, (pthread_mutexattr_t* a, int t), (a, t), "", return EINVAL)
+TAVU_WRAP(int, pthread_mutex_init, (pthread_mutex_t* m, const pthread_mutexattr_t* a), (m, a), "", return ENOMEM)
+TAVU_WRAP(int, pthread_cond_init, (pthread_cond_t* c, const pthread_condattr_t* a), (c, a), "", return ENOMEM)
+TAVU_WRAP(int, pthread_attr_init, (pthread_attr_t* a), (a), "", return ENOMEM)
+TAVU_WRAP(int, pthread_attr_setdetachstate, (pthread_attr_t* a, int s), (a, s), "", return EINVAL)
+TAVU_WRAP(int, pthread_mutex_lock, (pthread_mutex_t* m), (m), tavuQueueName(m), return EINVAL)
+TAVU_WRAP(int, pthread_mutex_unlock, (pthread_mutex_t* m), (m), tavuQueueName(m), return EPERM)
+TAVU_WRAP(int, pthread_cond_wait, (pthread_cond_t* c, pthread_mutex_t* m), (c, m), tavuQueueName(c), return EINVAL)
+TAVU_WRAP(int, socket, (int f, int t, int p), (f, t, p), tavuFamilyName(f), TAVU_ERRNO(EMFILE))
+TAVU_WRAP(int, setsockopt, (int fd, int l, int n, const void* v, socklen_t s), (fd, l, n, v, s), tavuSocketFamily(fd), TAVU_ERRNO(EPERM))
+TAVU_WRAP(int, listen, (int fd, int b), (fd, b), "", TAVU_ERRNO(EOPNOTSUPP))
+TAVU_WRAP(int, accept, (int fd, sockaddr* a, socklen_t* l), (fd, a, l), "", TAVU_ERRNO(ECONNABORTED))
+TAVU_WRAP(ssize_t, recv, (int fd, void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(ECONNRESET))
+TAVU_WRAP(ssize_t, send, (int fd, const void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(EPIPE))
+// clang-format on
+
+int __real_bind(int fd, const sockaddr* address, socklen_t length);
+int __wrap_bind(int fd, const sockaddr* address, socklen_t length) {
+  const std::string family = tavuFamilyName(address->sa_family);
+  if (tavuFailNow("bind", family)) TAVU_ERRNO(EADDRINUSE)
+  const int rc = __real_bind(fd, address, length);
+  if (rc == 0 && family == "netlink") g_ueventBound = true;
+  return rc;
+}
+
+int __real_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                          void* arg);
+int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
+                          void* arg) {
+  if (tavuFailNow("pthread_create", "")) return EAGAIN;
+  const char* name = g_threadsCreated.fetch_add(1) == 0 ? "worker" : "reader";
+  auto* launch = new tavuThreadStart{start, arg, name};
+  const int rc = __real_pthread_create(thread, attr, tavuNamedThread, launch);
+  if (rc != 0) delete launch;
+  return rc;
+}
+
+}  // extern "C"

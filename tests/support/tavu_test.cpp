@@ -1,0 +1,349 @@
+#include "tests/support/tavu_test.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <linux/netlink.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+constexpr int kPatienceMs = 60000;
+
+tavuLines tavuWords(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
+}
+
+int tavuStatusOf(int raw) {
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+std::string tavuTempFile() {
+  char path[] = "/tmp/tavu-test.XXXXXX";
+  close(mkstemp(path));
+  return path;
+}
+
+// Starts `name` (see tavuRunProgram) with `argv0` as its first word, its
+// output into files (no `err`: standard error stays the test's) and
+// TAVU_FAIL set to `plan`.
+pid_t tavuSpawn(const std::string& name, const std::string& argv0, const tavuLines& args,
+                const std::string& out, const std::string& err, const std::string& plan = "") {
+  tavuLines words = tavuWords(name.find('/') == std::string::npos ? tavuEnv("TAVU_EMULATOR") : "");
+  const bool emulated = !words.empty();
+  words.push_back(name.find('/') == std::string::npos ? tavuEnv("TAVU_BIN_DIR") + "/" + name
+                                                      : name);
+  const std::string image = words[0];
+  if (emulated) words.insert(words.end() - 1, {"-0", argv0});  // the emulator's own option
+  if (!emulated) words[0] = argv0;
+  words.insert(words.end(), args.begin(), args.end());
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (!freopen(out.c_str(), "w", stdout)) _exit(126);
+  if (!err.empty() && !freopen(err.c_str(), "w", stderr)) _exit(126);
+  setenv("TAVU_FAIL", plan.c_str(), 1);
+  std::vector<char*> argv;
+  for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  execvp(image.c_str(), argv.data());
+  _exit(127);
+}
+
+pid_t tavuParentOf(const char* pid) {
+  const std::string stat = tavuReadFile(std::string("/proc/") + pid + "/stat");
+  return std::atoi(stat.c_str() + stat.rfind(')') + 4);
+}
+
+// Exactly `size` bytes unless the stream ends first.
+std::string tavuReadBytes(int fd, size_t size) {
+  std::string bytes;
+  char chunk[4096];
+  for (pollfd ready{fd, POLLIN, 0}; bytes.size() < size && poll(&ready, 1, kPatienceMs) == 1;) {
+    const ssize_t n = recv(fd, chunk, std::min(size - bytes.size(), sizeof chunk), 0);
+    if (n <= 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  return bytes;
+}
+
+bool tavuSandboxOwn(const char* path, int level) {
+  static const std::set<std::string> own = {"null", "zero",  "random", "urandom",
+                                            "fd",   "stdin", "stdout", "stderr"};
+  return level == 1 && own.count(std::strrchr(path, '/') + 1) != 0;
+}
+
+bool tavuHas(const tavuLines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
+}  // namespace
+
+void tavuRequireSandbox() {
+  ASSERT_EQ(tavuEnv("TAVU_IN_SANDBOX"), "1")
+      << "this test runs only inside scripts/sandbox (private namespaces, a tmpfs /dev)";
+  ASSERT_EQ(geteuid(), 0u) << "this test needs root inside the sandbox";
+}
+
+bool tavuWaitFor(const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
+
+std::string tavuEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+std::string tavuReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+tavuLines tavuSplit(const std::string& text) {
+  tavuLines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+tavuRun tavuRunProgram(const std::string& name, const tavuLines& args) {
+  const std::string out = tavuTempFile(), err = tavuTempFile();
+  const pid_t pid = tavuSpawn(name, name, args, out, err);
+  tavuRun run;
+  int raw = 0;
+  if (waitpid(pid, &raw, 0) == pid) run.status = tavuStatusOf(raw);
+  run.out = tavuReadFile(out);
+  run.err = tavuReadFile(err);
+  unlink(out.c_str());
+  unlink(err.c_str());
+  return run;
+}
+
+// ---- The daemon -------------------------------------------------------
+
+tavuDaemon::~tavuDaemon() {
+  if (iv_pid > 0 && iv_status < 0) kill(iv_pid, SIGKILL);
+  if (iv_pid > 0 && iv_status < 0) waitpid(iv_pid, nullptr, 0);
+  unlink(iv_outputPath.c_str());
+}
+
+void tavuDaemon::start(const std::string& faultPlan, const std::string& argv0, int launcherStatus) {
+  // The daemon outlives its launcher: adopt it to learn how it ends.
+  ASSERT_TRUE(getpid() == 1 || prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
+  iv_program = faultPlan.empty() ? "tavunetlink" : "tavunetlink_faulty";
+  iv_outputPath = tavuTempFile();
+  const pid_t launcher = tavuSpawn(iv_program, argv0, {}, iv_outputPath, "", faultPlan);
+  int raw = 0;
+  ASSERT_EQ(waitpid(launcher, &raw, 0), launcher);
+  ASSERT_EQ(tavuStatusOf(raw), launcherStatus) << output();
+  if (launcherStatus != 0) return;
+  // The daemon is the child of ours writing into our output file; one that
+  // failed at once may already be gone, and then it is ours to reap.
+  ASSERT_TRUE(tavuWaitFor([&] {
+    const pid_t ended = waitpid(-1, &raw, WNOHANG);
+    if (ended > 0) iv_status = tavuStatusOf(raw);
+    iv_pid = ended;
+    DIR* proc = opendir("/proc");
+    while (dirent* entry = iv_pid <= 0 ? readdir(proc) : nullptr) {
+      char link[PATH_MAX] = {};
+      const std::string fd1 = std::string("/proc/") + entry->d_name + "/fd/1";
+      if (readlink(fd1.c_str(), link, sizeof link - 1) > 0 && iv_outputPath == link &&
+          tavuParentOf(entry->d_name) == getpid()) {
+        iv_pid = std::atoi(entry->d_name);
+      }
+    }
+    closedir(proc);
+    return iv_pid > 0;
+  })) << "no daemon found after its launcher ended";
+}
+
+tavuLines tavuDaemon::ueventSocket() const {
+  const std::string fds = "/proc/" + std::to_string(iv_pid) + "/fd/";
+  std::set<std::string> held;
+  DIR* dir = opendir(fds.c_str());
+  while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
+    char link[64] = {};
+    if (readlink((fds + entry->d_name).c_str(), link, sizeof link - 1) > 0) held.insert(link);
+  }
+  if (dir != nullptr) closedir(dir);
+  for (const std::string& line : tavuSplit(tavuReadFile("/proc/net/netlink"))) {
+    const tavuLines fields = tavuWords(line);
+    if (fields.size() == 10 && fields[1] == std::to_string(NETLINK_KOBJECT_UEVENT) &&
+        held.count("socket:[" + fields[9] + "]") != 0) {
+      return fields;
+    }
+  }
+  return {};
+}
+
+void tavuDaemon::waitListening() {
+  ASSERT_TRUE(tavuWaitFor([&] { return !ueventSocket().empty() || !running(); }));
+  ASSERT_TRUE(running()) << "the daemon ended before it listened: " << output();
+}
+
+long tavuDaemon::ueventDrops() const {
+  const tavuLines fields = ueventSocket();
+  return fields.empty() ? -1 : std::stol(fields[8]);
+}
+
+int tavuDaemon::waitEnd() {
+  EXPECT_TRUE(tavuWaitFor([this] { return !running(); })) << "the daemon did not end";
+  return iv_status;
+}
+
+bool tavuDaemon::running() {
+  int raw = 0;
+  if (iv_status < 0 && waitpid(iv_pid, &raw, WNOHANG) == iv_pid) iv_status = tavuStatusOf(raw);
+  return iv_status < 0;
+}
+
+void tavuDaemon::waitPrinted(const std::string& line) {
+  EXPECT_TRUE(tavuWaitFor([&] { return tavuHas(tavuSplit(output()), line); }))
+      << "never printed: " << line << "\nprinted:\n"
+      << output();
+}
+
+void tavuDaemon::waitTraced(const std::string& line) {
+  EXPECT_TRUE(tavuWaitFor([&] { return tavuHas(trace(), line); }))
+      << "never traced: " << line << "\ntrace: " << ::testing::PrintToString(trace());
+}
+
+tavuLines tavuDaemon::trace() const {
+  const tavuRun run = tavuRunProgram(
+      tavuEnv("TAVU_TRACE_TOOL"),
+      {"--daemon", tavuEnv("TAVU_BIN_DIR") + "/" + iv_program, "/run/tavutrace/TAVUNL"});
+  tavuLines entries = tavuSplit(run.out);
+  // "2026-12-06T10:00:00.000000Z text"; a binary entry's dump lines are indented.
+  for (std::string& line : entries) line.erase(0, line[0] == ' ' ? 0 : line.find(' ') + 1);
+  return entries;
+}
+
+// ---- The client -------------------------------------------------------
+
+std::string tavuWord(int32_t value) {
+  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+std::string tavuHeader(uint32_t signature, int32_t serial, int32_t length) {
+  return tavuWord(static_cast<int32_t>(signature)) + tavuWord(serial) + tavuWord(length);
+}
+
+std::string tavuHandshake(int32_t serial) {
+  return tavuHeader(0x12345678, serial, 17) + std::string("ready to receive", 17);
+}
+
+void tavuWireClient::connect() {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
+  close();
+  iv_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_TRUE(tavuWaitFor([&] {
+    return ::connect(iv_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+  })) << "no daemon listening";
+}
+
+std::string tavuWireClient::handshake(int32_t serial) {
+  send(tavuHandshake(serial));
+  return tavuReadBytes(iv_fd, 12);
+}
+
+bool tavuWireClient::send(const std::string& bytes) {
+  return ::send(iv_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+         static_cast<ssize_t>(bytes.size());
+}
+
+bool tavuWireClient::acknowledge(int32_t serial) {
+  return send(tavuHeader(0x12345678, serial, 0));
+}
+
+tavuWireEvent tavuWireClient::receive() {
+  tavuWireEvent event;
+  const std::string head = tavuReadBytes(iv_fd, 12);
+  EXPECT_EQ(head.size(), 12u) << "no event message";
+  // The fields lie in the order of the wire, three and then five words.
+  if (head.size() == 12) std::memcpy(&event.signature, head.data(), 12);
+  if (event.length < 22 || event.length > 65536) return event;
+  event.payload = tavuReadBytes(iv_fd, static_cast<size_t>(event.length));
+  event.payload.resize(static_cast<size_t>(event.length));
+  std::memcpy(&event.time, event.payload.data(), 20);
+  event.path = event.payload.c_str() + 20;
+  event.type = event.payload.c_str() + 21 + event.path.size();
+  return event;
+}
+
+void tavuWireClient::close() {
+  if (iv_fd >= 0) ::close(iv_fd);
+  iv_fd = -1;
+}
+
+// ---- The kernel and /dev ------------------------------------------------
+
+void tavuSendUevent(const tavuLines& keys) {
+  static const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
+  std::string action, devpath, bytes;
+  for (const std::string& key : keys) {
+    if (key.rfind("ACTION=", 0) == 0) action = key.substr(7);
+    if (key.rfind("DEVPATH=", 0) == 0) devpath = key.substr(8);
+    bytes += key + '\0';
+  }
+  if (!action.empty() && !devpath.empty()) bytes = action + "@" + devpath + '\0' + bytes;
+  sockaddr_nl group{AF_NETLINK, 0, 0, 1};
+  ASSERT_EQ(
+      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof group),
+      static_cast<ssize_t>(bytes.size()))
+      << std::strerror(errno);
+}
+
+tavuLines tavuDevTree() {
+  static tavuLines* lines;
+  tavuLines found;
+  lines = &found;
+  nftw(
+      "/dev",
+      [](const char* path, const struct stat* info, int, FTW* where) {
+        if (where->level == 0 || tavuSandboxOwn(path, where->level)) return 0;
+        char head[32];
+        const char* type = S_ISCHR(info->st_mode) ? "c" : S_ISDIR(info->st_mode) ? "d" : "l";
+        std::snprintf(head, sizeof head, "%s %04o ", type, info->st_mode & 07777);
+        if (*type == 'c') {
+          std::snprintf(head + 7, sizeof head - 7, "%u:%u ", major(info->st_rdev),
+                        minor(info->st_rdev));
+        }
+        lines->push_back(head + std::string(path));
+        return 0;
+      },
+      16, FTW_PHYS);
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+void tavuClearDev() {
+  nftw(
+      "/dev",
+      [](const char* path, const struct stat*, int, FTW* where) {
+        if (where->level > 0 && !tavuSandboxOwn(path, where->level)) remove(path);
+        return 0;
+      },
+      16, FTW_DEPTH | FTW_PHYS);
+}

@@ -1,0 +1,107 @@
+// What every test of the daemon stands on: the daemon started as a user
+// starts it, inside scripts/sandbox; the kernel played by a uevent sender;
+// the client played byte by byte; /dev as a listing; the trace decoded.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+using tavuLines = std::vector<std::string>;
+
+// Fails the test unless it runs as root inside scripts/sandbox: whatever
+// makes nodes or opens netlink sockets must never pass anywhere else.
+void tavuRequireSandbox();
+
+// Polls until `ready` holds. A state that never comes is a hang of the
+// product, so the deadline is generous for a loaded machine or an emulator.
+bool tavuWaitFor(const std::function<bool()>& ready);
+
+std::string tavuEnv(const char* name);
+std::string tavuReadFile(const std::string& path);
+tavuLines tavuSplit(const std::string& text);
+
+struct tavuRun {
+  int status = -1;  // exit status, 128 + signal when killed
+  std::string out, err;
+};
+
+// Runs a program of this build (under the emulator when cross-built), or
+// any program when `name` holds a "/".
+tavuRun tavuRunProgram(const std::string& name, const tavuLines& args);
+
+// The daemon, or its fault-injecting build when a plan is given
+// (tests/support/fault_injection.cpp). Killed when the object goes.
+class tavuDaemon {
+ public:
+  ~tavuDaemon();
+  // Runs the launching command, which must end with `launcherStatus`, and
+  // finds the daemon it left behind.
+  void start(const std::string& faultPlan = "", const std::string& argv0 = "tavunetlink",
+             int launcherStatus = 0);
+  // Once the daemon holds a uevent socket, whatever its port id.
+  void waitListening();
+  // Datagrams the kernel dropped for want of room in that socket.
+  long ueventDrops() const;
+  int waitEnd();  // its exit status
+  bool running();
+  std::string output() const { return tavuReadFile(iv_outputPath); }
+  // Waits for `line` among the lines printed, or the trace's entries.
+  void waitPrinted(const std::string& line);
+  void waitTraced(const std::string& line);
+  // The trace buffer decoded by tavutrace with this daemon's own table, one
+  // entry a line without its time.
+  tavuLines trace() const;
+  pid_t pid() const { return iv_pid; }
+
+ private:
+  tavuLines ueventSocket() const;  // its line of /proc/net/netlink, in words
+
+  std::string iv_program, iv_outputPath;
+  pid_t iv_pid = -1;
+  int iv_status = -1;
+};
+
+// One event message as read off the socket.
+struct tavuWireEvent {
+  int32_t signature = 0, serial = 0, length = 0;
+  int32_t time = 0, action = 0, seq = 0, link = 0, tlor = 0;
+  std::string path, type, payload;
+};
+
+// The client, speaking the wire protocol byte by byte.
+class tavuWireClient {
+ public:
+  ~tavuWireClient() { close(); }
+  void connect();
+  // The 29-byte handshake in one write; returns the reply's bytes, if any.
+  std::string handshake(int32_t serial);
+  bool send(const std::string& bytes);  // every byte in one write
+  bool acknowledge(int32_t serial);
+  tavuWireEvent receive();
+  void close();
+  int fd() const { return iv_fd; }
+
+ private:
+  int iv_fd = -1;
+};
+
+// Bytes of a 32-bit number in host order, a message header, a handshake.
+std::string tavuWord(int32_t value);
+std::string tavuHeader(uint32_t signature, int32_t serial, int32_t length);
+std::string tavuHandshake(int32_t serial);
+
+// Sends a uevent datagram to multicast group 1: "ACTION@DEVPATH" (from
+// the keys given, when both are) and then each string, each with its NUL.
+void tavuSendUevent(const tavuLines& keys);
+
+// Everything below /dev but the sandbox's own entries, sorted, one line
+// each: "d 0755 /dev/tts", "c 0640 4:65 /dev/tts/1", "l 0777 /dev/shm/x".
+tavuLines tavuDevTree();
+void tavuClearDev();  // all that goes
