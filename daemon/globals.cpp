@@ -1,7 +1,5 @@
 #include "daemon/globals.h"
 
-#include "platform/trace_kelu.h"
-
 // The queues are never destroyed: exit runs while the detached threads may
 // still be using them, so they live until the process is gone.
 tavuQueue<NetlinkDatagram*>& g_netlinkDataQueue = *new tavuQueue<NetlinkDatagram*>;
@@ -15,7 +13,7 @@ pthread_cond_t g_hpEvQueue_cond;
 std::atomic<int32_t> g_netlinkSocketFd{-1};
 std::atomic<int32_t> g_clientSockfd{-1};
 
-std::atomic<uint32_t> g_netlinkTrace{TRACE_KELU_NO_BUFFER};
+trace_kelu_desc_t g_netlinkTrace = TAVU_NO_TRACE_BUFFER;
 std::atomic<uint8_t> g_tracInitCalled{0};
 const char* g_progName = nullptr;
 

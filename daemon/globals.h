@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include <trace_kelu.h>
+
 #include "daemon/event_queue.h"
 #include "daemon/netlink_datagram.h"
 
@@ -27,8 +29,11 @@ extern pthread_cond_t g_hpEvQueue_cond;
 extern std::atomic<int32_t> g_netlinkSocketFd;
 extern std::atomic<int32_t> g_clientSockfd;
 
-// Report mechanism.
-extern std::atomic<uint32_t> g_netlinkTrace;
+// Report mechanism. The trace library fills g_netlinkTrace in place; other
+// threads read it only once g_tracInitCalled, set after that call returned,
+// says so.
+constexpr trace_kelu_desc_t TAVU_NO_TRACE_BUFFER = 0xFFFFFFFFu;  // all bits set
+extern trace_kelu_desc_t g_netlinkTrace;
 extern std::atomic<uint8_t> g_tracInitCalled;
 extern const char* g_progName;
 

@@ -20,7 +20,6 @@
 
 #include "daemon/globals.h"
 #include "daemon/report_site.h"
-#include "platform/trace_kelu.h"
 
 inline bool tavuTraceReady() {
   return g_tracInitCalled.load(std::memory_order_acquire) != 0;
@@ -36,10 +35,11 @@ inline auto tavuTraceValue(T value) {
   }
 }
 
+// Called only once tavuTraceReady() has said so.
 template <typename... Args>
 inline void tavuTraceEntry(const tavuSite& site, Args... args) {
-  trace_kelu_write_all(g_netlinkTrace.load(std::memory_order_acquire), site.hash, site.format,
-                       site.line, 0, tavuTraceValue(args)...);
+  trace_kelu_write_all(g_netlinkTrace, site.hash, site.format, site.line, 0,
+                       tavuTraceValue(args)...);
 }
 
 // Flushed at once: standard output may be a file or a pipe that nothing

@@ -11,7 +11,6 @@
 #include "daemon/globals.h"
 #include "daemon/report.h"
 #include "intake/intake_threads.h"
-#include "platform/trace_kelu.h"
 
 namespace {
 
@@ -85,10 +84,9 @@ void tavuStartIntakeThreads() {
 
 // From here on every report of every thread goes to the trace buffer.
 void tavuOpenTraceBuffer() {
-  // Filled through a local: the other threads read the global concurrently.
-  trace_kelu_desc_t desc = TRACE_KELU_NO_BUFFER;
-  (void)trace_kelu_init_buffer(&desc, TAVU_TRACE_BUFFER_NAME, TAVU_TRACE_BUFFER_SIZE);
-  g_netlinkTrace.store(desc, std::memory_order_release);
+  // The library may keep the address and fill the descriptor in place; the
+  // other threads look at it only after the flag below publishes it.
+  (void)trace_kelu_init_buffer(&g_netlinkTrace, TAVU_TRACE_BUFFER_NAME, TAVU_TRACE_BUFFER_SIZE);
   g_tracInitCalled.store(1, std::memory_order_release);
   TAVU_TRACE("%s:%s: running\n", g_progName, "main");
 }

@@ -3,6 +3,7 @@
 #   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR
 #   install_test.sh init INIT_SCRIPT DAEMON      (starts daemons: inside scripts/sandbox)
 #   install_test.sh debian BUILD_DIR C_COMPILER
+#   install_test.sh tracelib SOURCE_DIR LIBRARY BIN_DIR  (builds the daemon against LIBRARY; sandbox)
 set -uo pipefail
 failures=0
 work=$(mktemp -d)
@@ -65,6 +66,21 @@ init() {
   rows "$work/busybox/sh" "$work/busybox"
 }
 
+# The daemon built against the platform's trace library (here the stand-in, made shared
+# under another name) imports exactly its three calls, and runs.
+tracelib() {
+  { cmake -S "$1" -B "$work/b" -DBUILD_TESTING=OFF -DTAVU_TRACE_LIBRARY="$2" -DTAVU_TRACE_INCLUDE_DIR="$1/platform" &&
+    cmake --build "$work/b" --target tavunetlink -j "$(nproc)"; } > "$work/log" 2>&1 || { cat "$work/log" >&2; exit 1; }
+  daemon=$work/b/bin/tavunetlink
+  ok test "$(nm -D --undefined-only "$daemon" | grep -o 'trace_kelu_[a-z0-9_]*' | sort | xargs)" = "trace_kelu_init_buffer trace_kelu_write2 trace_kelu_write_all"
+  ok grep -q "NEEDED.*\[$(basename "$2")\]" <(readelf -d "$daemon")
+  LD_LIBRARY_PATH=$(dirname "$2") "$daemon" > /dev/null
+  until grep -Eq "^[0-9a-f]+ +15 +[1-9]" /proc/net/netlink; do sleep 0.01; done
+  "$3/tavuinject" ACTION=add DEVPATH=/class/uart/ttyS1 SUBSYSTEM=uart MAJOR=4 MINOR=65 2> /dev/null
+  ok grep -q "path=/class/uart/ttyS1 type=uart serial=1" <("$3/tavumon" --count 1)
+  ok test -c /dev/tts/1 -a -s /run/tavutrace/TAVUNL
+}
+
 # The packages cpack makes, as dpkg, the board and a client's build see them.
 debian() {
   cpack --config "$1/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; exit 1; }
@@ -100,6 +116,6 @@ debian() {
     fail "a client does not build with: $flags"
 }
 
-[[ ${1:-} =~ ^(lint|init|debian)$ ]] || { sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[[ ${1:-} =~ ^(lint|init|debian|tracelib)$ ]] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 "$@"
 [ "$failures" = 0 ]
