@@ -11,9 +11,11 @@
 
 namespace {
 
-// Called with g_hpEvQueue_mutex held.
+// Called with g_hpEvQueue_mutex held. The flag keeps a stop that a later
+// store of a descriptor would otherwise hide.
 bool tavuStopRequested() {
-  return !tavuDescriptorInUse(g_clientSockfd) || !tavuDescriptorInUse(g_netlinkSocketFd);
+  return g_intakeStopped.load(std::memory_order_acquire) || !tavuDescriptorInUse(g_clientSockfd) ||
+         !tavuDescriptorInUse(g_netlinkSocketFd);
 }
 
 // Delivers one record taken from the queue, without the lock.

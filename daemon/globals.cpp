@@ -13,6 +13,8 @@ pthread_cond_t g_hpEvQueue_cond;
 std::atomic<int32_t> g_netlinkSocketFd{-1};
 std::atomic<int32_t> g_clientSockfd{-1};
 
+std::atomic<bool> g_intakeStopped{false};
+
 trace_kelu_desc_t g_netlinkTrace = TAVU_NO_TRACE_BUFFER;
 std::atomic<uint8_t> g_tracInitCalled{0};
 const char* g_progName = nullptr;

@@ -29,6 +29,10 @@ extern pthread_cond_t g_hpEvQueue_cond;
 extern std::atomic<int32_t> g_netlinkSocketFd;
 extern std::atomic<int32_t> g_clientSockfd;
 
+// Set for good by whichever intake thread ends first: a descriptor stored
+// afterwards (the reader's socket, the client's) cannot undo the stop.
+extern std::atomic<bool> g_intakeStopped;
+
 // Report mechanism. The trace library fills g_netlinkTrace in place; other
 // threads read it only once g_tracInitCalled, set after that call returned,
 // says so.

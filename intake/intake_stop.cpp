@@ -9,6 +9,7 @@ void tavuStopIntake(tavuStopScope scope) {
   // The main thread holds this lock from its check of the descriptors until
   // its wait releases it; taking it here means the signal finds it waiting.
   const int rc = pthread_mutex_lock(&g_hpEvQueue_mutex);
+  g_intakeStopped.store(true, std::memory_order_release);
   if (scope == TAVU_STOP_BOTH) {
     g_clientSockfd.store(-1, std::memory_order_release);
     g_netlinkSocketFd.store(-1, std::memory_order_release);

@@ -64,6 +64,8 @@ const tavuFaultRow kIntake[] = {
     {"pthread_mutex_lock:netlinkDataQueue@reader", EVENT | PRINTED | CLIENT, READER "Exiting, pthread_mutex_lock(netlinkDataQueue) failed", 255},
     {"pthread_mutex_unlock:netlinkDataQueue@reader", EVENT | PRINTED | CLIENT, READER "Exiting, pthread_mutex_unlock(netlinkDataQueue) failed rc=1", 255},
     {"calloc@reader", EVENT | PRINTED | CLIENT, WORKER "NULL pointer returned by g_netlinkDataQueue.front(), totalNetlinkEvents: 1, totalTavuEvents: 0, sentToClient 0", RUNS_ON},
+    // The worker's first lock, before the reader has its socket or the client comes.
+    {"pthread_mutex_lock:netlinkDataQueue@worker#1", PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=22", 255},
     // Not before the reader has its socket, which a stop must not be lost to.
     {"pthread_cond_wait:netlinkDataQueue@worker^", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_cond_wait(netlinkDataQueue) rc=22", 255},
     {"pthread_mutex_unlock:netlinkDataQueue@worker", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_unlock(netlinkDataQueue) rc=1", 255},
