@@ -42,6 +42,25 @@ sockaddr_nl tavuUeventAddress(pid_t pid) {
   return address;
 }
 
+bool tavuBindTo(int fd, const sockaddr_nl& address) {
+  return bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+}
+
+// Any user can take the port id of the process before it binds; then the
+// kernel chooses another, so that nobody can keep the daemon deaf.
+bool tavuBindUeventSocket(int fd, sockaddr_nl address) {
+  if (tavuBindTo(fd, address)) return true;
+  if (errno != EADDRINUSE) return false;
+  const auto taken = static_cast<int32_t>(address.nl_pid);
+  address.nl_pid = 0;
+  if (!tavuBindTo(fd, address)) return false;
+  socklen_t length = sizeof address;
+  (void)getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+  TAVU_REPORT("%s:%s: netlink port %d taken by another socket, bound to port %d\n", g_progName,
+              TAVU_READER, taken, static_cast<int32_t>(address.nl_pid));
+  return true;
+}
+
 // Makes, sizes and binds the uevent socket. Returns false once the thread's
 // end steps are done.
 bool tavuOpenUeventSocket() {
@@ -63,8 +82,7 @@ bool tavuOpenUeventSocket() {
     return false;
   }
   TAVU_TRACE("%s:%s: receive buffer forced to %d bytes\n", g_progName, TAVU_READER, size);
-  if (bind(g_netlinkSocketFd.load(std::memory_order_acquire),
-           reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+  if (!tavuBindUeventSocket(g_netlinkSocketFd.load(std::memory_order_acquire), address)) {
     TAVU_REPORT("%s:%s: Exiting, bind of netlink socket failed\n", g_progName, TAVU_READER);
     tavuStopIntake(TAVU_STOP_BOTH);
     return false;
