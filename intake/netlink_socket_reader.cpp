@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -101,6 +102,18 @@ ssize_t tavuReceiveDatagram(char* buffer) {
   return n;
 }
 
+// A lost datagram (a full buffer) is retried at once; an error that
+// persists would spin at real-time priority, so each repeat waits twice as
+// long as the one before, up to a second.
+void tavuPauseAfterFailures(int failures) {
+  if (failures < 2) return;
+  const int shift = failures - 2 < 10 ? failures - 2 : 10;
+  const long milliseconds = 1L << shift;
+  timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
+  while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
+  }
+}
+
 void tavuReportReceiveError(int error) {
   TAVU_REPORT(
       "%s:%s: recv error, errno=%d, netlinkDataQueue size: %d, hpEvQueue size: %d, "
@@ -137,14 +150,17 @@ void* tavuMonitorNetlinkSocket(void* /*unused*/) {
   tavuRaiseReaderPriority();
   if (!tavuOpenUeventSocket()) return nullptr;
   char buffer[TAVU_UEVENT_MAX];
+  int failures = 0;
   while (tavuDescriptorInUse(g_netlinkSocketFd)) {
     const ssize_t n = tavuReceiveDatagram(buffer);
     if (n == -1) {
       tavuReportReceiveError(errno);
       // The worker finds its queue as it was and waits again.
       (void)pthread_cond_signal(&g_netlinkDataQueue_cond);
+      tavuPauseAfterFailures(++failures);
       continue;
     }
+    failures = 0;
     if (!tavuQueueDatagram(buffer, n)) return nullptr;
   }
   tavuStopIntake(TAVU_STOP_BOTH);
