@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -51,16 +52,49 @@ int tavuListenForClient() {
   return listener;
 }
 
-// One accept for the life of the daemon, not repeated even on EINTR.
-int tavuAcceptClient(int listener) {
-  sockaddr peer;  // 16 bytes, never looked at
-  socklen_t peerLength = sizeof peer;
-  const int client = accept(listener, &peer, &peerLength);
-  if (client == -1) {
-    TAVU_REPORT("%s:%s: Exiting, client socket accept error, errno=%d\n", g_progName,
-                "tavunetlink_GetClientConnection", errno);
+bool tavuClientUidAllowed(uid_t uid) {
+#ifdef TAVU_ANY_CLIENT_UID
+  (void)uid;
+  return true;
+#else
+  for (const uid_t allowed : {TAVU_CLIENT_UIDS}) {
+    if (uid == allowed) return true;
   }
-  return client;
+  return false;
+#endif
+}
+
+// An abstract socket has no permissions: whoever connects is asked who
+// they are, and one not allowed is sent away before it can hold the
+// daemon's only client place.
+bool tavuPeerAllowed(int client) {
+  ucred peer{0, static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
+  socklen_t length = sizeof peer;
+  if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+      tavuClientUidAllowed(peer.uid)) {
+    return true;
+  }
+  TAVU_REPORT("%s:%s: refused a client of uid %d, pid %d: not allowed, waiting for another\n",
+              g_progName, "tavunetlink_GetClientConnection", static_cast<int32_t>(peer.uid),
+              static_cast<int32_t>(peer.pid));
+  return false;
+}
+
+// Accepts until an allowed peer connects; a failed accept is not repeated,
+// not even on EINTR.
+int tavuAcceptClient(int listener) {
+  for (;;) {
+    sockaddr peer;  // 16 bytes, never looked at
+    socklen_t peerLength = sizeof peer;
+    const int client = accept(listener, &peer, &peerLength);
+    if (client == -1) {
+      TAVU_REPORT("%s:%s: Exiting, client socket accept error, errno=%d\n", g_progName,
+                  "tavunetlink_GetClientConnection", errno);
+      return -1;
+    }
+    if (tavuPeerAllowed(client)) return client;
+    close(client);
+  }
 }
 
 // One receive: the client must send its 29 bytes in one write. Returns the

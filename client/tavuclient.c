@@ -88,6 +88,23 @@ static ssize_t receive_fully(int fd, unsigned char* buffer, size_t size) {
 
 /* ---- Connecting and the handshake ----------------------------------- */
 
+/* An abstract name has no owner: whoever listens first holds it. Only a
+ * socket whose listener runs as a trusted user is the daemon's. */
+static int daemon_trusted(int fd) {
+  struct ucred peer;
+  socklen_t length = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return 0;
+#ifdef TAVU_ANY_CLIENT_UID
+  return 1;
+#else
+  static const uid_t trusted[] = {TAVU_CLIENT_UIDS};
+  for (size_t i = 0; i < sizeof trusted / sizeof trusted[0]; ++i) {
+    if (peer.uid == trusted[i]) return 1;
+  }
+  return 0;
+#endif
+}
+
 int tavuclient_connect(void) {
   /* The daemon's name is all 108 path bytes: a NUL (the abstract
    * namespace), the name, and NULs to the end. The length must be the
@@ -99,12 +116,11 @@ int tavuclient_connect(void) {
 
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd == -1) return -1;
-  if (connect(fd, (const struct sockaddr*)&address, sizeof address) != 0) {
-    int error = errno;
-    close(fd);
-    return fail(error);
-  }
-  return fd;
+  int error = connect(fd, (const struct sockaddr*)&address, sizeof address) != 0 ? errno : 0;
+  if (error == 0 && !daemon_trusted(fd)) error = EPERM;
+  if (error == 0) return fd;
+  close(fd);
+  return fail(error);
 }
 
 /* Reads the daemon's 12-byte reply to the handshake and checks it. */

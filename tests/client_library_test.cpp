@@ -1,6 +1,7 @@
 // The client library against a daemon end that sends what a row says,
 // malformed messages above all: it must answer, never hang or overrun.
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -121,7 +122,8 @@ TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnce) {
   EXPECT_EQ(pair.sent(), tavuHeader(0x12345678, INT32_MIN, 0));
 }
 
-// No daemon, no connection, and no descriptor left.
+// No daemon, no connection, no descriptor left; and a listener of another
+// user's, who took the daemon's name first, is refused before a byte is sent.
 TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   tavuRequireSandbox();
   const int next = dup(0);
@@ -134,6 +136,17 @@ TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   tavuclient_event event;
   EXPECT_EQ(tavuclient_receive_event(next, &event), -1);
   EXPECT_EQ(errno, EBADF);
+  sockaddr_un address{AF_UNIX, {}};
+  std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
+  const int impostor = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(seteuid(65534), 0);
+  ASSERT_EQ(
+      bind(impostor, reinterpret_cast<sockaddr*>(&address), sizeof address) + listen(impostor, 1),
+      0);
+  ASSERT_EQ(seteuid(0), 0);
+  EXPECT_EQ(tavuclient_connect(), -1);
+  EXPECT_EQ(errno, EPERM);
+  close(impostor);
 }
 
 }  // namespace

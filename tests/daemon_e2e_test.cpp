@@ -154,6 +154,23 @@ TEST_F(DaemonEndToEnd, EventsBeforeTheClientWaitForItInOrderByteExact) {
                 std::string("/class/uart/ttyS1\0uart", 23));
 }
 
+// ---- Other users on the board ----
+
+// Whoever is not allowed is sent away at once, and the daemon waits on.
+TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClient) {
+  tavuWireClient nobody;
+  ASSERT_EQ(seteuid(65534), 0);  // the credentials a connection carries are its maker's
+  nobody.connect();
+  ASSERT_EQ(seteuid(0), 0);
+  iv_daemon.waitPrinted(
+      "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 65534, pid " +
+      std::to_string(getpid()) + ": not allowed, waiting for another");
+  EXPECT_EQ(nobody.handshake(1), "");
+  ASSERT_NO_FATAL_FAILURE(connect());
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+  EXPECT_EQ(receiveAndAcknowledge().serial, 42);
+}
+
 // ---- The handshake ----
 
 // What a client sends, and the report it earns.
