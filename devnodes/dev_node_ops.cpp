@@ -1,10 +1,15 @@
+// Every node operation walks down from a descriptor of /dev, one directory
+// at a time, following no link and leaving /dev's file system nowhere: what
+// other users may have put under /dev cannot lead it outside.
 #include "devnodes/dev_node_ops.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 #include "devnodes/dev_node_paths.h"
 
@@ -12,51 +17,129 @@ namespace {
 
 constexpr mode_t kNodeMode = S_IFCHR | 0660;
 constexpr mode_t kDirectoryMode = 0755;
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+constexpr char kDev[] = "/dev";
+
+// The descriptors of /dev and of each directory opened below it, deepest last.
+struct tavuDevWalk {
+  std::vector<int> iv_fds;
+  std::vector<std::string> iv_names;  // iv_names[i] is opened as iv_fds[i + 1]
+  dev_t iv_device = 0;
+
+  tavuDevWalk() = default;
+  tavuDevWalk(const tavuDevWalk&) = delete;
+  tavuDevWalk& operator=(const tavuDevWalk&) = delete;
+  ~tavuDevWalk() {
+    for (const int fd : iv_fds) close(fd);
+  }
+  int deepest() const { return iv_fds.back(); }
+};
+
+bool tavuOpenDev(tavuDevWalk* walk) {
+  struct stat status {};
+  const int fd = open(kDev, kDirectoryFlags);
+  if (fd == -1) return false;
+  walk->iv_fds.push_back(fd);
+  walk->iv_device = fstat(fd, &status) == 0 ? status.st_dev : 0;
+  return true;
+}
+
+// Made by the daemon, so owned by root whatever the directory's set-group-id
+// bit would give it.
+void tavuOwnByRoot(int dirFd, const char* name) {
+  (void)fchownat(dirFd, name, 0, 0, AT_SYMLINK_NOFOLLOW);
+}
+
+// Goes one directory down, making it first when `make` is set. False when
+// it is missing, a link, not a directory or on another file system.
+bool tavuDescend(tavuDevWalk* walk, const std::string& name, bool make) {
+  const int parent = walk->deepest();
+  if (make) {
+    errno = 0;
+    if (mkdirat(parent, name.c_str(), kDirectoryMode) == 0) tavuOwnByRoot(parent, name.c_str());
+  }
+  const int fd = openat(parent, name.c_str(), kDirectoryFlags);
+  if (fd == -1) return false;
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || status.st_dev != walk->iv_device) {
+    close(fd);
+    return false;
+  }
+  walk->iv_fds.push_back(fd);
+  walk->iv_names.push_back(name);
+  return true;
+}
+
+// Walks to `directory` ("" for /dev itself), a path below /dev whose
+// levels tavuMakeDevNodePath made. False when it stopped short; the levels
+// opened so far stay in the walk.
+bool tavuWalkTo(tavuDevWalk* walk, const std::string& directory, bool make) {
+  if (!tavuOpenDev(walk)) return false;
+  if (directory.empty()) return true;
+  std::string::size_type begin = sizeof kDev;
+  while (begin <= directory.size()) {
+    std::string::size_type end = directory.find('/', begin);
+    if (end == std::string::npos) end = directory.size();
+    if (!tavuDescend(walk, directory.substr(begin, end - begin), make)) return false;
+    begin = end + 1;
+  }
+  return true;
+}
+
+// The node's own name within its directory, or "" when the node path does
+// not lie directly in that directory.
+std::string tavuNodeName(const std::string& nodePath, const std::string& directory) {
+  const std::string& parent = directory.empty() ? std::string(kDev) : directory;
+  if (nodePath.size() <= parent.size() + 1 || nodePath.compare(0, parent.size(), parent) != 0 ||
+      nodePath[parent.size()] != '/') {
+    return "";
+  }
+  const std::string name = nodePath.substr(parent.size() + 1);
+  return name.find('/') == std::string::npos ? name : "";
+}
 
 // An empty directory means the node lies directly in /dev.
-bool tavuDirectoryAcceptable(const std::string& directory) {
-  return directory.empty() || tavuPathInsideDev(directory);
+bool tavuAcceptable(const std::string& nodePath, const std::string& directory) {
+  return tavuPathInsideDev(nodePath) && (directory.empty() || tavuPathInsideDev(directory));
+}
+
+bool tavuMakeDirs(tavuDevWalk* walk, const std::string& directory) {
+  return tavuWalkTo(walk, directory, true);
+}
+
+// Deepest first, every level the walk reached; one that still holds
+// something stays, and so do its parents. /dev itself is never a candidate.
+void tavuRemoveDirs(tavuDevWalk* walk) {
+  for (std::size_t level = walk->iv_names.size(); level > 0; --level) {
+    errno = 0;
+    unlinkat(walk->iv_fds[level - 1], walk->iv_names[level - 1].c_str(), AT_REMOVEDIR);
+  }
 }
 
 }  // namespace
 
 void tavuCreateDevNode(const std::string& nodePath, const std::string& directory, int32_t major,
                        int32_t minor) {
-  if (!tavuPathInsideDev(nodePath) || !tavuDirectoryAcceptable(directory)) return;
+  if (!tavuAcceptable(nodePath, directory)) return;
   const dev_t device = makedev(static_cast<uint32_t>(major), static_cast<uint32_t>(minor));
-  tavuMakeDirs(directory);
+  tavuDevWalk walk;
+  if (!tavuMakeDirs(&walk, directory)) return;
+  // A name that ends in "." leaves the node nothing but its directories.
+  const std::string name = tavuNodeName(nodePath, directory);
+  if (name.empty()) return;
   errno = 0;
-  mknod(nodePath.c_str(), kNodeMode, device);
+  if (mknodat(walk.deepest(), name.c_str(), kNodeMode, device) == 0) {
+    tavuOwnByRoot(walk.deepest(), name.c_str());
+  }
 }
 
 void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory) {
-  if (!tavuPathInsideDev(nodePath) || !tavuDirectoryAcceptable(directory)) return;
-  errno = 0;
-  unlink(nodePath.c_str());
-  tavuRemoveDirs(directory);
-}
-
-void tavuMakeDirs(const std::string& directory) {
-  if (directory.empty() || !tavuPathInsideDev(directory)) return;
-  // From position 1, so that the leading "/" never yields an empty name.
-  for (std::string::size_type slash = directory.find('/', 1); slash != std::string::npos;
-       slash = directory.find('/', slash + 1)) {
+  if (!tavuAcceptable(nodePath, directory)) return;
+  tavuDevWalk walk;
+  const std::string name = tavuNodeName(nodePath, directory);
+  if (tavuWalkTo(&walk, directory, false) && !name.empty()) {
     errno = 0;
-    mkdir(directory.substr(0, slash).c_str(), kDirectoryMode);
+    unlinkat(walk.deepest(), name.c_str(), 0);
   }
-  errno = 0;
-  mkdir(directory.c_str(), kDirectoryMode);
-}
-
-void tavuRemoveDirs(const std::string& directory) {
-  if (directory.empty() || !tavuPathInsideDev(directory)) return;
-  // rmdir leaves any directory that still holds something, /dev included.
-  std::string current = directory;
-  for (;;) {
-    errno = 0;
-    rmdir(current.c_str());
-    const std::string::size_type slash = current.rfind('/');
-    if (slash == std::string::npos || slash == 0) break;
-    current.resize(slash);
-  }
+  tavuRemoveDirs(&walk);
 }

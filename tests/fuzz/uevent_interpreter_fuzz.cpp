@@ -38,6 +38,13 @@ std::string tavuOutsideDev() {
 
 std::string g_outside;  // as it was before the first input
 
+// What another user could leave in /dev: a way out of it, which the
+// daemon's walk must not take.
+void tavuHostileDev() {
+  mkdir("/dev/shm", 01777);
+  symlink(kCanary, "/dev/shm/x");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -45,6 +52,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   umask(022);
   mkdir(kCanary, 0755);
   mkdir("/tmp/canary/1", 0755);
+  tavuHostileDev();
   g_outside = tavuOutsideDev();
   return 0;
 }
