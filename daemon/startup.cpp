@@ -9,6 +9,7 @@
 
 #include "client/client_connection.h"
 #include "daemon/globals.h"
+#include "daemon/process_hygiene.h"
 #include "daemon/report.h"
 #include "intake/intake_threads.h"
 
@@ -32,6 +33,7 @@ void tavuDetach() {
   (void)chdir("/");
   umask(022);
   (void)setsid();
+  tavuTidyInheritedProcess();
 }
 
 }  // namespace

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installation as a packager and a board's init system rely on it, one mode a test:
 #   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR
-#   install_test.sh init INIT_SCRIPT DAEMON      (starts daemons: inside scripts/sandbox)
+#   install_test.sh init INIT_SCRIPT DAEMON TAVUMON   (starts daemons: inside scripts/sandbox)
 #   install_test.sh debian BUILD_DIR C_COMPILER
 #   install_test.sh tracelib SOURCE_DIR LIBRARY BIN_DIR  (builds the daemon against LIBRARY; sandbox)
 set -uo pipefail
@@ -64,6 +64,15 @@ init() {
   rows dash "$PATH"
   mkdir "$work/busybox" && busybox --install -s "$work/busybox"
   rows "$work/busybox/sh" "$work/busybox"
+  # Started with standard input closed and a pipe on descriptor 5, whose reader must see
+  # its end at once; then with output into a closed pipe, where a report costs nothing.
+  "$daemon" 0<&- 5>&1 > /dev/null | cat
+  ok test "$(readlink "/proc/$(pids)/fd/0")" = /dev/null
+  kill "$(pids)"
+  while [ -n "$(pids)" ]; do sleep 0.01; done
+  "$daemon" | true
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$3" --count 1 2> /dev/null
+  ok test "$(pids | wc -w)" = 1  # the sandbox ends it
 }
 
 # The daemon built against the platform's trace library (here the stand-in, made shared
