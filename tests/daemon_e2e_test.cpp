@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <sstream>
 
@@ -308,20 +309,15 @@ TEST_F(DaemonEndToEnd, TheTraceTellsTheSessionEntryByEntry) {
       "tavunetlink:tavuMonitorNetlinkEventQueue: queued /class/uart/ttyS1 seq=1, netlinkDataQueue 0, totals 1 1 0",
       sent,
       "uevent SEQNUM= value not a number \"add@/class/uart/ttyS2\" \"ACTION=add\" \"DEVPATH=/class/uart/ttyS2\" \"SEQNUM=12x\""};
-  // A thread that started after the buffer leaves its start entries too.
-  tavuLines trace;
-  tavuWaitFor([&] {
-    trace.clear();
-    for (const std::string& line : iv_daemon.trace()) {
-      // Nor is the binary entry's hex dump (indented), its strings again.
-      if ((line.rfind("tavunetlink:tavuMonitorNetlink", 0) != 0 ||
-           line.find("queued") != std::string::npos) &&
-          line[0] != ' ') {
-        trace.push_back(line);
-      }
-    }
-    return trace.size() >= expected.size();
-  });
+  // Among the entries, in order; a thread's start entries and a binary
+  // entry's hex dump lie between them.
+  iv_daemon.waitTraced(expected.back());
+  tavuLines trace = iv_daemon.trace();
+  trace.erase(std::remove_if(trace.begin(), trace.end(),
+                             [&](const std::string& line) {
+                               return std::count(expected.begin(), expected.end(), line) == 0;
+                             }),
+              trace.end());
   EXPECT_THAT(trace, ElementsAreArray(expected));
 }
 

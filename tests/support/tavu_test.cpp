@@ -88,10 +88,6 @@ bool tavuSandboxOwn(const char* path, int level) {
   return level == 1 && own.count(std::strrchr(path, '/') + 1) != 0;
 }
 
-bool tavuHas(const tavuLines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 }  // namespace
 
 void tavuRequireSandbox() {
@@ -218,13 +214,15 @@ bool tavuDaemon::running() {
 }
 
 void tavuDaemon::waitPrinted(const std::string& line) {
-  EXPECT_TRUE(tavuWaitFor([&] { return tavuHas(tavuSplit(output()), line); }))
-      << "never printed: " << line << "\nprinted:\n"
+  EXPECT_TRUE(tavuWaitFor([&] {
+    return ::testing::Value(tavuSplit(output()), ::testing::Contains(line));
+  })) << "never printed: "
+      << line << "\nprinted:\n"
       << output();
 }
 
 void tavuDaemon::waitTraced(const std::string& line) {
-  EXPECT_TRUE(tavuWaitFor([&] { return tavuHas(trace(), line); }))
+  EXPECT_TRUE(tavuWaitFor([&] { return ::testing::Value(trace(), ::testing::Contains(line)); }))
       << "never traced: " << line << "\ntrace: " << ::testing::PrintToString(trace());
 }
 
