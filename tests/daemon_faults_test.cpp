@@ -137,12 +137,10 @@ INSTANTIATE_TEST_SUITE_P(DeliveryLoop, DaemonFaults, ::testing::ValuesIn(kDelive
 // The launcher itself fails, under its base name whatever path started it.
 TEST(DaemonFork, FailureEndsTheLauncher255UnderItsBaseName) {
   tavuRequireSandbox();
-  for (const char* argv0 : {"/usr/sbin/kwbplugd", "kwbplugd"}) {
-    tavuDaemon daemon;
-    daemon.start("fork", argv0, 255);
-    EXPECT_THAT(tavuSplit(daemon.output()),
-                ::testing::ElementsAre("kwbplugd:main: Exiting, fork failed"));
-  }
+  tavuDaemon daemon;
+  daemon.start("fork", "/usr/sbin/kwbplugd", 255);
+  EXPECT_THAT(tavuSplit(daemon.output()),
+              ::testing::ElementsAre("kwbplugd:main: Exiting, fork failed"));
 }
 
 }  // namespace
