@@ -122,8 +122,9 @@ TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnce) {
   EXPECT_EQ(pair.sent(), tavuHeader(0x12345678, INT32_MIN, 0));
 }
 
-// No daemon, no connection, no descriptor left; and a listener of another
-// user's, who took the daemon's name first, is refused before a byte is sent.
+// No daemon, no connection, no descriptor left (a receive on it fails with
+// the C library's error); and a listener of another user's, who took the
+// daemon's name first, is refused before a byte is sent.
 TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   tavuRequireSandbox();
   const int next = dup(0);
@@ -133,6 +134,9 @@ TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   EXPECT_EQ(errno, ECONNREFUSED);
   EXPECT_EQ(dup(0), next);
   close(next);
+  tavuclient_event event;
+  EXPECT_EQ(tavuclient_receive_event(next, &event), -1);
+  EXPECT_EQ(errno, EBADF);
   sockaddr_un address{AF_UNIX, {}};
   std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
   const int impostor = socket(AF_UNIX, SOCK_STREAM, 0);
