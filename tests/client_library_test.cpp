@@ -55,7 +55,6 @@ struct tavuCallRow {
   int error;  // errno when the result is -1
 };
 
-const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
 const std::string kTexts("/class/uart/ttyS1\0uart", 23);
 
 // clang-format off

@@ -29,8 +29,6 @@ tavuLines tavuUevent(const std::string& words) {
   return keys;
 }
 
-const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
-
 // Delivered last of all, with no node: what came before it has been handled.
 const char kMarker[] = "add /devices/marker gpio";
 

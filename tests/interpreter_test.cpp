@@ -86,8 +86,7 @@ TEST_P(InterpreterKeys, ValuesReadAsTheKernelMeantThem) {
   EXPECT_EQ(g_entries, tavuLines(GetParam().entries, "17988 " + std::to_string(length)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, InterpreterKeys, ::testing::ValuesIn(kKeyRows),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Rows, InterpreterKeys, ::testing::ValuesIn(kKeyRows), kRowName);
 
 TEST(InterpreterDatagrams, ShapesThatCarryNoEventAndStringsCutShort) {
   tavuNetlinkEvent* event = nullptr;

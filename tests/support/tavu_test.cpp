@@ -214,10 +214,9 @@ bool tavuDaemon::running() {
 }
 
 void tavuDaemon::waitPrinted(const std::string& line) {
-  EXPECT_TRUE(tavuWaitFor([&] {
-    return ::testing::Value(tavuSplit(output()), ::testing::Contains(line));
-  })) << "never printed: "
-      << line << "\nprinted:\n"
+  const auto printed = [&] { return tavuSplit(output()); };
+  EXPECT_TRUE(tavuWaitFor([&] { return ::testing::Value(printed(), ::testing::Contains(line)); }))
+      << "never printed: " << line << "\nprinted:\n"
       << output();
 }
 

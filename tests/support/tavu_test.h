@@ -15,6 +15,9 @@
 
 using tavuLines = std::vector<std::string>;
 
+// Names a table's test after its row's `name`.
+const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+
 // Fails the test unless it runs as root inside scripts/sandbox: whatever
 // makes nodes or opens netlink sockets must never pass anywhere else.
 void tavuRequireSandbox();
