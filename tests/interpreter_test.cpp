@@ -1,6 +1,8 @@
 // The interpreter's edge values, called directly: how each key's value is
 // read, which malformed values reject the event, and the binary entry each
 // one leaves.
+#include <malloc.h>
+
 #include <cstring>
 #include <memory>
 
@@ -98,12 +100,15 @@ TEST(InterpreterDatagrams, ShapesThatCarryNoEventAndStringsCutShort) {
   }
   EXPECT_EQ(tavuHandleNetlinkEvent(4, nullptr, &event), 0);
   EXPECT_EQ(event, nullptr);
-  // The last string, without its NUL, is not read.
+  // The last string, without its NUL, is not read; the record, deleted,
+  // gives back all it took.
+  const size_t heap = mallinfo2().uordblks;
   ASSERT_EQ(tavuInterpret({"ACTION=add", "DEVPATH=/devices/u", "SUBSYSTEM=uart", "SEQNUM=5"},
                           &event, true),
             1);
   EXPECT_EQ(event->iv_seq, 0);
   delete event;
+  EXPECT_EQ(mallinfo2().uordblks, heap);
 }
 
 }  // namespace

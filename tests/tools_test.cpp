@@ -51,10 +51,9 @@ TEST(Tools, EachDoesWhatItsRowSays) {
     int status;
     std::string out, err;  // parts of standard output and error
   } rows[] = {
-      {"trace", {"--daemon", daemon, trace}, 0, "Z tavunetlink:main: running\n", ""},
       {"trace", {"--daemon", "stripped", trace}, 0, "value not a number \"add@", ""},
       {"trace", {"--json", "--daemon", daemon, trace}, 0, "\"text\":\"tavunetlink:main: running\"", ""},
-      {"trace", {"--daemon", daemon, "other"}, 0, "main: running", "build feedface"},
+      {"trace", {"--daemon", daemon, "other"}, 0, "Z tavunetlink:main: running\n", "build feedface"},
       {"trace", {"--daemon", daemon, "cut"}, 1, "", "tavutrace: cut:"},
       {"trace", {"--list-sites", "--daemon", "stripped"}, 0, "%s:%s: Exiting, fork failed\\n", ""},
       {"trace", {"--header", trace}, 0, "entries written:", ""},
