@@ -18,7 +18,7 @@ const char TAVU_FLOOR_USAGE[] = R"(Usage: tavubench-floor [--walk]
 
 Receives uevents with the daemon's 256 KiB buffer and makes a class device's
 node (mknod; mkdir only when needed) or removes it (unlink, rmdir):
-/class/uart/ttyS3 gives /dev/tts/3. --walk makes the daemon's calls instead:
+/class/uart/ttyS3 gives /dev/tts/3. --walk makes the daemon's former calls:
 mkdir of /dev and the directory before each mknod, rmdir of both after each
 unlink. Run it in scripts/sandbox, until killed. Exit status 1: socket failed.
 )";
