@@ -103,10 +103,6 @@ bool tavuAcceptable(const std::string& nodePath, const std::string& directory) {
   return tavuPathInsideDev(nodePath) && (directory.empty() || tavuPathInsideDev(directory));
 }
 
-bool tavuMakeDirs(tavuDevWalk* walk, const std::string& directory) {
-  return tavuWalkTo(walk, directory, true);
-}
-
 // Deepest first, every level the walk reached; one that still holds
 // something stays, and so do its parents. /dev itself is never a candidate.
 void tavuRemoveDirs(tavuDevWalk* walk) {
@@ -123,7 +119,7 @@ void tavuCreateDevNode(const std::string& nodePath, const std::string& directory
   if (!tavuAcceptable(nodePath, directory)) return;
   const dev_t device = makedev(static_cast<uint32_t>(major), static_cast<uint32_t>(minor));
   tavuDevWalk walk;
-  if (!tavuMakeDirs(&walk, directory)) return;
+  if (!tavuWalkTo(&walk, directory, true)) return;
   // A name that ends in "." leaves the node nothing but its directories.
   const std::string name = tavuNodeName(nodePath, directory);
   if (name.empty()) return;

@@ -10,6 +10,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "daemon/globals.h"
@@ -107,8 +108,7 @@ ssize_t tavuReceiveDatagram(char* buffer) {
 // long as the one before, up to a second.
 void tavuPauseAfterFailures(int failures) {
   if (failures < 2) return;
-  const int shift = failures - 2 < 10 ? failures - 2 : 10;
-  const long milliseconds = 1L << shift;
+  const long milliseconds = 1L << std::min(failures - 2, 10);
   timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
   while (nanosleep(&pause, &pause) == -1 && errno == EINTR) {
   }
