@@ -173,19 +173,17 @@ TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClient) {
 // Whatever others have put under /dev: nothing outside it changes, no link
 // or other file system is entered, and nodes belong to root alone.
 TEST_F(DaemonEndToEnd, LinksMountsAndGroupsInDevLeadNowhere) {
-  ASSERT_EQ(system("mkdir -p -m 1777 /dev/shm /tmp/out && : > /tmp/out/precious &&"
-                   " ln -s /tmp/out /dev/shm/x && mkdir -m 2775 /dev/sg && chgrp 100 /dev/sg &&"
-                   " mkdir /dev/mnt && mount -t tmpfs none /dev/mnt"),
-            0);
+  ASSERT_EQ(0, system("mkdir -p -m 1777 /dev/shm /tmp/out && : > /tmp/out/precious &&"
+                      " ln -s /tmp/out /dev/shm/x && mkdir -m 2775 /dev/sg && chgrp 100 /dev/sg &&"
+                      " mkdir /dev/mnt && mount -t tmpfs none /dev/mnt"));
   ASSERT_NO_FATAL_FAILURE(connect());
   for (const char* uevent :
        {"remove /class/gpio/shm.x.precious gpio", "add /class/gpio/shm.x.made gpio 1:1",
         "add /class/gpio/mnt.1 gpio 1:2", "add /class/gpio/sg.1 gpio 1:3"})
     tavuSendUevent(tavuUevent(uevent));
   EXPECT_EQ(eventsUntilMarker().size(), 4u);
-  EXPECT_EQ(system("test -z \"$(ls -A /dev/mnt)\" && test \"$(ls /tmp/out)\" = precious &&"
-                   " test \"$(stat -c %u:%g /dev/sg/1)\" = 0:0"),
-            0);
+  EXPECT_EQ(0, system("test -z \"$(ls -A /dev/mnt)\" && test \"$(ls /tmp/out)\" = precious &&"
+                      " test \"$(stat -c %u:%g /dev/sg/1)\" = 0:0"));
   ASSERT_EQ(system("umount /dev/mnt"), 0);
 }
 

@@ -138,8 +138,7 @@ tavuRun tavuRunProgram(const std::string& name, const tavuLines& args) {
 // ---- The daemon -------------------------------------------------------
 
 tavuDaemon::~tavuDaemon() {
-  if (iv_pid > 0 && iv_status < 0) kill(iv_pid, SIGKILL);
-  if (iv_pid > 0 && iv_status < 0) waitpid(iv_pid, nullptr, 0);
+  if (iv_pid > 0 && iv_status < 0 && kill(iv_pid, SIGKILL) == 0) waitpid(iv_pid, nullptr, 0);
   unlink(iv_outputPath.c_str());
 }
 
