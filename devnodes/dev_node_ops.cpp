@@ -25,6 +25,7 @@ struct tavuDevWalk {
   std::vector<int> iv_fds;
   std::vector<std::string> iv_names;  // iv_names[i] is opened as iv_fds[i + 1]
   dev_t iv_device = 0;
+  mode_t iv_deepestMode = 0;
 
   tavuDevWalk() = default;
   tavuDevWalk(const tavuDevWalk&) = delete;
@@ -40,14 +41,19 @@ bool tavuOpenDev(tavuDevWalk* walk) {
   const int fd = open(kDev, kDirectoryFlags);
   if (fd == -1) return false;
   walk->iv_fds.push_back(fd);
-  walk->iv_device = fstat(fd, &status) == 0 ? status.st_dev : 0;
+  (void)fstat(fd, &status);  // left zero it matches no file system, no set-group-id
+  walk->iv_device = status.st_dev;
+  walk->iv_deepestMode = status.st_mode;
   return true;
 }
 
-// Made by the daemon, so owned by root whatever the directory's set-group-id
-// bit would give it.
-void tavuOwnByRoot(int dirFd, const char* name) {
-  (void)fchownat(dirFd, name, 0, 0, AT_SYMLINK_NOFOLLOW);
+// Made by the daemon, so owned by root even in a set-group-id directory,
+// which would hand it that directory's group. Elsewhere root's own
+// credentials already give it that, and the call is saved.
+void tavuOwnByRoot(const tavuDevWalk& walk, const char* name) {
+  static const bool credentialsAreRoot = geteuid() == 0 && getegid() == 0;
+  if (credentialsAreRoot && (walk.iv_deepestMode & S_ISGID) == 0) return;
+  (void)fchownat(walk.deepest(), name, 0, 0, AT_SYMLINK_NOFOLLOW);
 }
 
 // Goes one directory down, making it first when `make` is set. False when
@@ -56,7 +62,7 @@ bool tavuDescend(tavuDevWalk* walk, const std::string& name, bool make) {
   const int parent = walk->deepest();
   if (make) {
     errno = 0;
-    if (mkdirat(parent, name.c_str(), kDirectoryMode) == 0) tavuOwnByRoot(parent, name.c_str());
+    if (mkdirat(parent, name.c_str(), kDirectoryMode) == 0) tavuOwnByRoot(*walk, name.c_str());
   }
   const int fd = openat(parent, name.c_str(), kDirectoryFlags);
   if (fd == -1) return false;
@@ -67,6 +73,7 @@ bool tavuDescend(tavuDevWalk* walk, const std::string& name, bool make) {
   }
   walk->iv_fds.push_back(fd);
   walk->iv_names.push_back(name);
+  walk->iv_deepestMode = status.st_mode;
   return true;
 }
 
@@ -125,7 +132,7 @@ void tavuCreateDevNode(const std::string& nodePath, const std::string& directory
   if (name.empty()) return;
   errno = 0;
   if (mknodat(walk.deepest(), name.c_str(), kNodeMode, device) == 0) {
-    tavuOwnByRoot(walk.deepest(), name.c_str());
+    tavuOwnByRoot(walk, name.c_str());
   }
 }
 
