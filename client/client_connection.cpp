@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "client/allowed_uids.h"
 #include "client/handshake.h"
 #include "client/msg_header.h"
 #include "daemon/globals.h"
@@ -52,18 +53,6 @@ int tavuListenForClient() {
   return listener;
 }
 
-bool tavuClientUidAllowed(uid_t uid) {
-#ifdef TAVU_ANY_CLIENT_UID
-  (void)uid;
-  return true;
-#else
-  for (const uid_t allowed : {TAVU_CLIENT_UIDS}) {
-    if (uid == allowed) return true;
-  }
-  return false;
-#endif
-}
-
 // An abstract socket has no permissions: whoever connects is asked who
 // they are, and one not allowed is sent away before it can hold the
 // daemon's only client place.
@@ -71,7 +60,7 @@ bool tavuPeerAllowed(int client) {
   ucred peer{0, static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
   socklen_t length = sizeof peer;
   if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-      tavuClientUidAllowed(peer.uid)) {
+      tavu_uid_allowed(peer.uid) != 0) {
     return true;
   }
   TAVU_REPORT("%s:%s: refused a client of uid %d, pid %d: not allowed, waiting for another\n",

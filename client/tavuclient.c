@@ -1,10 +1,13 @@
 /*
  * tavuclient: the client side of the tavunetlink socket. See tavuclient.h
- * for the protocol; this file is meant to be read and copied.
+ * for the protocol; this file, with allowed_uids.h, is meant to be read and
+ * copied.
  */
 #define _GNU_SOURCE /* SOCK_CLOEXEC and MSG_NOSIGNAL */
 
 #include "client/tavuclient.h"
+
+#include "client/allowed_uids.h"
 
 #include <errno.h>
 #include <stddef.h>
@@ -93,16 +96,7 @@ static ssize_t receive_fully(int fd, unsigned char* buffer, size_t size) {
 static int daemon_trusted(int fd) {
   struct ucred peer;
   socklen_t length = sizeof peer;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return 0;
-#ifdef TAVU_ANY_CLIENT_UID
-  return 1;
-#else
-  static const uid_t trusted[] = {TAVU_CLIENT_UIDS};
-  for (size_t i = 0; i < sizeof trusted / sizeof trusted[0]; ++i) {
-    if (peer.uid == trusted[i]) return 1;
-  }
-  return 0;
-#endif
+  return getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 && tavu_uid_allowed(peer.uid);
 }
 
 int tavuclient_connect(void) {
