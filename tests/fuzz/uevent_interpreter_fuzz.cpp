@@ -25,11 +25,10 @@ constexpr char kCanary[] = "/tmp/canary";
 // What lies outside /dev where a path that escaped it would land: the
 // root's entries and everything below /tmp, kind, mode and name each.
 std::string tavuOutsideDev() {
-  static std::string* listing;
-  std::string found;
-  listing = &found;
+  static std::string found;  // an nftw callback takes no context
+  found.clear();
   const auto note = [](const char* path, const struct stat* info, int, FTW* where) -> int {
-    *listing += std::to_string(info->st_mode) + " " + path + "\n";
+    found += std::to_string(info->st_mode) + " " + path + "\n";
     return where->level > 0 && std::strcmp(path, "/tmp") != 0 ? FTW_SKIP_SUBTREE : FTW_CONTINUE;
   };
   nftw("/", note, 16, FTW_PHYS | FTW_ACTIONRETVAL);

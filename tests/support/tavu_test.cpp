@@ -182,7 +182,7 @@ tavuLines tavuDaemon::ueventSocket() const {
   }
   if (dir != nullptr) closedir(dir);
   for (const std::string& line : tavuSplit(tavuReadFile("/proc/net/netlink"))) {
-    const tavuLines fields = tavuWords(line);
+    tavuLines fields = tavuWords(line);
     if (fields.size() == 10 && fields[1] == std::to_string(NETLINK_KOBJECT_UEVENT) &&
         held.count("socket:[" + fields[9] + "]") != 0) {
       return fields;
@@ -245,7 +245,7 @@ std::string tavuHeader(uint32_t signature, int32_t serial, int32_t length) {
 }
 
 std::string tavuHandshake(int32_t serial) {
-  return tavuHeader(0x12345678, serial, 17) + std::string("ready to receive", 17);
+  return tavuHeader(0x12345678, serial, 17) + std::string("ready to receive\0", 17);
 }
 
 void tavuWireClient::connect() {
@@ -312,9 +312,8 @@ void tavuSendUevent(const tavuLines& keys) {
 }
 
 tavuLines tavuDevTree() {
-  static tavuLines* lines;
-  tavuLines found;
-  lines = &found;
+  static tavuLines found;  // an nftw callback takes no context
+  found.clear();
   nftw(
       "/dev",
       [](const char* path, const struct stat* info, int, FTW* where) {
@@ -326,7 +325,7 @@ tavuLines tavuDevTree() {
           std::snprintf(head + 7, sizeof head - 7, "%u:%u ", major(info->st_rdev),
                         minor(info->st_rdev));
         }
-        lines->push_back(head + std::string(path));
+        found.push_back(head + std::string(path));
         return 0;
       },
       16, FTW_PHYS);
