@@ -41,7 +41,7 @@ bool tavuOpenDev(tavuDevWalk* walk) {
   const int fd = open(kDev, kDirectoryFlags);
   if (fd == -1) return false;
   walk->iv_fds.push_back(fd);
-  (void)fstat(fd, &status);  // left zero it matches no file system, no set-group-id
+  (void)fstat(fd, &status);  // failing, its zeroes match no file system, set no bit
   walk->iv_device = status.st_dev;
   walk->iv_deepestMode = status.st_mode;
   return true;
