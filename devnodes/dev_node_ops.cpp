@@ -56,15 +56,17 @@ void tavuOwnByRoot(const tavuDevWalk& walk, const char* name) {
   (void)fchownat(walk.deepest(), name, 0, 0, AT_SYMLINK_NOFOLLOW);
 }
 
-// Goes one directory down, making it first when `make` is set. False when
-// it is missing, a link, not a directory or on another file system.
+// Goes one directory down, making it first when it is missing and `make`
+// is set (most nodes go where a directory already is). False when it is
+// missing, a link, not a directory or on another file system.
 bool tavuDescend(tavuDevWalk* walk, const std::string& name, bool make) {
   const int parent = walk->deepest();
-  if (make) {
+  int fd = openat(parent, name.c_str(), kDirectoryFlags);
+  if (fd == -1 && errno == ENOENT && make) {
     errno = 0;
     if (mkdirat(parent, name.c_str(), kDirectoryMode) == 0) tavuOwnByRoot(*walk, name.c_str());
+    fd = openat(parent, name.c_str(), kDirectoryFlags);
   }
-  const int fd = openat(parent, name.c_str(), kDirectoryFlags);
   if (fd == -1) return false;
   struct stat status {};
   if (fstat(fd, &status) != 0 || status.st_dev != walk->iv_device) {
