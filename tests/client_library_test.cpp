@@ -15,15 +15,19 @@ namespace {
 // The library's end of a connection whose daemon end has already sent
 // `bytes`; then the daemon end closes, resets (closing with our bytes
 // unread), stays open, or stays open with nothing more to send: the reply
-// to the library's handshake.
-enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES };
+// to the library's handshake. In PIECES the message comes as the header,
+// two bytes and the rest, each a packet a receive takes alone.
+enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES, PIECES };
 
 struct tavuPair {
   int iv_fds[2] = {-1, -1};  // the library's end, the daemon's
 
   tavuPair(const std::string& bytes, tavuEnd end) {
-    socketpair(AF_UNIX, SOCK_STREAM, 0, iv_fds);
-    EXPECT_EQ(write(iv_fds[1], bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    socketpair(AF_UNIX, end == PIECES ? SOCK_SEQPACKET : SOCK_STREAM, 0, iv_fds);
+    for (size_t at = 0, size; at < bytes.size(); at += size) {
+      size = end != PIECES || at >= 14 ? bytes.size() - at : at == 0 ? 12 : 2;
+      EXPECT_EQ(write(iv_fds[1], bytes.data() + at, size), static_cast<ssize_t>(size));
+    }
     if (end == RESETS) (void)!write(iv_fds[0], "x", 1);
     if (end == CLOSES || end == RESETS) iv_fds[1] = (close(iv_fds[1]), -1);
     if (end == REPLIES) shutdown(iv_fds[0], SHUT_RD);
@@ -60,6 +64,7 @@ const std::string kTexts("/class/uart/ttyS1\0uart\0", 23);
 // clang-format off
 const tavuCallRow kCallRows[] = {
     {"WholeEvent", tavuEventMessage(kTexts), CLOSES, 1, 0},
+    {"EventInPieces", tavuEventMessage(kTexts), PIECES, 1, 0},
     {"BothTextsEmpty", tavuEventMessage(std::string(2, '\0')), CLOSES, 1, 0},
     {"DaemonGone", "", CLOSES, 0, 0},
     {"DaemonGoneWithOurBytesUnread", "", RESETS, 0, 0},
@@ -110,13 +115,15 @@ TEST_P(ClientCall, AnsweredWithoutOverrun) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, ClientCall, ::testing::ValuesIn(kCallRows), kRowName);
 
-TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnce) {
-  const tavuPair pair("", STAYS);
+TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnceOrTellsWhyNot) {
+  const tavuPair pair("", STAYS), gone("", CLOSES);
   tavuclient_event event{};
   event.serial_num = INT32_MIN;
   errno = EINTR;  // left over from before: no reason to send again
   ASSERT_EQ(tavuclient_acknowledge(pair.library(), &event), 0);
   EXPECT_EQ(pair.sent(), tavuHeader(0x12345678, INT32_MIN, 0));
+  EXPECT_EQ(tavuclient_acknowledge(gone.library(), &event), -1);
+  EXPECT_EQ(errno, EPIPE);
 }
 
 // No daemon, no connection, no descriptor left (a receive on it fails with
