@@ -100,7 +100,8 @@ TEST_P(ClientCall, AnsweredWithoutOverrun) {
                                         : tavuclient_receive_event(pair.library(), &event);
   EXPECT_EQ(std::make_pair(result, result == -1 ? errno : 0),
             std::make_pair(row.result, row.error));
-  EXPECT_EQ(pair.sent(), row.end == REPLIES ? tavuHandshake(-9) : "");  // in one write
+  // The handshake in one write; a receive sends nothing.
+  EXPECT_EQ(pair.sent(), row.end == REPLIES ? tavuHandshake(-9) : "");
   if (row.end == REPLIES || row.result != 1) {
     EXPECT_EQ(event.serial_num, 0x5a5a5a5a) << "event written on failure";
     return;
