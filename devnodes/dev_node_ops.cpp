@@ -36,13 +36,18 @@ struct tavuDevWalk {
   int deepest() const { return iv_fds.back(); }
 };
 
-bool tavuOpenDev(tavuDevWalk* walk) {
+// Takes the directory open as `fd` as the walk's deepest level; the first,
+// /dev, names the file system every later one must be on. False, with
+// `fd` closed, for one on another file system.
+bool tavuEnter(tavuDevWalk* walk, int fd) {
   struct stat status {};
-  const int fd = open(kDev, kDirectoryFlags);
   if (fd == -1) return false;
+  if (fstat(fd, &status) != 0 || (!walk->iv_fds.empty() && status.st_dev != walk->iv_device)) {
+    close(fd);
+    return false;
+  }
+  if (walk->iv_fds.empty()) walk->iv_device = status.st_dev;
   walk->iv_fds.push_back(fd);
-  (void)fstat(fd, &status);  // failing, its zeroes match no file system, set no bit
-  walk->iv_device = status.st_dev;
   walk->iv_deepestMode = status.st_mode;
   return true;
 }
@@ -67,15 +72,8 @@ bool tavuDescend(tavuDevWalk* walk, const std::string& name, bool make) {
     if (mkdirat(parent, name.c_str(), kDirectoryMode) == 0) tavuOwnByRoot(*walk, name.c_str());
     fd = openat(parent, name.c_str(), kDirectoryFlags);
   }
-  if (fd == -1) return false;
-  struct stat status {};
-  if (fstat(fd, &status) != 0 || status.st_dev != walk->iv_device) {
-    close(fd);
-    return false;
-  }
-  walk->iv_fds.push_back(fd);
+  if (!tavuEnter(walk, fd)) return false;
   walk->iv_names.push_back(name);
-  walk->iv_deepestMode = status.st_mode;
   return true;
 }
 
@@ -83,7 +81,7 @@ bool tavuDescend(tavuDevWalk* walk, const std::string& name, bool make) {
 // levels tavuMakeDevNodePath made. False when it stopped short; the levels
 // opened so far stay in the walk.
 bool tavuWalkTo(tavuDevWalk* walk, const std::string& directory, bool make) {
-  if (!tavuOpenDev(walk)) return false;
+  if (!tavuEnter(walk, open(kDev, kDirectoryFlags))) return false;
   if (directory.empty()) return true;
   std::string::size_type begin = sizeof kDev;
   while (begin <= directory.size()) {
