@@ -82,6 +82,20 @@ std::string tavuReadBytes(int fd, size_t size) {
   return bytes;
 }
 
+// The daemon's uevent socket, once it listens, as /proc/net/netlink shows
+// it, in words: no other socket in the sandbox's network listens to every
+// uevent group.
+tavuLines tavuListeningUeventSocket() {
+  for (const std::string& line : tavuSplit(tavuReadFile("/proc/net/netlink"))) {
+    tavuLines fields = tavuWords(line);
+    if (fields.size() == 10 && fields[1] == std::to_string(NETLINK_KOBJECT_UEVENT) &&
+        fields[3] == "ffffffff") {
+      return fields;
+    }
+  }
+  return {};
+}
+
 bool tavuSandboxOwn(const char* path, int level) {
   static const std::set<std::string> own = {"null", "zero",  "random", "urandom",
                                             "fd",   "stdin", "stdout", "stderr"};
@@ -172,32 +186,13 @@ void tavuDaemon::start(const std::string& faultPlan, const std::string& argv0, i
   })) << "no daemon found after its launcher ended";
 }
 
-tavuLines tavuDaemon::ueventSocket() const {
-  const std::string fds = "/proc/" + std::to_string(iv_pid) + "/fd/";
-  std::set<std::string> held;
-  DIR* dir = opendir(fds.c_str());
-  while (dirent* entry = dir != nullptr ? readdir(dir) : nullptr) {
-    char link[64] = {};
-    if (readlink((fds + entry->d_name).c_str(), link, sizeof link - 1) > 0) held.insert(link);
-  }
-  if (dir != nullptr) closedir(dir);
-  for (const std::string& line : tavuSplit(tavuReadFile("/proc/net/netlink"))) {
-    tavuLines fields = tavuWords(line);
-    if (fields.size() == 10 && fields[1] == std::to_string(NETLINK_KOBJECT_UEVENT) &&
-        held.count("socket:[" + fields[9] + "]") != 0) {
-      return fields;
-    }
-  }
-  return {};
-}
-
 void tavuDaemon::waitListening() {
-  ASSERT_TRUE(tavuWaitFor([&] { return !ueventSocket().empty() || !running(); }));
+  ASSERT_TRUE(tavuWaitFor([&] { return !tavuListeningUeventSocket().empty() || !running(); }));
   ASSERT_TRUE(running()) << "the daemon ended before it listened: " << output();
 }
 
 long tavuDaemon::ueventDrops() const {
-  const tavuLines fields = ueventSocket();
+  const tavuLines fields = tavuListeningUeventSocket();
   return fields.empty() ? -1 : std::stol(fields[8]);
 }
 

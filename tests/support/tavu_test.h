@@ -48,7 +48,7 @@ class tavuDaemon {
   // finds the daemon it left behind.
   void start(const std::string& faultPlan = "", const std::string& argv0 = "tavunetlink",
              int launcherStatus = 0);
-  // Once the daemon holds a uevent socket, whatever its port id.
+  // Once the daemon's uevent socket listens, whatever its port id.
   void waitListening();
   // Datagrams the kernel dropped for want of room in that socket.
   long ueventDrops() const;
@@ -64,8 +64,6 @@ class tavuDaemon {
   pid_t pid() const { return iv_pid; }
 
  private:
-  tavuLines ueventSocket() const;  // its line of /proc/net/netlink, in words
-
   std::string iv_program, iv_outputPath;
   pid_t iv_pid = -1;
   int iv_status = -1;
