@@ -1,5 +1,6 @@
 // The client library against a daemon end that sends what a row says,
 // malformed messages above all: it must answer, never hang or overrun.
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -16,8 +17,9 @@ namespace {
 // `bytes`; then the daemon end closes, resets (closing with our bytes
 // unread), stays open, or stays open with nothing more to send: the reply
 // to the library's handshake. In PIECES the message comes as the header,
-// two bytes and the rest, each a packet a receive takes alone.
-enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES, PIECES };
+// two bytes and the rest, each a packet a receive takes alone. GONE: the
+// daemon end closed before the library's handshake.
+enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES, PIECES, GONE };
 
 struct tavuPair {
   int iv_fds[2] = {-1, -1};  // the library's end, the daemon's
@@ -29,7 +31,7 @@ struct tavuPair {
       EXPECT_EQ(write(iv_fds[1], bytes.data() + at, size), static_cast<ssize_t>(size));
     }
     if (end == RESETS) (void)!write(iv_fds[0], "x", 1);
-    if (end == CLOSES || end == RESETS) iv_fds[1] = (close(iv_fds[1]), -1);
+    if (end == CLOSES || end == RESETS || end == GONE) iv_fds[1] = (close(iv_fds[1]), -1);
     if (end == REPLIES) shutdown(iv_fds[0], SHUT_RD);
   }
   ~tavuPair() { (void)(close(iv_fds[0]) + close(iv_fds[1])); }
@@ -54,7 +56,7 @@ std::string tavuEventMessage(const std::string& texts, int32_t length = 0) {
 struct tavuCallRow {
   const char* name;
   std::string bytes;
-  tavuEnd end;  // REPLIES: the row is the handshake's, else the receive's
+  tavuEnd end;  // REPLIES, GONE: the row is the handshake's, else the receive's
   int result;
   int error;  // errno when the result is -1
 };
@@ -81,6 +83,7 @@ const tavuCallRow kCallRows[] = {
     {"PathTooLong", tavuEventMessage(std::string(5000, 'p') + std::string("\0t\0", 3)), CLOSES, -1, EPROTO},
     {"HandshakeAccepted", tavuHeader(0x12345678, -9, 0), REPLIES, 0, 0},
     {"HandshakeRefused", "", REPLIES, -1, ECONNRESET},
+    {"HandshakeToAGoneDaemon", "", GONE, -1, EPIPE},
     {"ReplyCutShort", tavuHeader(0x12345678, -9, 0).substr(0, 5), REPLIES, -1, EPROTO},
     {"ReplyOfOtherSerial", tavuHeader(0x12345678, 9, 0), REPLIES, -1, EPROTO},
     {"ReplyOfOtherSignature", tavuHeader(0x12345679, -9, 0), REPLIES, -1, EPROTO},
@@ -96,8 +99,9 @@ TEST_P(ClientCall, AnsweredWithoutOverrun) {
   tavuclient_event event;
   std::memset(&event, 0x5a, sizeof event);
   errno = 0;
-  const int result = row.end == REPLIES ? tavuclient_handshake(pair.library(), -9)
-                                        : tavuclient_receive_event(pair.library(), &event);
+  const int result = row.end == REPLIES || row.end == GONE
+                         ? tavuclient_handshake(pair.library(), -9)
+                         : tavuclient_receive_event(pair.library(), &event);
   EXPECT_EQ(std::make_pair(result, result == -1 ? errno : 0),
             std::make_pair(row.result, row.error));
   // The handshake in one write; a receive sends nothing.
@@ -127,14 +131,20 @@ TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnceOrTellsWhyNot) {
   EXPECT_EQ(errno, EPIPE);
 }
 
-// No daemon, no connection, no descriptor left (a receive on it fails with
-// the C library's error); and a listener of another user's, who took the
-// daemon's name first, is refused before a byte is sent.
+// No descriptor to spare or no daemon: no connection, no descriptor left
+// (a receive on it fails with the C library's error); and a listener of
+// another user's, who took the daemon's name first, is refused before a
+// byte is sent.
 TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   tavuRequireSandbox();
   const int next = dup(0);
   close(next);
-  errno = 0;
+  rlimit limit{};
+  getrlimit(RLIMIT_NOFILE, &limit);
+  const rlimit full{static_cast<rlim_t>(next), limit.rlim_max};  // not one descriptor more
+  EXPECT_EQ(setrlimit(RLIMIT_NOFILE, &full) + tavuclient_connect(), -1);
+  EXPECT_EQ(errno, EMFILE);
+  setrlimit(RLIMIT_NOFILE, &limit);
   EXPECT_EQ(tavuclient_connect(), -1);
   EXPECT_EQ(errno, ECONNREFUSED);
   EXPECT_EQ(dup(0), next);
