@@ -182,8 +182,11 @@ TEST_F(DaemonEndToEnd, LinksMountsAndGroupsInDevLeadNowhere) {
         "add /class/gpio/mnt.1 gpio 1:2", "add /class/gpio/sg.1 gpio 1:3"})
     tavuSendUevent(tavuUevent(uevent));
   EXPECT_EQ(eventsUntilMarker().size(), 4u);
-  EXPECT_EQ(0, system("test -z \"$(ls -A /dev/mnt)\" && test \"$(ls /tmp/out)\" = precious &&"
-                      " test \"$(stat -c %u:%g /dev/sg/1)\" = 0:0"));
+  EXPECT_THAT(tavuDevTree(),
+              ::testing::ElementsAre("c 0640 1:3 /dev/sg/1", "d 1777 /dev/mnt", "d 1777 /dev/shm",
+                                     "d 2775 /dev/sg", "l 0777 /dev/shm/x"));
+  EXPECT_EQ(
+      0, system("test \"$(ls /tmp/out)\" = precious && test \"$(stat -c %u:%g /dev/sg/1)\" = 0:0"));
   ASSERT_EQ(system("umount /dev/mnt"), 0);
 }
 

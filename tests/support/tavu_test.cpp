@@ -84,14 +84,11 @@ std::string tavuReadBytes(int fd, size_t size) {
 
 // The daemon's uevent socket, once it listens, as /proc/net/netlink shows
 // it, in words: no other socket in the sandbox's network listens to every
-// uevent group.
+// group of protocol 15, NETLINK_KOBJECT_UEVENT.
 tavuLines tavuListeningUeventSocket() {
   for (const std::string& line : tavuSplit(tavuReadFile("/proc/net/netlink"))) {
     tavuLines fields = tavuWords(line);
-    if (fields.size() == 10 && fields[1] == std::to_string(NETLINK_KOBJECT_UEVENT) &&
-        fields[3] == "ffffffff") {
-      return fields;
-    }
+    if (fields.size() == 10 && fields[1] == "15" && fields[3] == "ffffffff") return fields;
   }
   return {};
 }
