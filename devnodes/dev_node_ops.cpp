@@ -87,7 +87,9 @@ bool tavuWalkTo(tavuDevWalk* walk, const std::string& directory, bool make) {
   while (begin <= directory.size()) {
     std::string::size_type end = directory.find('/', begin);
     if (end == std::string::npos) end = directory.size();
-    if (!tavuDescend(walk, directory.substr(begin, end - begin), make)) return false;
+    // An empty level, from a name that starts with a digit or "." or holds
+    // "..", is no level, as in any path.
+    if (end > begin && !tavuDescend(walk, directory.substr(begin, end - begin), make)) return false;
     begin = end + 1;
   }
   return true;

@@ -88,6 +88,8 @@ const tavuNodeRow kNodeRows[] = {
      {"jtag /class/jtag/jtagmux 1"}, {"c 0640 240:0 /dev/jtagmux"}},
     {"DotsBecomeLevels", {"add /class/kwb/kwb0.1.2 kwb 250:3"}, {"kwb /class/kwb/kwb0.1.2 1"},
      {"c 0640 250:3 /dev/kwb0/1/2", "d 0755 /dev/kwb0", "d 0755 /dev/kwb0/1"}},
+    {"EmptyLevelsAsInAnyPath", {"add /class/gpio/7 gpio 1:3", "add /class/gpio/a..b gpio 1:2"},
+     {"gpio /class/gpio/7 1", "gpio /class/gpio/a..b 1"}, {"c 0640 1:2 /dev/a/b", "c 0640 1:3 /dev/7", "d 0755 /dev/a"}},
     {"DotsOnlyNotDigits", {"add /class/iic-kwb/iic-0.3 iic-kwb 89:3"},
      {"iic /class/iic-kwb/iic-0.3 1"}, {"c 0640 89:3 /dev/iic-0/3", "d 0755 /dev/iic-0"}},
     {"I2cSlave", {"add /class/iic-kwb/iic-slv.5 iic-kwb 89:5"},
