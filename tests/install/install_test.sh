@@ -84,7 +84,7 @@ tracelib() {
   ok test "$(nm -D --undefined-only "$daemon" | grep -o 'trace_kelu_[a-z0-9_]*' | sort | xargs)" = "trace_kelu_init_buffer trace_kelu_write2 trace_kelu_write_all"
   ok grep -q "NEEDED.*\[$(basename "$2")\]" <(readelf -d "$daemon")
   LD_LIBRARY_PATH=$(dirname "$2") "$daemon" > /dev/null
-  until grep -Eq "^[0-9a-f]+ +15 +[1-9]" /proc/net/netlink; do sleep 0.01; done
+  until grep -Eq "^[0-9a-f]+ +15 +[0-9]+ +ffffffff" /proc/net/netlink; do sleep 0.01; done  # it listens
   "$3/tavuinject" ACTION=add DEVPATH=/class/uart/ttyS1 SUBSYSTEM=uart MAJOR=4 MINOR=65 2> /dev/null
   ok grep -q "path=/class/uart/ttyS1 type=uart serial=1" <("$3/tavumon" --count 1)
   ok test -c /dev/tts/1 -a -s /run/tavutrace/TAVUNL
