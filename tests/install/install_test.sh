@@ -57,9 +57,9 @@ init() {
   script=$1 daemon=$(readlink -f "$2")
   cp "$daemon" "$work/other"
   declare -A exe=([own]=$daemon [other]=$work/other [none]=/nonexistent/tavunetlink)
-  # Stands in for tavutrigger, which would write to this machine's /sys; the kernel's own
-  # socket of the uevent family has port 0, a bound one any other.
-  printf '#!/bin/sh\n(grep -Eq "^[0-9a-f]+ +15 +[1-9]" /proc/net/netlink && echo after-bind || echo before-bind) >> %s\n' \
+  # Stands in for tavutrigger, which would write to this machine's /sys: the kernel's
+  # announcements reach the daemon only once its socket has joined every group.
+  printf '#!/bin/sh\n(grep -Eq "^[0-9a-f]+ +15 +[0-9]+ +ffffffff" /proc/net/netlink && echo after-bind || echo before-bind) >> %s\n' \
     "$work/coldplug" > "$work/trigger" && chmod +x "$work/trigger"
   rows dash "$PATH"
   mkdir "$work/busybox" && busybox --install -s "$work/busybox"
