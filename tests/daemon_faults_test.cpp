@@ -22,11 +22,9 @@ struct tavuFaultRow {
   const char* report;
   int status;  // the daemon's exit status, or RUNS_ON
   bool traced = false;
+  const char* raced = report;  // another report that a race may bring
+  friend std::ostream& operator<<(std::ostream& o, const tavuFaultRow& r) { return o << r.plan; }
 };
-
-std::ostream& operator<<(std::ostream& out, const tavuFaultRow& row) {
-  return out << row.plan;
-}
 
 #define MAIN "tavunetlink:main: "
 #define CONNECTION "tavunetlink:tavunetlink_GetClientConnection: "
@@ -69,8 +67,9 @@ const tavuFaultRow kIntake[] = {
     {"recv:netlink#1+", PRINTED, READER "recv error, errno=104, netlinkDataQueue size: 0, hpEvQueue size: 0, sent to client: 0", RUNS_ON},
     // Its port id taken by another socket first: the kernel picks one.
     {"bind:netlink#1", EVENT | PRINTED | CLIENT | ACK, READER "netlink port {pid} taken by another socket, bound to port {pid}", RUNS_ON},
-    // The worker's first lock, before the reader has its socket or the client comes.
-    {"pthread_mutex_lock:netlinkDataQueue@worker#1", PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=22", 255},
+    // The worker's first lock, before the client comes and most often before the reader has
+    // its socket; a stop that falls between the reader's socket and its bind fails the bind.
+    {"pthread_mutex_lock:netlinkDataQueue@worker#1", PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=22", 255, false, READER "Exiting, bind of netlink socket failed"},
     // Not before the reader has its socket, which a stop must not be lost to.
     {"pthread_cond_wait:netlinkDataQueue@worker^", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_cond_wait(netlinkDataQueue) rc=22", 255},
     {"pthread_mutex_unlock:netlinkDataQueue@worker", EVENT | PRINTED | CLIENT, WORKER "Exiting, failed pthread_mutex_unlock(netlinkDataQueue) rc=1", 255},
@@ -119,13 +118,14 @@ TEST_P(DaemonFaults, ReportedExactlyThenTheDaemonEndsAsItShould) {
   } else {
     EXPECT_EQ(daemon.waitEnd(), row.status);
   }
-  // Printed, the report is all there is (as often as it is met); traced, it
-  // is among the entries.
+  // Printed, the report is all there is (as often as it is met, beside the
+  // raced one); traced, it is among the entries.
   if (row.traced) {
     EXPECT_THAT(daemon.trace(), ::testing::Contains(report));
   } else {
     EXPECT_THAT(tavuSplit(daemon.output()),
-                ::testing::AllOf(::testing::Contains(report), ::testing::Each(report)));
+                ::testing::AllOf(::testing::Contains(report),
+                                 ::testing::Each(::testing::AnyOf(report, row.raced))));
   }
 }
 
