@@ -76,7 +76,7 @@ struct tavuclient_event {
 /* Connects to the daemon. Returns the connected socket (close it when
  * done), or -1 with errno set: ECONNREFUSED when no daemon listens, EPERM
  * when the socket's listener runs as a user this library does not trust
- * (root, or the uids the build was given). */
+ * (it trusts root, and the uids of the build's TAVU_DAEMON_UIDS). */
 int tavuclient_connect(void);
 
 /* Sends the handshake and checks the daemon's reply. The first event will
