@@ -1,14 +1,15 @@
 #include "client/client_connection.h"
 
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
 
-#include "client/allowed_uids.h"
 #include "client/handshake.h"
 #include "client/msg_header.h"
 #include "daemon/globals.h"
@@ -53,26 +54,83 @@ int tavuListenForClient() {
   return listener;
 }
 
-// An abstract socket has no permissions: whoever connects is asked who
-// they are, and one not allowed is sent away before it can hold the
-// daemon's only client place.
-bool tavuPeerAllowed(int client) {
-  ucred peer{0, static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
-  socklen_t length = sizeof peer;
-  if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
-      tavu_uid_allowed(peer.uid) != 0) {
-    return true;
+// Refusals are told, but never more than a line a second, whatever other
+// users do: the first at once, those within the second after a line counted
+// and told in one line when it is over.
+struct tavuRefusals {
+  timespec iv_quietUntil{};  // monotonic; no line before it
+  int32_t iv_uncounted = 0;
+  ucred iv_last{};
+};
+
+constexpr long TAVU_REFUSAL_QUIET_MS = 1000;
+
+long tavuMillisecondsUntil(const timespec& when) {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  const long ms = (when.tv_sec - now.tv_sec) * 1000 + (when.tv_nsec - now.tv_nsec) / 1000000;
+  return ms > 0 ? ms : 0;
+}
+
+void tavuStartQuiet(tavuRefusals* refusals) {
+  clock_gettime(CLOCK_MONOTONIC, &refusals->iv_quietUntil);
+  refusals->iv_quietUntil.tv_sec += TAVU_REFUSAL_QUIET_MS / 1000;
+}
+
+void tavuNoteRefusal(tavuRefusals* refusals, const ucred& peer) {
+  if (tavuMillisecondsUntil(refusals->iv_quietUntil) > 0) {
+    ++refusals->iv_uncounted;
+    refusals->iv_last = peer;
+    return;
   }
   TAVU_REPORT("%s:%s: refused a client of uid %d, pid %d: not allowed, waiting for another\n",
               g_progName, "tavunetlink_GetClientConnection", static_cast<int32_t>(peer.uid),
               static_cast<int32_t>(peer.pid));
+  tavuStartQuiet(refusals);
+}
+
+void tavuTellUncounted(tavuRefusals* refusals) {
+  if (refusals->iv_uncounted == 0) return;
+  TAVU_REPORT("%s:%s: refused %d more clients not allowed, the last of uid %d, pid %d\n",
+              g_progName, "tavunetlink_GetClientConnection", refusals->iv_uncounted,
+              static_cast<int32_t>(refusals->iv_last.uid),
+              static_cast<int32_t>(refusals->iv_last.pid));
+  refusals->iv_uncounted = 0;
+  tavuStartQuiet(refusals);
+}
+
+// Returns once a connection waits; refusals counted meanwhile are told when
+// their second is over.
+void tavuAwaitConnection(int listener, tavuRefusals* refusals) {
+  while (refusals->iv_uncounted > 0) {
+    pollfd ready{listener, POLLIN, 0};
+    const int rc =
+        poll(&ready, 1, static_cast<int>(tavuMillisecondsUntil(refusals->iv_quietUntil)));
+    if (rc > 0) return;
+    if (rc == 0) tavuTellUncounted(refusals);
+  }
+}
+
+// An abstract socket has no permissions: whoever connects is asked who
+// they are, and one not allowed is sent away before it can hold the
+// daemon's only client place.
+bool tavuPeerAllowed(int client, tavuRefusals* refusals) {
+  ucred peer{0, static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
+  socklen_t length = sizeof peer;
+  if (getsockopt(client, SOL_SOCKET, SO_PEERCRED, &peer, &length) == 0 &&
+      tavuClientUidAllowed(peer.uid)) {
+    return true;
+  }
+  tavuNoteRefusal(refusals, peer);
   return false;
 }
 
 // Accepts until an allowed peer connects; a failed accept is not repeated,
 // not even on EINTR.
 int tavuAcceptClient(int listener) {
+  tavuRefusals refusals;
   for (;;) {
+    tavuAwaitConnection(listener, &refusals);
     sockaddr peer;  // 16 bytes, never looked at
     socklen_t peerLength = sizeof peer;
     const int client = accept(listener, &peer, &peerLength);
@@ -81,7 +139,10 @@ int tavuAcceptClient(int listener) {
                   "tavunetlink_GetClientConnection", errno);
       return -1;
     }
-    if (tavuPeerAllowed(client)) return client;
+    if (tavuPeerAllowed(client, &refusals)) {
+      tavuTellUncounted(&refusals);  // before the trace takes the reports
+      return client;
+    }
     close(client);
   }
 }
