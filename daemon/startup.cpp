@@ -11,6 +11,7 @@
 #include "daemon/globals.h"
 #include "daemon/process_hygiene.h"
 #include "daemon/report.h"
+#include "devnodes/dev_walk.h"
 #include "intake/intake_threads.h"
 
 namespace {
@@ -34,6 +35,14 @@ void tavuDetach() {
   umask(022);
   (void)setsid();
   tavuTidyInheritedProcess();
+}
+
+// Told once, at start: the worker tries again at every event, silently.
+void tavuOpenDev() {
+  const int error = tavuOpenDevRoot();
+  if (error == 0) return;
+  TAVU_REPORT("%s:%s: /dev cannot be used, errno=%d: no node is made or removed until it can\n",
+              g_progName, "main", error);
 }
 
 }  // namespace
@@ -103,6 +112,7 @@ const char* tavuBaseName(const char* path) {
 void tavuStartUp(const char* argv0) {
   g_progName = tavuBaseName(argv0);
   tavuDetach();
+  tavuOpenDev();
   tavuInitQueueLocks();
   tavuStartIntakeThreads();
   tavunetlink_GetClientConnection();
