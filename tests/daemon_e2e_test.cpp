@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <climits>
+#include <regex>
 #include <sstream>
+#include <thread>
 
 #include "tests/support/tavu_test.h"
 
@@ -38,7 +40,7 @@ class DaemonEndToEnd : public ::testing::Test {
     ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
     tavuClearDev();
     unlink("/run/tavutrace/TAVUNL");
-    ASSERT_NO_FATAL_FAILURE(iv_daemon.start());
+    ASSERT_NO_FATAL_FAILURE(iv_daemon.start(iv_plan));
     ASSERT_NO_FATAL_FAILURE(iv_daemon.waitListening());
   }
   void connect(int32_t serial = 41) {
@@ -63,9 +65,16 @@ class DaemonEndToEnd : public ::testing::Test {
     }
   }
 
+  std::string iv_plan;  // a fault plan: the same through another path of the daemon
   tavuDaemon iv_daemon;
   tavuWireClient iv_client;
 };
+
+// The walk down /dev with openat2, and level by level as on kernels before 5.6.
+const char* const kWalks[] = {"", "openat2+"};
+std::string tavuWalkName(const std::string& plan) {
+  return plan.empty() ? "" : "WithoutOpenat2";
+}
 
 // ---- /dev follows the kernel: the node table and the classification ----
 
@@ -122,16 +131,27 @@ const tavuNodeRow kNodeRows[] = {
 };
 // clang-format on
 
-class NodeTable : public DaemonEndToEnd, public ::testing::WithParamInterface<tavuNodeRow> {};
+class NodeTable : public DaemonEndToEnd,
+                  public ::testing::WithParamInterface<std::tuple<tavuNodeRow, const char*>> {
+ protected:
+  NodeTable() { iv_plan = std::get<1>(GetParam()); }
+};
 
 TEST_P(NodeTable, DevAndClientFollowTheKernel) {
+  const tavuNodeRow& row = std::get<0>(GetParam());
   ASSERT_NO_FATAL_FAILURE(connect());
-  for (const std::string& uevent : GetParam().uevents) tavuSendUevent(tavuUevent(uevent));
-  EXPECT_THAT(eventsUntilMarker(), ElementsAreArray(GetParam().delivered));
-  EXPECT_THAT(tavuDevTree(), ElementsAreArray(GetParam().tree));
+  for (const std::string& uevent : row.uevents) tavuSendUevent(tavuUevent(uevent));
+  EXPECT_THAT(eventsUntilMarker(), ElementsAreArray(row.delivered));
+  EXPECT_THAT(tavuDevTree(), ElementsAreArray(row.tree));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, NodeTable, ::testing::ValuesIn(kNodeRows), kRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, NodeTable,
+                         ::testing::Combine(::testing::ValuesIn(kNodeRows),
+                                            ::testing::ValuesIn(kWalks)),
+                         [](const auto& info) {
+                           return std::get<0>(info.param).name +
+                                  tavuWalkName(std::get<1>(info.param));
+                         });
 
 // ---- Before the client comes ----
 
@@ -157,39 +177,109 @@ TEST_F(DaemonEndToEnd, EventsBeforeTheClientWaitForItInOrderByteExact) {
 
 // ---- Other users on the board ----
 
-// Whoever is not allowed is sent away at once, and the daemon waits on.
-TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClient) {
-  tavuWireClient nobody;
+// Whoever is not allowed is sent away at once, and told in a line a second
+// at most; the allowed client that comes next is served at once.
+TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClientRefusalsToldSparingly) {
+  constexpr int kRefused = 1000;
+  const auto start = std::chrono::steady_clock::now();
   ASSERT_EQ(seteuid(65534), 0);  // the credentials a connection carries are its maker's
-  nobody.connect();
+  for (int i = 0; i < kRefused; ++i) tavuWireClient().connect();
   ASSERT_EQ(seteuid(0), 0);
-  iv_daemon.waitPrinted(
-      "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 65534, pid " +
-      std::to_string(getpid()) + ": not allowed, waiting for another");
-  EXPECT_EQ(nobody.handshake(1), "");
   ASSERT_NO_FATAL_FAILURE(connect());
   tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
   EXPECT_EQ(receiveAndAcknowledge().serial, 42);
+  const tavuLines lines = tavuSplit(iv_daemon.output());
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0],
+            "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 65534, pid " +
+                std::to_string(getpid()) + ": not allowed, waiting for another");
+  int told = 1;
+  const std::regex more(
+      "tavunetlink:tavunetlink_GetClientConnection: refused ([0-9]+) more clients not allowed, "
+      "the last of uid 65534, pid [0-9]+");
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::smatch count;
+    EXPECT_TRUE(std::regex_match(lines[i], count, more)) << lines[i];
+    told += count.empty() ? 0 : std::stoi(count[1]);
+  }
+  EXPECT_EQ(told, kRefused);
+  EXPECT_LE(lines.size(), 2u + static_cast<size_t>(seconds.count()));
+}
+
+// Who may be the client and whose daemon the client library trusts are
+// two settings: with only nobody allowed, root's daemon serves nobody's
+// tavumon, and not root.
+TEST(ClientUids, NobodyServedByRootsDaemon) {
+  ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
+  tavuDaemon daemon("tavunetlink_uid65534");
+  ASSERT_NO_FATAL_FAILURE(daemon.start());
+  tavuWireClient root;
+  root.connect();
+  daemon.waitPrinted(
+      "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 0, pid " +
+      std::to_string(getpid()) + ": not allowed, waiting for another");
+  tavuRun monitor;
+  std::thread nobody([&] {
+    monitor = tavuRunProgram("/usr/bin/setpriv",
+                             {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+                              "exec " + tavuEnv("TAVU_EMULATOR") + " " + tavuEnv("TAVU_BIN_DIR") +
+                                  "/tavumon --count 1"});
+  });
+  daemon.waitTraced("tavunetlink:main: running");
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+  nobody.join();
+  EXPECT_EQ(monitor.status, 0) << monitor.err;
+  EXPECT_THAT(monitor.out, ::testing::HasSubstr("path=/class/uart/ttyS1 type=uart serial=1"));
 }
 
 // Whatever others have put under /dev: nothing outside it changes, no link
-// or other file system is entered, and nodes belong to root alone.
-TEST_F(DaemonEndToEnd, LinksMountsAndGroupsInDevLeadNowhere) {
+// or other file system is entered; a set-group-id directory of root's gives
+// its group, as mknod and mkdir do, and one of another user's gives nothing.
+class Walk : public DaemonEndToEnd, public ::testing::WithParamInterface<const char*> {
+ protected:
+  Walk() { iv_plan = GetParam(); }
+};
+
+TEST_P(Walk, LinksMountsAndOthersGroupsInDevLeadNowhere) {
   ASSERT_EQ(0, system("mkdir -p -m 1777 /dev/shm /tmp/out && : > /tmp/out/precious &&"
-                      " ln -s /tmp/out /dev/shm/x && mkdir -m 2775 /dev/sg && chgrp 100 /dev/sg &&"
+                      " ln -s /tmp/out /dev/shm/x && mkdir -m 2775 /dev/sg /dev/og &&"
+                      " chgrp 100 /dev/sg && chown 65534:100 /dev/og &&"
                       " mkdir /dev/mnt && mount -t tmpfs none /dev/mnt"));
   ASSERT_NO_FATAL_FAILURE(connect());
   for (const char* uevent :
        {"remove /class/gpio/shm.x.precious gpio", "add /class/gpio/shm.x.made gpio 1:1",
-        "add /class/gpio/mnt.1 gpio 1:2", "add /class/gpio/sg.1 gpio 1:3"})
+        "add /class/gpio/mnt.1 gpio 1:2", "add /class/gpio/sg.d.1 gpio 1:3",
+        "add /class/gpio/og.1 gpio 1:4", "add /class/gpio/og.e.1 gpio 1:5"})
     tavuSendUevent(tavuUevent(uevent));
-  EXPECT_EQ(eventsUntilMarker().size(), 4u);
+  EXPECT_EQ(eventsUntilMarker().size(), 6u);
   EXPECT_THAT(tavuDevTree(),
-              ::testing::ElementsAre("c 0640 1:3 /dev/sg/1", "d 1777 /dev/mnt", "d 1777 /dev/shm",
-                                     "d 2775 /dev/sg", "l 0777 /dev/shm/x"));
-  EXPECT_EQ(system("test \"$(ls /tmp/out) $(stat -c %u:%g /dev/sg/1)\" = 'precious 0:0'"), 0);
+              ElementsAreArray({"c 0640 1:3 /dev/sg/d/1", "c 0640 1:4 /dev/og/1",
+                                "c 0640 1:5 /dev/og/e/1", "d 1777 /dev/mnt", "d 1777 /dev/shm",
+                                "d 2755 /dev/og/e", "d 2755 /dev/sg/d", "d 2775 /dev/og",
+                                "d 2775 /dev/sg", "l 0777 /dev/shm/x"}));
+  EXPECT_EQ(system("test \"$(ls /tmp/out) $(stat -c %u:%g /dev/og/1 /dev/og/e /dev/og/e/1"
+                   " /dev/sg/d /dev/sg/d/1 | xargs)\" = 'precious 0:0 0:0 0:0 0:100 0:100'"),
+            0);
   ASSERT_EQ(system("umount /dev/mnt"), 0);
 }
+
+// The /dev a path reaches when the event comes: one mounted later is used.
+TEST_P(Walk, ADevMountedLaterIsTheOneUsed) {
+  ASSERT_NO_FATAL_FAILURE(connect());
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+  EXPECT_EQ(eventsUntilMarker().size(), 1u);
+  ASSERT_EQ(system("mount -t tmpfs none /dev"), 0);
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66"));
+  EXPECT_EQ(eventsUntilMarker().size(), 1u);
+  EXPECT_THAT(tavuDevTree(), ::testing::ElementsAre("c 0640 4:66 /dev/tts/2", "d 0755 /dev/tts"));
+  ASSERT_EQ(system("umount -l /dev"), 0);  // the daemon holds it open
+  EXPECT_THAT(tavuDevTree(), ::testing::ElementsAre("c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Walks, Walk, ::testing::ValuesIn(kWalks),
+                         [](const auto& info) { return "Openat2" + tavuWalkName(info.param); });
 
 // ---- The handshake ----
 

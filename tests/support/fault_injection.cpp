@@ -7,14 +7,19 @@
 // one and every later one) fail the way the C library reports failure; with
 // "^", calls made before the uevent socket is bound do not count.
 // `object` narrows a lock or wait to one queue (netlinkDataQueue,
-// hpEvQueue) and a socket call to a family (unix, netlink); `thread` to
-// main, worker or reader. The daemon's own code is untouched.
+// hpEvQueue), a socket call to a family (unix, netlink) and open to a path
+// ("dev" for /dev); `thread` to main, worker or reader. "openat2" is the
+// system call, as a kernel before 5.6 answers it. The daemon's own code is
+// untouched.
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <regex>
@@ -140,8 +145,36 @@ TAVU_WRAP(int, setsockopt, (int fd, int l, int n, const void* v, socklen_t s), (
 TAVU_WRAP(int, listen, (int fd, int b), (fd, b), "", TAVU_ERRNO(EOPNOTSUPP))
 TAVU_WRAP(int, accept, (int fd, sockaddr* a, socklen_t* l), (fd, a, l), "", TAVU_ERRNO(ECONNABORTED))
 TAVU_WRAP(ssize_t, recv, (int fd, void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(ECONNRESET))
+TAVU_WRAP(int, close_range, (unsigned first, unsigned last, int f), (first, last, f), "", TAVU_ERRNO(ENOSYS))
 TAVU_WRAP(ssize_t, send, (int fd, const void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(EPIPE))
 // clang-format on
+
+// open's mode argument is there only when a file may be made; on a 32-bit
+// board with 64-bit offsets the daemon calls it as open64.
+#define TAVU_WRAP_OPEN(call)                                                                       \
+  int __real_##call(const char* path, int flags, ...);                                             \
+  int __wrap_##call(const char* path, int flags, ...) {                                            \
+    va_list args;                                                                                  \
+    va_start(args, flags);                                                                         \
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;           \
+    va_end(args);                                                                                  \
+    if (tavuFailNow("open", std::strcmp(path, "/dev") == 0 ? "dev" : "other")) TAVU_ERRNO(ENOTDIR) \
+    return __real_##call(path, flags, mode);                                                       \
+  }
+TAVU_WRAP_OPEN(open)
+TAVU_WRAP_OPEN(open64)
+
+// The daemon makes no other system call by number; six words are what any takes.
+long __real_syscall(long number, ...);
+long __wrap_syscall(long number, ...) {
+  va_list args;
+  va_start(args, number);
+  long word[6];
+  for (long& w : word) w = va_arg(args, long);
+  va_end(args);
+  if (number == SYS_openat2 && tavuFailNow("openat2", "")) TAVU_ERRNO(ENOSYS)
+  return __real_syscall(number, word[0], word[1], word[2], word[3], word[4], word[5]);
+}
 
 int __real_bind(int fd, const sockaddr* address, socklen_t length);
 int __wrap_bind(int fd, const sockaddr* address, socklen_t length) {

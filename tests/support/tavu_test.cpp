@@ -156,7 +156,7 @@ tavuDaemon::~tavuDaemon() {
 void tavuDaemon::start(const std::string& faultPlan, const std::string& argv0, int launcherStatus) {
   // The daemon outlives its launcher: adopt it to learn how it ends.
   ASSERT_TRUE(getpid() == 1 || prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
-  iv_program = faultPlan.empty() ? "tavunetlink" : "tavunetlink_faulty";
+  if (!faultPlan.empty()) iv_program = "tavunetlink_faulty";
   iv_outputPath = tavuTempFile();
   const pid_t launcher = tavuSpawn(iv_program, argv0, {}, iv_outputPath, "", faultPlan);
   int raw = 0;

@@ -43,6 +43,8 @@ tavuRun tavuRunProgram(const std::string& name, const tavuLines& args);
 // (tests/support/fault_injection.cpp). Killed when the object goes.
 class tavuDaemon {
  public:
+  // Another build of the daemon than the plain one, e.g. with other uids allowed.
+  explicit tavuDaemon(std::string program = "tavunetlink") : iv_program(std::move(program)) {}
   ~tavuDaemon();
   // Runs the launching command, which must end with `launcherStatus`, and
   // finds the daemon it left behind.
