@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installation as a packager and a board's init system rely on it, one mode a test:
-#   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR
+#   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR  (as root: times scripts/sandbox)
 #   install_test.sh init INIT_SCRIPT DAEMON TAVUMON   (starts daemons: inside scripts/sandbox)
 #   install_test.sh debian BUILD_DIR C_COMPILER
 #   install_test.sh tracelib SOURCE_DIR LIBRARY BIN_DIR  (builds the daemon against LIBRARY; sandbox)
@@ -16,7 +16,13 @@ lint() {
   sed "s|^ExecStart=.*|ExecStart=$3|" "$1" > "$work/tavunetlink.service"
   # verify exits 0 on some bad settings, so any word from it is a failure.
   ok test -z "$(systemd-analyze verify --man=no "$work/tavunetlink.service" 2>&1 || echo failed)"
-  for script in "$2" "$4"/*; do ok dash -n "$script"; ok busybox sh -n "$script"; ok shellcheck -s sh "$script"; done
+  for script in "$2" "$4"/{postinst,prerm,postrm}; do
+    ok dash -n "$script"; ok busybox sh -n "$script"; ok shellcheck -s sh "$script"
+  done
+  # A command's own status 124 (another timer's) and the sandbox's time limit: only the latter says so.
+  sandbox=$(dirname "$0")/../../scripts/sandbox
+  ok test "$("$sandbox" --timeout 8 -- timeout 1 sleep 30 2>&1; echo $?)" = 124
+  ok test "$("$sandbox" --timeout 1 -- sleep 30 2>&1; echo $?)" = $'sandbox: \'sleep\' did not finish within 1s and was killed\n124'
 }
 
 pids() { for dir in /proc/[0-9]*; do [ "$(readlink "$dir/exe")" = "$daemon" ] && echo "${dir#/proc/}"; done 2> /dev/null; }
@@ -93,36 +99,92 @@ tracelib() {
 # The packages cpack makes, as dpkg, the board and a client's build see them.
 debian() {
   cpack --config "$1/CPackConfig.cmake" -B "$work/out" > "$work/cpack.log" 2>&1 || { cat "$work/cpack.log" >&2; exit 1; }
-  debs=("$work"/out/tavunetlink_*.deb "$work"/out/libtavuclient-dev_*.deb)
-  for deb in "${debs[@]}"; do dpkg-deb -x "$deb" "$work/root" || exit 1; done
+  declare -A deb
+  mkdir "$work/root"
+  for p in tavunetlink tavunetlink-tools libtavuclient-dev; do
+    deb[$p]=$(echo "$work/out/${p}_"*.deb) && dpkg-deb -x "${deb[$p]}" "$work/root/$p" || exit 1
+  done
   # The architecture follows from the daemon's ELF header, not from what the build asked for.
   declare -A debian_arch=(["ELF64 little X86-64"]=amd64 ["ELF32 big PowerPC"]=powerpc)
-  elf=$(readelf -h "$work/root/usr/sbin/tavunetlink" | awk '/Class:/ { c = $2 } /Data:/ { d = $4 } /Machine:/ { m = $NF } END { print c, d, m }')
+  elf=$(readelf -h "$work/root/tavunetlink/usr/sbin/tavunetlink" | awk '/Class:/ { c = $2 } /Data:/ { d = $4 } /Machine:/ { m = $NF } END { print c, d, m }')
   arch=${debian_arch[$elf]:-}
-  for deb in "${debs[@]}"; do [ "$(dpkg-deb -f "$deb" Architecture)" = "$arch" ] || fail "$deb: not for binaries of $elf"; done
+  for p in "${!deb[@]}"; do [ "$(dpkg-deb -f "${deb[$p]}" Architecture)" = "$arch" ] || fail "$p: not for binaries of $elf"; done
   declare -A package=([libc.so.6]=libc6 [libm.so.6]=libc6 [libstdc++.so.6]=libstdc++6 [libgcc_s.so.1]=libgcc-s1 [libelf.so.1]=libelf1)
-  depends=", $(dpkg-deb -f "${debs[0]}" Depends)"
-  for lib in $(readelf -d "$work/root"/usr/sbin/* "$work/root"/usr/bin/* | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u); do
-    [[ $depends == *", ${package[$lib]:-$lib} (>= "[0-9]* ]] || fail "$lib is needed, no versioned ${package[$lib]:-package of it} in Depends: ${depends#, }"
+  for p in tavunetlink tavunetlink-tools; do
+    depends=", $(dpkg-deb -f "${deb[$p]}" Depends)"
+    for lib in $(readelf -d "$work/root/$p"/usr/*bin/* | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort -u); do
+      [[ $depends == *", ${package[$lib]:-$lib} (>= "[0-9]* ]] || fail "$p: $lib is needed, no versioned ${package[$lib]:-package of it} in Depends: ${depends#, }"
+    done
   done
-  for deb in "${debs[@]}"; do dpkg-deb -c "$deb"; done | awk '{ print $1, $2, $6 }' > "$work/contents"
-  programs=(etc/init.d/tavunetlink usr/sbin/tavunetlink usr/bin/tavu{inject,mon,trigger})
-  data=(lib/systemd/system/tavunetlink.service usr/include/tavuclient.h usr/lib/libtavuclient.a usr/lib/pkgconfig/tavuclient.pc
-        usr/share/man/man8/tavunetlink.8.gz usr/share/man/man1/tavu{inject,mon,trigger}.1.gz)
+  # Every file of each package with its mode and owner, and any directory not root's drwxr-xr-x;
+  # the library's directory is the multiarch one natively.
+  declare -A programs=([tavunetlink]="etc/init.d/tavunetlink usr/sbin/tavunetlink"
+                       [tavunetlink-tools]="usr/bin/tavuinject usr/bin/tavumon usr/bin/tavutrigger")
+  declare -A data=([tavunetlink]="lib/systemd/system/tavunetlink.service usr/share/man/man8/tavunetlink.8.gz"
+                   [tavunetlink-tools]="usr/share/man/man1/tavuinject.1.gz usr/share/man/man1/tavumon.1.gz usr/share/man/man1/tavutrigger.1.gz"
+                   [libtavuclient-dev]="usr/include/tavuclient.h usr/lib/libtavuclient.a usr/lib/pkgconfig/tavuclient.pc")
   # tavutrace decodes on the workstation: in its package, never in the board's.
-  [ "$arch" = amd64 ] && programs+=(usr/bin/tavutrace) data+=(usr/share/man/man1/tavutrace.1.gz)
-  # Every file with its mode and owner, and any directory not root's drwxr-xr-x; the library's
-  # directory is the multiarch one natively.
-  diff <({ printf -- '-rwxr-xr-x root/root %s\n' "${programs[@]}"; printf -- '-rw-r--r-- root/root %s\n' "${data[@]}"; } | sort) \
-    <(awk '$3 !~ /\/$/ || $1 " " $2 != "drwxr-xr-x root/root" { print $1, $2, substr($3, 3) }' "$work/contents" |
-      sed 's|usr/lib/[^/]*-linux-gnu[^/]*/|usr/lib/|' | sort) || fail "files in the packages: (>) not as wanted (<)"
-  [ "$(dpkg-deb -I "${debs[0]}" conffiles)" = /etc/init.d/tavunetlink ] || fail "the init script is no conffile"
+  [ "$arch" = amd64 ] && programs[tavunetlink-tools]+=" usr/bin/tavutrace" data[tavunetlink-tools]+=" usr/share/man/man1/tavutrace.1.gz"
+  for p in "${!deb[@]}"; do
+    data[$p]+=" usr/share/doc/$p/copyright usr/share/doc/$p/changelog.Debian.gz"
+    for path in ${programs[$p]:-}; do echo "$p -rwxr-xr-x root/root $path"; done
+    for path in ${data[$p]}; do echo "$p -rw-r--r-- root/root $path"; done
+  done | sort > "$work/wanted"
+  for p in "${!deb[@]}"; do dpkg-deb -c "${deb[$p]}" | awk -v p="$p" '$6 !~ /\/$/ || $1 " " $2 != "drwxr-xr-x root/root" { print p, $1, $2, substr($6, 3) }'; done |
+    sed 's|usr/lib/[^/]*-linux-gnu[^/]*/|usr/lib/|' | sort | diff "$work/wanted" - || fail "files in the packages: (>) not as wanted (<)"
+  # What each asks of the others, its conffiles, its control files: only the daemon's has
+  # maintainer scripts, so only it registers a service.
+  #       package           recommends        conffiles                control files
+  control tavunetlink       tavunetlink-tools /etc/init.d/tavunetlink "conffiles control md5sums postinst postrm prerm"
+  control tavunetlink-tools ""                ""                      "control md5sums"
+  control libtavuclient-dev ""                ""                      "control md5sums"
+  # One changelog for all, of the packages' version, and a machine-readable copyright.
+  for p in "${!deb[@]}"; do
+    ok test "$(zcat "$work/root/$p/usr/share/doc/$p/changelog.Debian.gz" | dpkg-parsechangelog -l - -S Version)" = "$(dpkg-deb -f "${deb[$p]}" Version)"
+    ok grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$work/root/$p/usr/share/doc/$p/copyright"
+  done
+  # The maintainer scripts as packaged, on a machine with the init script and systemd running,
+  # where each tool they may call is a stub recording its arguments, or missing.
+  dpkg-deb -e "${deb[tavunetlink]}" "$work/control"
+  mkdir -p "$work/etc/init.d" "$work/run/systemd/system"
+  # shellcheck disable=SC2016 # expanded by the stub
+  printf '#!/bin/sh\necho "${0##*/} $*" >> %s\n' "$work/calls" > "$work/stub" && chmod +x "$work/stub"
+  cp "$work/stub" "$work/etc/init.d/tavunetlink"
+  #          script   argument  tools                              calls, ";" between
+  maintainer postinst configure ""                                 ""
+  maintainer postinst configure "deb-systemd-helper update-rc.d"   "deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service;update-rc.d tavunetlink defaults"
+  maintainer prerm    remove    ""                                 "tavunetlink stop"
+  maintainer prerm    remove    invoke-rc.d                        "invoke-rc.d tavunetlink stop"
+  maintainer postrm   remove    ""                                 ""
+  maintainer postrm   remove    "systemctl deb-systemd-helper"     "systemctl --system daemon-reload;deb-systemd-helper mask tavunetlink.service"
+  maintainer postrm   purge     ""                                 ""
+  maintainer postrm   purge     "update-rc.d deb-systemd-helper"   "update-rc.d tavunetlink remove;deb-systemd-helper purge tavunetlink.service;deb-systemd-helper unmask tavunetlink.service"
   # A client program built from the unpacked -dev package alone.
-  pc_dir=$(dirname "$(find "$work/root" -name tavuclient.pc)")
-  flags=$(PKG_CONFIG_SYSROOT_DIR=$work/root PKG_CONFIG_LIBDIR=$pc_dir pkg-config --cflags --libs tavuclient) || fail "pkg-config does not know tavuclient"
+  pc_dir=$(dirname "$(find "$work/root/libtavuclient-dev" -name tavuclient.pc)")
+  flags=$(PKG_CONFIG_SYSROOT_DIR=$work/root/libtavuclient-dev PKG_CONFIG_LIBDIR=$pc_dir pkg-config --cflags --libs tavuclient) || fail "pkg-config does not know tavuclient"
   # shellcheck disable=SC2086 # the flags are words
   "$2" -o "$work/client" -x c - $flags <<< $'#include <tavuclient.h>\nint main(void) { return tavuclient_connect() < 0; }' ||
     fail "a client does not build with: $flags"
+}
+
+# control PACKAGE RECOMMENDS CONFFILES CONTROL_FILES
+control() {
+  got="$(dpkg-deb -f "${deb[$1]}" Recommends)|$(dpkg-deb -I "${deb[$1]}" conffiles 2> /dev/null)|$(dpkg-deb --ctrl-tarfile "${deb[$1]}" | tar -t | sed -n 's|^\./\(.\)|\1|p' | sort | xargs)"
+  [ "$got" = "$2|$3|$4" ] || fail "$1: recommends, conffiles, control files '$got'; wanted '$2|$3|$4'"
+}
+
+# maintainer SCRIPT ARGUMENT TOOLS CALLS: the script, its paths moved into the work directory,
+# with only TOOLS on its PATH, succeeds having made exactly CALLS.
+maintainer() {
+  rm -f "$work/calls"
+  bin=$(mktemp -d "$work/bin.XXX")
+  for tool in $3; do ln -s "$work/stub" "$bin/$tool"; done
+  sed "s|/etc/init.d/|$work/etc/init.d/|g; s|/run/systemd/system|$work/run/systemd/system|g" "$work/control/$1" > "$work/script"
+  chmod +x "$work/script"
+  PATH=$bin "$work/script" "$2" > /dev/null 2>&1
+  status=$?
+  calls=$(paste -sd ';' "$work/calls" 2> /dev/null)
+  [[ $status = 0 && $calls = "$4" ]] || fail "$1 $2 with '$3': status $status, called '$calls'; wanted 0, '$4'"
 }
 
 [[ ${1:-} =~ ^(lint|init|debian|tracelib)$ ]] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
