@@ -10,7 +10,8 @@ struct tavuBenchConfig {
   std::string mdevConf;  // becomes /etc/mdev.conf
   std::string outDir;    // the picture's data files, when given
   std::string workDir = "/tmp/tavubench";
-  int runs = 5;
+  int runs = 7;
+  bool timedRuns = true;  // false: the call count alone
   uint32_t throughputEvents = 1000;
   uint32_t burstStart = 250;
   uint32_t burstCap = 20000;
@@ -20,4 +21,6 @@ struct tavuBenchConfig {
   uint32_t memoryEvents = 100000;
   uint32_t memoryRate = 10000;
   int idleSeconds = 10;
+  uint32_t callEvents = 300;
+  uint32_t callRate = 200;
 };

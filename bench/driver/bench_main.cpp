@@ -18,18 +18,23 @@
 namespace {
 
 const char TAVU_BENCH_HELP[] =
-    R"(Usage: tavubench --bin-dir DIR --mdev-conf FILE [--runs N] [--quick] [--out DIR]
+    R"(Usage: tavubench --bin-dir DIR --mdev-conf FILE [--runs N] [--quick]
+                [--calls-only] [--out DIR]
 
 The end-to-end benchmark of tavunetlink, run as root in scripts/sandbox by
 scripts/bench. It plays the kernel (serial ports ttyS<n>, nodes /dev/tts/<n>)
-for the floor (tavubench-floor), floor-walk (throughput only), mdev (busybox
-mdev -df) and the daemon (tavunetlink with tavubench-client), in an order
-that turns from run to run, and prints in Markdown the medians over the
-runs, the daemon's ratios to the floor and to mdev, and the spread.
+for the floor (tavubench-floor), floor-hardened (tavubench-floor --hardened,
+throughput only), mdev (busybox mdev -df) and the daemon (tavunetlink with
+tavubench-client). First it counts each one's system calls per add and per
+remove with strace (300 paced events each way); then come the timed runs,
+every subject in an order that turns from run to run. It prints in Markdown
+the medians over the runs, the daemon's ratios to the floor, the hardened
+floor and mdev, the spread, and the calls by name.
 
   --bin-dir DIR     where tavunetlink, tavubench-floor, tavubench-client are
   --mdev-conf FILE  mdev's configuration (bench/mdev/mdev.conf)
-  --runs N          runs (default 5); --quick: one short run, a smoke test
+  --runs N          timed runs (default 7); --quick: one short run, a smoke test
+  --calls-only      the call count alone, no timed run
   --out DIR         also write rates.dat and latency.dat there, for gnuplot
 
 Exit status: 0 measured; 2 bad usage; 3 cannot run.
@@ -53,13 +58,11 @@ void tavuMakeQuick(tavuBenchConfig* config) {
 
 // -1 to go on, else the exit status.
 int tavuParseArgs(int argc, char** argv, tavuBenchConfig* config) {
-  static const option kOptions[] = {{"bin-dir", required_argument, nullptr, 'b'},
-                                    {"mdev-conf", required_argument, nullptr, 'm'},
-                                    {"runs", required_argument, nullptr, 'r'},
-                                    {"quick", no_argument, nullptr, 'q'},
-                                    {"out", required_argument, nullptr, 'd'},
-                                    {"help", no_argument, nullptr, 'h'},
-                                    {}};
+  static const option kOptions[] = {
+      {"bin-dir", required_argument, nullptr, 'b'}, {"mdev-conf", required_argument, nullptr, 'm'},
+      {"runs", required_argument, nullptr, 'r'},    {"quick", no_argument, nullptr, 'q'},
+      {"calls-only", no_argument, nullptr, 'c'},    {"out", required_argument, nullptr, 'd'},
+      {"help", no_argument, nullptr, 'h'},          {}};
   int runs = 0;
   for (int option; (option = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
     if (option == 'h') {
@@ -70,6 +73,7 @@ int tavuParseArgs(int argc, char** argv, tavuBenchConfig* config) {
     if (option == 'm') config->mdevConf = optarg;
     if (option == 'd') config->outDir = optarg;
     if (option == 'q') tavuMakeQuick(config);
+    if (option == 'c') config->timedRuns = false;
     if (option == 'r') runs = std::atoi(optarg);
     if (option == '?' || (option == 'r' && (runs < 1 || runs > 100))) {
       return tavuFail(TAVU_BENCH_USAGE, "bad option");
@@ -96,14 +100,14 @@ bool tavuPrepare(const tavuBenchConfig& config, std::string* error) {
 
 // Every subject once, in an order that turns from run to run.
 bool tavuMeasureRun(const tavuBenchConfig& config, int run, std::string* error) {
-  for (int i = 0; i < 4; ++i) {
-    const auto kind = static_cast<tavuSubjectKind>((i + run) % 4);
+  for (int i = 0; i < TAVU_SUBJECT_KINDS; ++i) {
+    const auto kind = static_cast<tavuSubjectKind>((i + run) % TAVU_SUBJECT_KINDS);
     tavuSubject subject;
     bool ok = tavuStartSubject(config, kind, true, &subject, error) &&
               tavuMeasureNodes(config, run, &subject, error);
-    // The walking floor only prices the daemon's filesystem calls.
-    ok = ok && (kind == TAVU_FLOOR_WALK || (tavuMeasureBurst(config, run, &subject, error) &&
-                                            tavuMeasureLatency(config, run, &subject, error)));
+    // The hardened floor only prices the daemon's file-system calls.
+    ok = ok && (kind == TAVU_FLOOR_HARDENED || (tavuMeasureBurst(config, run, &subject, error) &&
+                                                tavuMeasureLatency(config, run, &subject, error)));
     tavuStopSubject(&subject);
     if (!ok) {
       *error = std::string(tavuSubjectName(kind)) + ": " + *error;
@@ -129,14 +133,19 @@ int main(int argc, char** argv) {
   if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0 || !tavuPrepare(config, &error)) {
     return tavuFail(TAVU_BENCH_CANNOT_RUN, error);
   }
-  for (int run = 0; run < config.runs; ++run) {
+  // First, so that a subject strace cannot follow fails the run at once.
+  std::fputs("tavubench: counting system calls\n", stderr);
+  if (!tavuMeasureCalls(config, &error)) {
+    return tavuFail(TAVU_BENCH_CANNOT_RUN, "call count: " + error);
+  }
+  for (int run = 0; config.timedRuns && run < config.runs; ++run) {
     std::fprintf(stderr, "tavubench: run %d of %d\n", run + 1, config.runs);
     error.clear();
     if (!tavuMeasureRun(config, run, &error)) {
       return tavuFail(TAVU_BENCH_CANNOT_RUN, "run " + std::to_string(run + 1) + ": " + error);
     }
   }
-  std::fputs(tavuReport(config.runs > 1).c_str(), stdout);
+  std::fputs(tavuReport(config.timedRuns && config.runs > 1).c_str(), stdout);
   if (!config.outDir.empty() && !tavuWriteDataFiles(config.outDir)) {
     return tavuFail(TAVU_BENCH_CANNOT_RUN, "cannot write the data files into " + config.outDir);
   }

@@ -38,6 +38,9 @@ bool tavuMeasureNodes(const tavuBenchConfig& config, int run, tavuSubject* subje
   tavuRecord(run, "add_rate", name, tavuRate(adds.nodes, adds.sendNs[0], adds.lastNodeNs));
   tavuRecord(run, "remove_rate", name,
              tavuRate(adds.nodes - removes.nodes, removes.sendNs[0], removes.lastNodeNs));
+  // A rate is only worth its events: one the kernel dropped was not served.
+  tavuRecord(run, "add_drops", name, adds.drops);
+  tavuRecord(run, "remove_drops", name, removes.drops);
   if (subject->arrivals != nullptr) {
     tavuRecord(run, "client_add_rate", name, tavuRate(adds.acked, adds.sendNs[0], adds.lastAckNs));
     tavuRecord(run, "client_remove_rate", name,

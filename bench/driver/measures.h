@@ -26,6 +26,10 @@ bool tavuMeasureLatency(const tavuBenchConfig& config, int run, tavuSubject* sub
 // The daemon's memory per event queued with no client; starts its own.
 bool tavuMeasureMemory(const tavuBenchConfig& config, int run, std::string* error);
 
+// System calls per add and per remove of every subject, counted by strace
+// over a paced stream; starts its own subjects.
+bool tavuMeasureCalls(const tavuBenchConfig& config, std::string* error);
+
 // Processor time of every subject while nothing happens; starts its own.
 bool tavuMeasureIdle(const tavuBenchConfig& config, int run, std::string* error);
 

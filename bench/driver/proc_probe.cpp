@@ -1,5 +1,7 @@
 #include "bench/driver/proc_probe.h"
 
+#include <dirent.h>
+
 #include <cinttypes>
 #include <cstdio>
 #include <fstream>
@@ -59,6 +61,19 @@ bool tavuReadCpuTicks(pid_t pid, uint64_t* ticks) {
   }
   *ticks = user + system;
   return true;
+}
+
+bool tavuAllThreadsTracedBy(pid_t pid, pid_t tracer) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  const std::string wanted = "\nTracerPid:\t" + std::to_string(tracer) + "\n";
+  DIR* dir = opendir(tasks.c_str());
+  bool traced = dir != nullptr;
+  while (const dirent* entry = traced ? readdir(dir) : nullptr) {
+    const std::string status = tavuReadWholeFile(tasks + "/" + entry->d_name + "/status");
+    traced = entry->d_name[0] == '.' || status.find(wanted) != std::string::npos;
+  }
+  if (dir != nullptr) closedir(dir);
+  return traced;
 }
 
 bool tavuReadRssKb(pid_t pid, uint64_t* kb) {

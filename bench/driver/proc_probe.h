@@ -1,5 +1,6 @@
 // What the driver (and the load test) reads about running processes from
-// /proc: their uevent socket's drops and backlog, processor time, memory.
+// /proc: their uevent socket's drops and backlog, processor time, memory,
+// their tracer.
 #pragma once
 
 #include <sys/types.h>
@@ -27,6 +28,9 @@ bool tavuNetlinkSocketByInode(uint64_t inode, tavuNetlinkSocketInfo* info);
 
 // utime + stime of the whole process, in clock ticks.
 bool tavuReadCpuTicks(pid_t pid, uint64_t* ticks);
+
+// Whether every thread of `pid` is traced by `tracer`.
+bool tavuAllThreadsTracedBy(pid_t pid, pid_t tracer);
 
 // VmRSS, in kB.
 bool tavuReadRssKb(pid_t pid, uint64_t* kb);

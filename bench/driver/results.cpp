@@ -4,18 +4,23 @@
 #include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <iterator>
 #include <limits>
 #include <map>
 #include <sstream>
+#include <utility>
 
 namespace {
 
 // metric -> subject -> run -> value
 std::map<std::string, std::map<std::string, std::map<int, double>>> g_figures;
 std::map<std::string, std::vector<double>> g_latencies;
+// (group, call) -> subject -> per add, per remove
+std::map<std::pair<int, std::string>, std::map<std::string, std::pair<double, double>>>
+    g_callsByName;
 
-const char* const kSubjects[] = {"floor", "floor-walk", "mdev", "daemon"};
-const char* const kReferences[] = {"floor", "mdev"};
+const char* const kSubjects[] = {"floor", "floor-hardened", "mdev", "daemon"};
+const char* const kReferences[] = {"floor", "floor-hardened", "mdev"};
 constexpr double TAVU_NAN = std::numeric_limits<double>::quiet_NaN();
 
 // A row's metrics share its cells, " / " between them. With `ratios`, the
@@ -29,6 +34,7 @@ struct tavuRow {
 const tavuRow kRows[] = {
     {"adds/s, first datagram sent to last node present (1,000 unpaced)", "add_rate", true},
     {"removes/s, to last node gone (1,000 unpaced)", "remove_rate", true},
+    {"kernel drops in those 1,000 adds / removes", "add_drops remove_drops", false},
     {"adds/s to the client's last acknowledgment", "client_add_rate", true},
     {"removes/s to the client's last acknowledgment", "client_remove_rate", true},
     {"largest unpaced burst without a kernel drop (tried up to 20,000)", "burst_capacity", true},
@@ -43,6 +49,17 @@ const tavuRow kRows[] = {
     {"daemon RSS empty / 100,000 queued / drained (kB)",
      "rss_empty_kb rss_queued_kb rss_drained_kb", false},
     {"processor time in 10 idle s (ms)", "idle_cpu_ms", false},
+};
+
+// Counted once, before the runs: no spread.
+const tavuRow kCallRows[] = {
+    {"file-system calls per add (strace, 300 paced)", "file_calls_add", false},
+    {"file-system calls per remove", "file_calls_remove", false},
+    {"poll calls per add / remove", "poll_calls_add poll_calls_remove", false},
+    {"all system calls per add", "all_calls_add", false},
+    {"all system calls per remove", "all_calls_remove", false},
+    {"all system calls of the client per add / remove",
+     "client_all_calls_add client_all_calls_remove", false},
 };
 
 std::vector<double> tavuSorted(const std::string& metric, const std::string& subject) {
@@ -121,12 +138,29 @@ std::string tavuRatioCell(const tavuRow& row, const char* reference) {
   return cell;
 }
 
+// "| title | floor | ... |" and its ruler, with a column per reference
+// when `ratios` is set.
+std::string tavuTableHead(const std::string& title, bool ratios) {
+  std::string head = "| " + title + " |", ruler = "|---|";
+  for (const char* subject : kSubjects) {
+    head += std::string(" ") + subject + " |";
+    ruler += "---:|";
+  }
+  for (const char* reference : kReferences) {
+    head += ratios ? std::string(" daemon / ") + reference + " |" : "";
+    ruler += ratios ? "---:|" : "";
+  }
+  return head + "\n" + ruler + "\n";
+}
+
+// With `ratios`, the table of medians: the ratios' columns and the call
+// counts' rows too.
 std::string tavuTable(const std::string& title, bool ratios,
                       std::string (*show)(const std::vector<double>&)) {
-  std::string table = "| " + title + " | floor | floor-walk | mdev | daemon |" +
-                      (ratios ? " daemon / floor | daemon / mdev |\n" : "\n") + "|---|" +
-                      (ratios ? "---:|---:|" : "") + "---:|---:|---:|---:|\n";
-  for (const tavuRow& row : kRows) {
+  std::string table = tavuTableHead(title, ratios);
+  std::vector<tavuRow> rows(std::begin(kRows), std::end(kRows));
+  if (ratios) rows.insert(rows.end(), std::begin(kCallRows), std::end(kCallRows));
+  for (const tavuRow& row : rows) {
     std::string line = std::string("| ") + row.label + " |";
     bool measured = false;
     for (const char* subject : kSubjects) {
@@ -142,7 +176,34 @@ std::string tavuTable(const std::string& title, bool ratios,
   return table;
 }
 
+// Calls by name, rounded to the hundredth; a call no subject makes once in
+// a hundred events is left out.
+std::string tavuCallsTable() {
+  std::string table = tavuTableHead("system calls per add / per remove, by name (strace)", false);
+  const auto rounded = [](double value) { return std::round(value * 100) / 100; };
+  for (const auto& call : g_callsByName) {
+    std::string line = "| " + call.first.second + " |";
+    bool seen = false;
+    for (const char* subject : kSubjects) {
+      const auto counts = call.second.find(subject);
+      const bool counted = counts != call.second.end();
+      const double add = counted ? rounded(counts->second.first) : 0;
+      const double remove = counted ? rounded(counts->second.second) : 0;
+      seen = seen || add != 0 || remove != 0;
+      line += counted ? " " + tavuNumber(add) + " / " + tavuNumber(remove) + " |" : " |";
+    }
+    if (seen) table += line + "\n";
+  }
+  return table;
+}
+
 }  // namespace
+
+void tavuRecordCallByName(const std::string& call, int group, const std::string& subject, bool add,
+                          double perEvent) {
+  auto& counts = g_callsByName[{group, call}][subject];
+  (add ? counts.first : counts.second) = perEvent;
+}
 
 void tavuRecord(int run, const std::string& metric, const std::string& subject, double value) {
   g_figures[metric][subject][run] = value;
@@ -161,7 +222,8 @@ double tavuPercentile(std::vector<double> values, double p) {
 std::string tavuReport(bool withSpread) {
   return tavuTable("figure (median of the runs)", true, tavuShowMedian) +
          (withSpread ? "\n" + tavuTable("spread over the runs (min–max)", false, tavuShowSpread)
-                     : "");
+                     : "") +
+         (g_callsByName.empty() ? "" : "\n" + tavuCallsTable());
 }
 
 bool tavuWriteDataFiles(const std::string& dir) {

@@ -1,19 +1,15 @@
 #include "bench/driver/subject.h"
 
 #include <dirent.h>
-#include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <new>
 #include <vector>
 
+#include "bench/driver/child_process.h"
 #include "bench/driver/proc_probe.h"
 
 namespace {
@@ -22,39 +18,6 @@ constexpr uint64_t TAVU_START_TIMEOUT_NS = 10000000000u;
 
 uint64_t tavuDeadline(uint64_t fromNowNs) {
   return tavuBenchNowNs() + fromNowNs;
-}
-
-// Starts argv with no input and its output appended to `output`; -1 on failure.
-pid_t tavuSpawn(const std::vector<std::string>& argv, const std::string& output) {
-  std::vector<char*> words(argv.size() + 1, nullptr);
-  for (size_t i = 0; i < argv.size(); ++i) words[i] = const_cast<char*>(argv[i].c_str());
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_APPEND,
-                                   0644);
-  posix_spawn_file_actions_adddup2(&actions, 1, 2);
-  pid_t pid = -1;
-  const int failed = posix_spawnp(&pid, words[0], &actions, nullptr, words.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return failed == 0 ? pid : -1;
-}
-
-// A child's exit status (128 + signal), -1 while it runs at `deadline`, -2
-// when it is no child (any more).
-int tavuWaitChild(pid_t pid, uint64_t deadline) {
-  for (;;) {
-    int status = 0;
-    const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (done < 0 && errno != EINTR) return -2;
-    if (tavuBenchNowNs() >= deadline) return -1;
-    tavuSleepMs(1);
-  }
-}
-
-void tavuKillChild(pid_t pid) {
-  if (pid > 0 && kill(pid, SIGKILL) == 0) (void)waitpid(pid, nullptr, 0);
 }
 
 // The daemon forks into the background: its launcher ends at once, and the
@@ -107,7 +70,7 @@ tavuArrivals* tavuMakeArrivals(const std::string& path) {
 }  // namespace
 
 const char* tavuSubjectName(tavuSubjectKind kind) {
-  static const char* const kNames[] = {"floor", "floor-walk", "mdev", "daemon"};
+  static const char* const kNames[] = {"floor", "floor-hardened", "mdev", "daemon"};
   return kNames[kind];
 }
 
@@ -115,7 +78,7 @@ bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool 
                       tavuSubject* subject, std::string* error) {
   const std::string output = config.workDir + "/" + tavuSubjectName(kind) + ".out";
   const std::vector<std::string> commands[] = {{config.binDir + "/tavubench-floor"},
-                                               {config.binDir + "/tavubench-floor", "--walk"},
+                                               {config.binDir + "/tavubench-floor", "--hardened"},
                                                {"busybox", "mdev", "-df"},
                                                {config.binDir + "/tavunetlink"}};
   *subject = tavuSubject();
@@ -186,9 +149,4 @@ uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int qu
     count = latest;
   }
   return count;
-}
-
-void tavuSleepMs(int ms) {
-  const timespec pause{ms / 1000, (ms % 1000) * 1000000L};
-  (void)nanosleep(&pause, nullptr);
 }

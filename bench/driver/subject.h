@@ -1,4 +1,4 @@
-// The programs measured: the floor (also in its walking form), BusyBox
+// The programs measured: the floor (also in its hardened form), BusyBox
 // mdev in daemon mode, and tavunetlink with its client.
 #pragma once
 
@@ -9,8 +9,10 @@
 
 #include "bench/common/arrivals.h"
 #include "bench/driver/bench_config.h"
+#include "bench/driver/child_process.h"
 
-enum tavuSubjectKind { TAVU_FLOOR, TAVU_FLOOR_WALK, TAVU_MDEV, TAVU_DAEMON };
+enum tavuSubjectKind { TAVU_FLOOR, TAVU_FLOOR_HARDENED, TAVU_MDEV, TAVU_DAEMON };
+constexpr int TAVU_SUBJECT_KINDS = 4;
 
 const char* tavuSubjectName(tavuSubjectKind kind);
 
@@ -42,5 +44,3 @@ uint32_t tavuClientCount(const tavuSubject& subject);
 // Waits until the client has acknowledged `target` events in all, or none
 // for `quietMs`; returns the count then.
 uint32_t tavuWaitClientCount(const tavuSubject& subject, uint32_t target, int quietMs);
-
-void tavuSleepMs(int ms);

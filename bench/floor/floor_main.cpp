@@ -4,7 +4,6 @@
 #include <getopt.h>
 #include <linux/netlink.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
@@ -12,21 +11,24 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bench/floor/floor_nodes.h"
+
 namespace {
 
-const char TAVU_FLOOR_USAGE[] = R"(Usage: tavubench-floor [--walk]
+const char TAVU_FLOOR_USAGE[] = R"(Usage: tavubench-floor [--hardened]
 
 Receives uevents with the daemon's 256 KiB buffer and makes a class device's
 node (mknod; mkdir only when needed) or removes it (unlink, rmdir):
-/class/uart/ttyS3 gives /dev/tts/3. --walk makes the daemon's former calls:
-mkdir of /dev and the directory before each mknod, rmdir of both after each
-unlink. Run it in scripts/sandbox, until killed. Exit status 1: socket failed.
+/class/uart/ttyS3 gives /dev/tts/3. --hardened makes the daemon's calls
+instead: below a descriptor of /dev held open (opened again when the mount
+table changed, polled at every event), openat2 of the directory with no link
+followed and no other file system entered, then fstat, mknodat and close, or
+unlinkat, close and unlinkat of the directory. Run it in scripts/sandbox,
+until killed. Exit status: 1 the socket or /dev failed, 2 bad usage.
 )";
 
-constexpr mode_t TAVU_FLOOR_NODE_MODE = S_IFCHR | 0660;
-constexpr mode_t TAVU_FLOOR_DIR_MODE = 0755;
-
-bool g_floorWalk = false;
+void (*g_floorAdd)(char* node, size_t dirEnd, dev_t device) = tavuPlainAdd;
+void (*g_floorRemove)(char* node, size_t dirEnd) = tavuPlainRemove;
 
 // The value when `text` is `key`'s string, else null.
 const char* tavuValueOf(const char* text, const char* key) {
@@ -35,8 +37,8 @@ const char* tavuValueOf(const char* text, const char* key) {
 }
 
 // "/class/uart/ttyS12" gives "/dev/tts/12", its directory ending at
-// *dirLength: split before the first digit, ttyS renamed as the daemon does.
-bool tavuFloorNodePath(const char* devpath, char* node, size_t size, size_t* dirLength) {
+// *dirEnd: split before the first digit, ttyS renamed as the daemon does.
+bool tavuFloorNodePath(const char* devpath, char* node, size_t size, size_t* dirEnd) {
   if (std::strncmp(devpath, "/class/", 7) != 0) return false;
   const char* name = std::strrchr(devpath, '/') + 1;
   const char* renamed = std::strncmp(name, "ttyS", 4) == 0 ? "tts" : "";
@@ -44,26 +46,8 @@ bool tavuFloorNodePath(const char* devpath, char* node, size_t size, size_t* dir
   const int prefix = static_cast<int>(std::strcspn(name, "0123456789"));
   const int length =
       std::snprintf(node, size, "/dev/%s%.*s/%s", renamed, prefix, name, name + prefix);
-  *dirLength = 5 + std::strlen(renamed) + static_cast<size_t>(prefix);
+  *dirEnd = TAVU_FLOOR_DEV_LENGTH + std::strlen(renamed) + static_cast<size_t>(prefix);
   return name[prefix] != '\0' && length > 0 && static_cast<size_t>(length) < size;
-}
-
-void tavuFloorAdd(char* node, size_t dirLength, dev_t device) {
-  // The floor makes the directory only when the node cannot be made: the
-  // one call no device manager can spare is the mknod.
-  if (!g_floorWalk && (mknod(node, TAVU_FLOOR_NODE_MODE, device) == 0 || errno != ENOENT)) return;
-  if (g_floorWalk) (void)mkdir("/dev", TAVU_FLOOR_DIR_MODE);
-  node[dirLength] = '\0';
-  (void)mkdir(node, TAVU_FLOOR_DIR_MODE);
-  node[dirLength] = '/';
-  (void)mknod(node, TAVU_FLOOR_NODE_MODE, device);
-}
-
-void tavuFloorRemove(char* node, size_t dirLength) {
-  (void)unlink(node);
-  node[dirLength] = '\0';
-  (void)rmdir(node);  // without state, only rmdir can tell whether it is empty
-  if (g_floorWalk) (void)rmdir("/dev");
 }
 
 // Takes the keys among the datagram's strings (one without its NUL is not
@@ -79,12 +63,12 @@ void tavuFloorHandle(const char* data, size_t length) {
     if ((value = tavuValueOf(text, "MINOR=")) != nullptr) minor = std::atoi(value);
   }
   char node[512];
-  size_t dirLength = 0;
-  if (!tavuFloorNodePath(devpath, node, sizeof node, &dirLength)) return;
+  size_t dirEnd = 0;
+  if (!tavuFloorNodePath(devpath, node, sizeof node, &dirEnd)) return;
   if (std::strcmp(action, "add") == 0 && major != 0) {
-    tavuFloorAdd(node, dirLength, makedev(major, minor));
+    g_floorAdd(node, dirEnd, makedev(major, minor));
   } else if (std::strcmp(action, "remove") == 0) {
-    tavuFloorRemove(node, dirLength);
+    g_floorRemove(node, dirEnd);
   }
 }
 
@@ -102,18 +86,31 @@ int tavuFloorOpenSocket() {
   return fd;
 }
 
+// -1 to go on, else the exit status.
+int tavuFloorParseArgs(int argc, char** argv) {
+  static const option kOptions[] = {
+      {"hardened", no_argument, nullptr, 'H'}, {"help", no_argument, nullptr, 'h'}, {}};
+  for (int option; (option = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
+    if (option == 'h') std::fputs(TAVU_FLOOR_USAGE, stdout);
+    if (option != 'H') return option == 'h' ? 0 : 2;
+    g_floorAdd = tavuHardenedAdd;
+    g_floorRemove = tavuHardenedRemove;
+  }
+  if (optind == argc) return -1;
+  std::fputs("tavubench-floor: no operand is taken (try --help)\n", stderr);
+  return 2;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  static const option kOptions[] = {
-      {"walk", no_argument, nullptr, 'w'}, {"help", no_argument, nullptr, 'h'}, {}};
-  for (int option; (option = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
-    if (option == 'h') std::fputs(TAVU_FLOOR_USAGE, stdout);
-    if (option != 'w') return option == 'h' ? 0 : 2;
-    g_floorWalk = true;
-  }
-  if (optind != argc) return 2;
+  const int usage = tavuFloorParseArgs(argc, argv);
+  if (usage >= 0) return usage;
   umask(022);  // as the daemon: nodes 0640, directories 0755
+  if (g_floorAdd == tavuHardenedAdd && !tavuHardenedStart()) {
+    std::perror("tavubench-floor: /dev or the mount table");
+    return 1;
+  }
   const int fd = tavuFloorOpenSocket();
   if (fd < 0) {
     std::perror("tavubench-floor: uevent socket");

@@ -1,0 +1,106 @@
+// The hardened floor: the daemon's walk, call for call, and nothing more.
+// /dev is held open and opened again only after the mount table changed;
+// each node's directory is opened below it by one openat2 that follows no
+// link and enters no other file system. The floor's directories are one
+// level deep ("tts").
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/openat2.h>
+#include <poll.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include "bench/floor/floor_nodes.h"
+
+namespace {
+
+constexpr int TAVU_FLOOR_DIR_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
+
+int g_devFd = -1;
+struct stat g_devStatus {};
+int g_mountTableFd = -1;
+bool g_openat2Missing = false;  // kernels before 5.6
+
+// A link at /dev itself is followed: only root can make one.
+bool tavuOpenDev() {
+  if (g_devFd >= 0) close(g_devFd);
+  g_devFd = open("/dev", TAVU_FLOOR_DIR_FLAGS);
+  if (g_devFd < 0 && errno == ENOENT && mkdir("/dev", TAVU_FLOOR_DIR_MODE) == 0) {
+    g_devFd = open("/dev", TAVU_FLOOR_DIR_FLAGS);
+  }
+  return g_devFd >= 0 && fstat(g_devFd, &g_devStatus) == 0;
+}
+
+// The kernel marks the mount table at every mount and unmount, after which
+// /dev may be another file system.
+void tavuFollowMounts() {
+  pollfd table{g_mountTableFd, POLLPRI, 0};
+  if (poll(&table, 1, 0) == 1 && (table.revents & (POLLPRI | POLLERR)) != 0) (void)tavuOpenDev();
+}
+
+// Without openat2: no link followed, and the file system checked by hand.
+int tavuOpenLevel(const char* dir) {
+  const int fd = openat(g_devFd, dir, TAVU_FLOOR_DIR_FLAGS | O_NOFOLLOW);
+  struct stat status {};
+  if (fd < 0 || (fstat(fd, &status) == 0 && status.st_dev == g_devStatus.st_dev)) return fd;
+  close(fd);
+  errno = EXDEV;
+  return -1;
+}
+
+int tavuOpenDir(const char* dir) {
+  if (g_openat2Missing) return tavuOpenLevel(dir);
+  open_how how{};
+  how.flags = TAVU_FLOOR_DIR_FLAGS;
+  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
+  const long fd = syscall(SYS_openat2, g_devFd, dir, &how, sizeof how);
+  if (fd >= 0 || errno != ENOSYS) return static_cast<int>(fd);
+  g_openat2Missing = true;
+  return tavuOpenLevel(dir);
+}
+
+// A set-group-id directory of another user's would give what is made in it
+// its group: that is handed to root.
+void tavuOwnByRoot(int dirFd, const struct stat& dir, const char* name) {
+  if ((dir.st_mode & S_ISGID) != 0 && dir.st_uid != 0) {
+    (void)fchownat(dirFd, name, 0, 0, AT_SYMLINK_NOFOLLOW);
+  }
+}
+
+}  // namespace
+
+bool tavuHardenedStart() {
+  g_mountTableFd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
+  return g_mountTableFd >= 0 && tavuOpenDev();
+}
+
+void tavuHardenedAdd(char* node, size_t dirEnd, dev_t device) {
+  tavuFollowMounts();
+  node[dirEnd] = '\0';
+  const char* dir = node + TAVU_FLOOR_DEV_LENGTH;
+  const char* name = node + dirEnd + 1;
+  int fd = tavuOpenDir(dir);
+  if (fd < 0 && errno == ENOENT && mkdirat(g_devFd, dir, TAVU_FLOOR_DIR_MODE) == 0) {
+    tavuOwnByRoot(g_devFd, g_devStatus, dir);
+    fd = tavuOpenDir(dir);
+  }
+  struct stat status {};
+  if (fd >= 0 && fstat(fd, &status) == 0 && mknodat(fd, name, TAVU_FLOOR_NODE_MODE, device) == 0) {
+    tavuOwnByRoot(fd, status, name);
+  }
+  if (fd >= 0) close(fd);
+  node[dirEnd] = '/';
+}
+
+void tavuHardenedRemove(char* node, size_t dirEnd) {
+  tavuFollowMounts();
+  node[dirEnd] = '\0';
+  const char* dir = node + TAVU_FLOOR_DEV_LENGTH;
+  const int fd = tavuOpenDir(dir);
+  if (fd >= 0) {
+    (void)unlinkat(fd, node + dirEnd + 1, 0);
+    close(fd);
+    (void)unlinkat(g_devFd, dir, AT_REMOVEDIR);  // ENOTEMPTY while other nodes are there
+  }
+  node[dirEnd] = '/';
+}
