@@ -7,11 +7,14 @@
 #include "client/tavuclient.h"
 
 #include <errno.h>
+#include <fcntl.h>
+#include <poll.h>
 #include <stddef.h>
 #include <string.h>
 #include <sys/socket.h>
 #include <sys/types.h>
 #include <sys/un.h>
+#include <time.h>
 #include <unistd.h>
 
 /* ---- Byte images ---------------------------------------------------- */
@@ -67,13 +70,36 @@ static int send_message(int fd, const unsigned char* message, size_t size) {
   return 0;
 }
 
+/* Milliseconds left until `deadline`, 0 when it has passed. */
+static int left_until(const struct timespec* deadline) {
+  struct timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  long ms = (deadline->tv_sec - now.tv_sec) * 1000 + (deadline->tv_nsec - now.tv_nsec) / 1000000;
+  return ms > 0 ? (int)ms : 0;
+}
+
+/* Waits until `fd` has something to read, or ETIMEDOUT at `deadline`
+ * (null: no deadline). */
+static int await_input(int fd, const struct timespec* deadline) {
+  if (deadline == NULL) return 0;
+  struct pollfd input = {fd, POLLIN, 0};
+  int ready;
+  do {
+    ready = poll(&input, 1, left_until(deadline));
+  } while (ready == -1 && errno == EINTR);
+  if (ready == 0) return fail(ETIMEDOUT);
+  return ready == 1 ? 0 : -1;
+}
+
 /* A stream may deliver a message in pieces: read until `size` bytes are
  * in or the stream ends. Returns the count read (less than `size` only
  * when the stream ended), or -1 with errno. A reset counts as an end: it
  * is how a daemon that exits with our bytes still unread says goodbye. */
-static ssize_t receive_fully(int fd, unsigned char* buffer, size_t size) {
+static ssize_t receive_fully(int fd, unsigned char* buffer, size_t size,
+                             const struct timespec* deadline) {
   size_t done = 0;
   while (done < size) {
+    if (await_input(fd, deadline) != 0) return -1;
     ssize_t received = recv(fd, buffer + done, size - done, 0);
     if (received > 0) {
       done += (size_t)received;
@@ -88,48 +114,81 @@ static ssize_t receive_fully(int fd, unsigned char* buffer, size_t size) {
 
 /* ---- Connecting and the handshake ----------------------------------- */
 
+static void daemon_address(struct sockaddr_un* address) {
+  /* The daemon's name is all 108 path bytes: a NUL (the abstract
+   * namespace), the name, and NULs to the end. The length must be the
+   * whole structure, or the kernel looks up a different name. */
+  memset(address, 0, sizeof *address);
+  address->sun_family = AF_UNIX;
+  memcpy(address->sun_path + 1, TAVUCLIENT_SOCKET_NAME, strlen(TAVUCLIENT_SOCKET_NAME));
+}
+
+/* A socket connected to whoever listens on the daemon's name, or -1. It
+ * does not wait when the listener takes no more connections (EAGAIN): the
+ * daemon accepts one client in its life. */
+static int connect_to_name(void) {
+  struct sockaddr_un address;
+  daemon_address(&address);
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd == -1) return -1;
+  if (connect(fd, (const struct sockaddr*)&address, sizeof address) == 0 &&
+      fcntl(fd, F_SETFL, 0) == 0) {
+    return fd;
+  }
+  int error = errno;
+  close(fd);
+  return fail(error);
+}
+
+static int listener_uid(int fd, uid_t* uid) {
+  struct ucred peer;
+  socklen_t length = sizeof peer;
+  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return -1;
+  *uid = peer.uid;
+  return 0;
+}
+
 /* An abstract name has no owner: whoever listens first holds it. Only a
  * socket whose listener runs as root, or as a uid of the build's
  * TAVU_DAEMON_UIDS, is the daemon's. */
 static int daemon_trusted(int fd) {
   static const uid_t trusted[] = {0, TAVU_DAEMON_UIDS};
-  struct ucred peer;
-  socklen_t length = sizeof peer;
-  if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return 0;
+  uid_t uid;
+  if (listener_uid(fd, &uid) != 0) return 0;
   for (size_t i = 0; i < sizeof trusted / sizeof trusted[0]; ++i) {
-    if (peer.uid == trusted[i]) return 1;
+    if (uid == trusted[i]) return 1;
   }
   return 0;
 }
 
 int tavuclient_connect(void) {
-  /* The daemon's name is all 108 path bytes: a NUL (the abstract
-   * namespace), the name, and NULs to the end. The length must be the
-   * whole structure, or the kernel looks up a different name. */
-  struct sockaddr_un address;
-  memset(&address, 0, sizeof address);
-  address.sun_family = AF_UNIX;
-  memcpy(address.sun_path + 1, TAVUCLIENT_SOCKET_NAME, strlen(TAVUCLIENT_SOCKET_NAME));
-
-  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (fd == -1) return -1;
-  int error = connect(fd, (const struct sockaddr*)&address, sizeof address) != 0 ? errno : 0;
-  if (error == 0 && !daemon_trusted(fd)) error = EPERM;
-  if (error == 0) return fd;
+  int fd = connect_to_name();
+  if (fd == -1 || daemon_trusted(fd)) return fd;
   close(fd);
-  return fail(error);
+  return fail(EPERM);
+}
+
+int tavuclient_listener_uid(uid_t* uid) {
+  int fd = connect_to_name();
+  if (fd == -1) return -1;
+  int result = listener_uid(fd, uid);
+  close(fd);
+  return result;
 }
 
 /* Reads the daemon's 12-byte reply to the handshake and checks it. */
-static int receive_handshake_reply(int fd, int32_t serial_num) {
+static int receive_handshake_reply(int fd, int32_t serial_num, const struct timespec* deadline) {
   unsigned char reply[TAVUCLIENT_HEADER_SIZE];
-  ssize_t received = receive_fully(fd, reply, sizeof reply);
+  ssize_t received = receive_fully(fd, reply, sizeof reply, deadline);
   if (received == -1) return -1;
   /* A daemon that rejects the handshake reports it and ends at once. */
   if (received == 0) return fail(ECONNRESET);
   if (received < (ssize_t)sizeof reply) return fail(EPROTO);
 
   struct header header = get_header(reply);
+  if (header.signature == TAVUCLIENT_SIGNATURE && header.payload_length == TAVUCLIENT_REFUSED) {
+    return fail(EACCES);
+  }
   if (header.signature != TAVUCLIENT_SIGNATURE || header.serial_num != serial_num ||
       header.payload_length != 0) {
     return fail(EPROTO);
@@ -137,13 +196,27 @@ static int receive_handshake_reply(int fd, int32_t serial_num) {
   return 0;
 }
 
-int tavuclient_handshake(int fd, int32_t serial_num) {
+int tavuclient_handshake_within(int fd, int32_t serial_num, int timeout_ms) {
   static const char text[] = TAVUCLIENT_HANDSHAKE_TEXT; /* sent with its NUL */
   unsigned char message[TAVUCLIENT_HEADER_SIZE + sizeof text];
   put_header(message, TAVUCLIENT_SIGNATURE, serial_num, (int32_t)sizeof text);
   memcpy(message + TAVUCLIENT_HEADER_SIZE, text, sizeof text);
-  if (send_message(fd, message, sizeof message) != 0) return -1;
-  return receive_handshake_reply(fd, serial_num);
+  struct timespec deadline;
+  clock_gettime(CLOCK_MONOTONIC, &deadline);
+  deadline.tv_sec += timeout_ms / 1000;
+  deadline.tv_nsec += (long)(timeout_ms % 1000) * 1000000;
+  if (deadline.tv_nsec >= 1000000000) {
+    deadline.tv_sec += 1;
+    deadline.tv_nsec -= 1000000000;
+  }
+  /* A refused client finds the daemon's end closed, and the refusal left
+   * for it to read. */
+  if (send_message(fd, message, sizeof message) != 0 && errno != EPIPE) return -1;
+  return receive_handshake_reply(fd, serial_num, timeout_ms < 0 ? NULL : &deadline);
+}
+
+int tavuclient_handshake(int fd, int32_t serial_num) {
+  return tavuclient_handshake_within(fd, serial_num, TAVUCLIENT_HANDSHAKE_TIMEOUT_MS);
 }
 
 /* ---- Events --------------------------------------------------------- */
@@ -177,7 +250,7 @@ static int decode_payload(const unsigned char* payload, size_t size,
 
 int tavuclient_receive_event(int fd, struct tavuclient_event* event) {
   unsigned char head[TAVUCLIENT_HEADER_SIZE];
-  ssize_t received = receive_fully(fd, head, sizeof head);
+  ssize_t received = receive_fully(fd, head, sizeof head, NULL);
   if (received == -1) return -1;
   if (received == 0) return 0; /* the daemon has gone */
   if (received < (ssize_t)sizeof head) return fail(EPROTO);
@@ -192,7 +265,7 @@ int tavuclient_receive_event(int fd, struct tavuclient_event* event) {
 
   unsigned char payload[TAVUCLIENT_PAYLOAD_MAX];
   size_t size = (size_t)header.payload_length;
-  received = receive_fully(fd, payload, size);
+  received = receive_fully(fd, payload, size, NULL);
   if (received == -1) return -1;
   if ((size_t)received < size) return fail(EPROTO); /* cut off in the middle */
 

@@ -8,7 +8,8 @@
  * the client has acknowledged the previous one.
  *
  *     int fd = tavuclient_connect();
- *     tavuclient_handshake(fd, 0);            the first event carries serial 1
+ *     tavuclient_handshake(fd, 0);            the first event carries serial 1;
+ *                                             fails within 5 s if no answer
  *     struct tavuclient_event event;
  *     while (tavuclient_receive_event(fd, &event) == 1) {
  *         printf("%s %s\n", tavuclient_action_name(event.action), event.path);
@@ -22,20 +23,24 @@
  *     header        signature 0x12345678 | serial number | payload length
  *     handshake     header (payload length 17), "ready to receive\0"
  *     reply         header with the handshake's serial number, length 0
+ *     refusal       header with the refused uid as serial number, length
+ *                   -1, sent instead of a reply to a client of a uid the
+ *                   daemon does not serve; the daemon then hangs up
  *     event         header, then the payload:
  *                   time | action | seq | link | tlor | path\0 | type\0
  *     acknowledge   header with the event's serial number, length 0
  *
  * Every function returns -1 with errno set when it fails; errno EPROTO
  * means the peer broke the format, and the connection is then of no more
- * use. Nothing here keeps state between calls, starts a thread or touches
- * signals: writes use MSG_NOSIGNAL, so a daemon that has gone gives EPIPE
+ * use. Only the handshake waits for a bounded time. Nothing here keeps state between calls, starts
+ * a thread or touches signals: writes use MSG_NOSIGNAL, so a daemon that has gone gives EPIPE
  * instead of SIGPIPE.
  */
 #ifndef TAVUCLIENT_H
 #define TAVUCLIENT_H
 
 #include <stdint.h>
+#include <sys/types.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -43,8 +48,13 @@ extern "C" {
 
 #define TAVUCLIENT_SIGNATURE 0x12345678u
 #define TAVUCLIENT_SOCKET_NAME "tavunetlinksocket"
-#define TAVUCLIENT_HANDSHAKE_TEXT "ready to receive"
+#define TAVUCLIENT_HANDSHAKE_TEXT "ready to receive" /* sent with its NUL */
 #define TAVUCLIENT_HEADER_SIZE 12
+#define TAVUCLIENT_HANDSHAKE_SIZE (TAVUCLIENT_HEADER_SIZE + sizeof TAVUCLIENT_HANDSHAKE_TEXT)
+#define TAVUCLIENT_REFUSED (-1) /* the payload length of a refusal */
+
+/* How long tavuclient_handshake waits for the daemon's answer. */
+#define TAVUCLIENT_HANDSHAKE_TIMEOUT_MS 5000
 
 /* A text and its NUL. The daemon reads uevents of at most 4096 bytes, so
  * neither the device path nor the type can be longer. */
@@ -74,16 +84,30 @@ struct tavuclient_event {
 };
 
 /* Connects to the daemon. Returns the connected socket (close it when
- * done), or -1 with errno set: ECONNREFUSED when no daemon listens, EPERM
+ * done), or -1 with errno set: ECONNREFUSED when no daemon listens; EPERM
  * when the socket's listener runs as a user this library does not trust
- * (it trusts root, and the uids of the build's TAVU_DAEMON_UIDS). */
+ * (it trusts root, and the uids of the build's TAVU_DAEMON_UIDS), see
+ * tavuclient_listener_uid; EAGAIN when the daemon takes no more
+ * connections, because it serves another client. */
 int tavuclient_connect(void);
 
 /* Sends the handshake and checks the daemon's reply. The first event will
  * carry serial_num + 1 (wrapping at 32 bits). Returns 0, or -1 with errno:
- * ECONNRESET when the daemon refused the handshake and went away, EPROTO
- * when the reply is not the expected one. */
+ * ETIMEDOUT when the daemon has not answered within
+ * TAVUCLIENT_HANDSHAKE_TIMEOUT_MS (it serves one client for its whole
+ * life: another has it, or had it); EACCES when the daemon refused this
+ * client, whose uid it does not serve; ECONNRESET when the daemon refused
+ * the handshake and went away; EPROTO when the reply is not the expected
+ * one. */
 int tavuclient_handshake(int fd, int32_t serial_num);
+
+/* The same, waiting at most timeout_ms for the answer (-1: for ever). */
+int tavuclient_handshake_within(int fd, int32_t serial_num, int timeout_ms);
+
+/* The uid of the process that listens on the daemon's socket name, whoever
+ * it is: to tell who holds the name when tavuclient_connect gives EPERM.
+ * Returns 0, or -1 with errno (ECONNREFUSED when no process listens). */
+int tavuclient_listener_uid(uid_t* uid);
 
 /* Waits for the next event and decodes it into *event. Returns 1 for an
  * event, 0 when the daemon has gone (the connection ended between two
