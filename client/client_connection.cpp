@@ -12,6 +12,7 @@
 
 #include "client/handshake.h"
 #include "client/msg_header.h"
+#include "client/tavuclient.h"
 #include "daemon/globals.h"
 #include "daemon/report.h"
 
@@ -122,6 +123,10 @@ bool tavuPeerAllowed(int client, tavuRefusals* refusals) {
     return true;
   }
   tavuNoteRefusal(refusals, peer);
+  // Told why, so that it need not guess; it is not waited for.
+  const tavunetlinkMsgHeader refusal{TAVU_MSG_SIGNATURE, static_cast<int32_t>(peer.uid),
+                                     TAVUCLIENT_REFUSED};
+  (void)send(client, &refusal, sizeof refusal, MSG_NOSIGNAL | MSG_DONTWAIT);
   return false;
 }
 
