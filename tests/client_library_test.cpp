@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 #include "client/tavuclient.h"
 #include "tests/support/tavu_test.h"
@@ -18,8 +19,9 @@ namespace {
 // unread), stays open, or stays open with nothing more to send: the reply
 // to the library's handshake. In PIECES the message comes as the header,
 // two bytes and the rest, each a packet a receive takes alone. GONE: the
-// daemon end closed before the library's handshake.
-enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES, PIECES, GONE };
+// daemon end closed before the library's handshake; SILENT: it stays and
+// never answers it.
+enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES, PIECES, GONE, SILENT };
 
 struct tavuPair {
   int iv_fds[2] = {-1, -1};  // the library's end, the daemon's
@@ -56,7 +58,7 @@ std::string tavuEventMessage(const std::string& texts, int32_t length = 0) {
 struct tavuCallRow {
   const char* name;
   std::string bytes;
-  tavuEnd end;  // REPLIES, GONE: the row is the handshake's, else the receive's
+  tavuEnd end;  // REPLIES, GONE, SILENT: the row is the handshake's, else the receive's
   int result;
   int error;  // errno when the result is -1
 };
@@ -83,7 +85,10 @@ const tavuCallRow kCallRows[] = {
     {"PathTooLong", tavuEventMessage(std::string(5000, 'p') + std::string("\0t\0", 3)), CLOSES, -1, EPROTO},
     {"HandshakeAccepted", tavuHeader(0x12345678, -9, 0), REPLIES, 0, 0},
     {"HandshakeRefused", "", REPLIES, -1, ECONNRESET},
-    {"HandshakeToAGoneDaemon", "", GONE, -1, EPIPE},
+    {"HandshakeToAGoneDaemon", "", GONE, -1, ECONNRESET},
+    {"HandshakeNeverAnswered", "", SILENT, -1, ETIMEDOUT},
+    {"RefusedUid", tavuHeader(0x12345678, 65534, -1), REPLIES, -1, EACCES},
+    {"RefusedBeforeTheHandshake", tavuHeader(0x12345678, 65534, -1), GONE, -1, EACCES},
     {"ReplyCutShort", tavuHeader(0x12345678, -9, 0).substr(0, 5), REPLIES, -1, EPROTO},
     {"ReplyOfOtherSerial", tavuHeader(0x12345678, 9, 0), REPLIES, -1, EPROTO},
     {"ReplyOfOtherSignature", tavuHeader(0x12345679, -9, 0), REPLIES, -1, EPROTO},
@@ -99,14 +104,15 @@ TEST_P(ClientCall, AnsweredWithoutOverrun) {
   tavuclient_event event;
   std::memset(&event, 0x5a, sizeof event);
   errno = 0;
-  const int result = row.end == REPLIES || row.end == GONE
-                         ? tavuclient_handshake(pair.library(), -9)
-                         : tavuclient_receive_event(pair.library(), &event);
+  const bool handshake = row.end == REPLIES || row.end == GONE || row.end == SILENT;
+  // Bytes already there are read at once: the time limit tells only silence.
+  const int result = handshake ? tavuclient_handshake_within(pair.library(), -9, 100)
+                               : tavuclient_receive_event(pair.library(), &event);
   EXPECT_EQ(std::make_pair(result, result == -1 ? errno : 0),
             std::make_pair(row.result, row.error));
   // The handshake in one write; a receive sends nothing.
-  EXPECT_EQ(pair.sent(), row.end == REPLIES ? tavuHandshake(-9) : "");
-  if (row.end == REPLIES || row.result != 1) {
+  EXPECT_EQ(pair.sent(), row.end == REPLIES || row.end == SILENT ? tavuHandshake(-9) : "");
+  if (handshake || row.result != 1) {
     EXPECT_EQ(event.serial_num, 0x5a5a5a5a) << "event written on failure";
     return;
   }
@@ -119,6 +125,33 @@ TEST_P(ClientCall, AnsweredWithoutOverrun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, ClientCall, ::testing::ValuesIn(kCallRows), kRowName);
+
+// A long event that the daemon's end cannot send at once, read in pieces,
+// with the next one behind it: each receive takes its own message's bytes.
+TEST(ClientLibrary, EventInPiecesWithTheNextBehindIt) {
+  int fds[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+  const int least = 1;  // the kernel makes it its smallest buffer, a few kB
+  ASSERT_EQ(setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &least, sizeof least), 0);
+  const std::string path(4095, 'p'), type(3000, 't');
+  const std::string both =
+      tavuEventMessage(path + '\0' + type + '\0') + tavuEventMessage(kTexts);
+  std::thread daemon([&] {
+    ssize_t sent = 0;
+    for (size_t at = 0; at < both.size() && sent >= 0; at += static_cast<size_t>(sent))
+      sent = send(fds[1], &both[at], both.size() - at, MSG_NOSIGNAL);
+    shutdown(fds[1], SHUT_WR);  // a receive that took too much finds the end
+  });
+  tavuclient_event event;
+  EXPECT_EQ(tavuclient_receive_event(fds[0], &event), 1);
+  EXPECT_EQ(event.path + std::string("|") + event.type, path + "|" + type);
+  EXPECT_EQ(tavuclient_receive_event(fds[0], &event), 1);
+  EXPECT_EQ(event.path + std::string("|") + event.type, "/class/uart/ttyS1|uart");
+  shutdown(fds[0], SHUT_RDWR);  // a sender left blocked by a failure ends
+  daemon.join();
+  close(fds[0]);
+  close(fds[1]);
+}
 
 TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnceOrTellsWhyNot) {
   const tavuPair pair("", STAYS), gone("", CLOSES);
