@@ -1,5 +1,5 @@
-#include "client/client_connection.h"
-
+// The one client: listening socket, refusals of the users not allowed, the
+// handshake and its reply.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/types.h>
@@ -7,19 +7,20 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
-#include "client/handshake.h"
-#include "client/msg_header.h"
-#include "client/tavuclient.h"
-#include "daemon/globals.h"
-#include "daemon/report.h"
+#include "client_channel.h"
+#include "globals.h"
+#include "report.h"
+
+TAVU_REPORTS_AS("tavunetlink_GetClientConnection")
 
 namespace {
 
-constexpr char TAVU_CLIENT_SOCKET_NAME[] = "tavunetlinksocket";
 constexpr int TAVU_CLIENT_BACKLOG = 5;
+constexpr std::size_t TAVU_HANDSHAKE_TEXT_SIZE = sizeof TAVUCLIENT_HANDSHAKE_TEXT;
 static_assert(sizeof(sockaddr_un) == 110, "the client address is 110 bytes");
 
 // The name is all 108 path bytes, trailing NULs included: a client must
@@ -28,7 +29,7 @@ void tavuBuildClientAddress(sockaddr_un* address) {
   std::memset(address, 0, sizeof *address);
   address->sun_family = AF_UNIX;
   // path byte 0 stays NUL: the abstract namespace
-  std::memcpy(address->sun_path + 1, TAVU_CLIENT_SOCKET_NAME, sizeof TAVU_CLIENT_SOCKET_NAME - 1);
+  std::memcpy(address->sun_path + 1, TAVUCLIENT_SOCKET_NAME, sizeof TAVUCLIENT_SOCKET_NAME - 1);
 }
 
 // Returns the bound, listening socket, or -1 after a report. It is never
@@ -37,20 +38,13 @@ int tavuListenForClient() {
   sockaddr_un address;
   tavuBuildClientAddress(&address);
   const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
-  if (listener == -1) {
-    TAVU_REPORT("%s:%s: Exiting, socket create failed, errno=%d\n", g_progName,
-                "tavunetlink_GetClientConnection", errno);
-    return -1;
-  }
+  if (listener == -1)
+    return TAVU_FAIL(-1, "%s:%s: Exiting, socket create failed, errno=%d\n", errno);
   if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    TAVU_REPORT("%s:%s: Exiting, socket bind() failed, errno=%d\n", g_progName,
-                "tavunetlink_GetClientConnection", errno);
-    return -1;
+    return TAVU_FAIL(-1, "%s:%s: Exiting, socket bind() failed, errno=%d\n", errno);
   }
   if (listen(listener, TAVU_CLIENT_BACKLOG) != 0) {
-    TAVU_REPORT("%s:%s: Exiting, socket listen() failed, errno=%d\n", g_progName,
-                "tavunetlink_GetClientConnection", errno);
-    return -1;
+    return TAVU_FAIL(-1, "%s:%s: Exiting, socket listen() failed, errno=%d\n", errno);
   }
   return listener;
 }
@@ -85,16 +79,14 @@ void tavuNoteRefusal(tavuRefusals* refusals, const ucred& peer) {
     return;
   }
   TAVU_REPORT("%s:%s: refused a client of uid %d, pid %d: not allowed, waiting for another\n",
-              g_progName, "tavunetlink_GetClientConnection", static_cast<int32_t>(peer.uid),
-              static_cast<int32_t>(peer.pid));
+              static_cast<int32_t>(peer.uid), static_cast<int32_t>(peer.pid));
   tavuStartQuiet(refusals);
 }
 
 void tavuTellUncounted(tavuRefusals* refusals) {
   if (refusals->iv_uncounted == 0) return;
   TAVU_REPORT("%s:%s: refused %d more clients not allowed, the last of uid %d, pid %d\n",
-              g_progName, "tavunetlink_GetClientConnection", refusals->iv_uncounted,
-              static_cast<int32_t>(refusals->iv_last.uid),
+              refusals->iv_uncounted, static_cast<int32_t>(refusals->iv_last.uid),
               static_cast<int32_t>(refusals->iv_last.pid));
   refusals->iv_uncounted = 0;
   tavuStartQuiet(refusals);
@@ -114,7 +106,7 @@ void tavuAwaitConnection(int listener, tavuRefusals* refusals) {
 
 // An abstract socket has no permissions: whoever connects is asked who
 // they are, and one not allowed is sent away before it can hold the
-// daemon's only client place.
+// daemon's only client place, told why so that it need not guess.
 bool tavuPeerAllowed(int client, tavuRefusals* refusals) {
   ucred peer{0, static_cast<uid_t>(-1), static_cast<gid_t>(-1)};
   socklen_t length = sizeof peer;
@@ -123,8 +115,7 @@ bool tavuPeerAllowed(int client, tavuRefusals* refusals) {
     return true;
   }
   tavuNoteRefusal(refusals, peer);
-  // Told why, so that it need not guess; it is not waited for.
-  const tavunetlinkMsgHeader refusal{TAVU_MSG_SIGNATURE, static_cast<int32_t>(peer.uid),
+  const tavunetlinkMsgHeader refusal{TAVUCLIENT_SIGNATURE, static_cast<int32_t>(peer.uid),
                                      TAVUCLIENT_REFUSED};
   (void)send(client, &refusal, sizeof refusal, MSG_NOSIGNAL | MSG_DONTWAIT);
   return false;
@@ -140,9 +131,7 @@ int tavuAcceptClient(int listener) {
     socklen_t peerLength = sizeof peer;
     const int client = accept(listener, &peer, &peerLength);
     if (client == -1) {
-      TAVU_REPORT("%s:%s: Exiting, client socket accept error, errno=%d\n", g_progName,
-                  "tavunetlink_GetClientConnection", errno);
-      return -1;
+      return TAVU_FAIL(-1, "%s:%s: Exiting, client socket accept error, errno=%d\n", errno);
     }
     if (tavuPeerAllowed(client, &refusals)) {
       tavuTellUncounted(&refusals);  // before the trace takes the reports
@@ -154,16 +143,43 @@ int tavuAcceptClient(int listener) {
 
 // One receive: the client must send its 29 bytes in one write. Returns the
 // count received, or -1 after a report.
-ssize_t tavuReceiveHandshake(int client, unsigned char (&handshake)[TAVU_HANDSHAKE_SIZE]) {
+ssize_t tavuReceiveHandshake(int client, unsigned char (&handshake)[TAVUCLIENT_HANDSHAKE_SIZE]) {
   ssize_t received;
   do {
     received = recv(client, handshake, sizeof handshake, 0);
   } while (received == -1 && errno == EINTR);
-  if (received == -1) {
-    TAVU_REPORT("%s:%s: Exiting, socket recv() failed, errno=%d\n", g_progName,
-                "tavunetlink_GetClientConnection", errno);
+  if (received != -1) return received;
+  return TAVU_FAIL(-1, "%s:%s: Exiting, socket recv() failed, errno=%d\n", errno);
+}
+
+// Whether the `count` bytes received are a handshake; any serial number is.
+bool tavuHandshakeMatches(const unsigned char* received, std::size_t count) {
+  if (count != TAVUCLIENT_HANDSHAKE_SIZE) return false;
+  const tavunetlinkMsgHeader header = tavuLoadMsgHeader(received);
+  return header.signature == TAVUCLIENT_SIGNATURE &&
+         header.payloadLength == static_cast<int32_t>(TAVU_HANDSHAKE_TEXT_SIZE) &&
+         std::memcmp(received + sizeof header, TAVUCLIENT_HANDSHAKE_TEXT,
+                     TAVU_HANDSHAKE_TEXT_SIZE) == 0;
+}
+
+// The fatal mismatch report for the `count` bytes received (at most 29).
+void tavuReportHandshakeMismatch(const unsigned char* received, std::size_t count) {
+  const auto length = static_cast<int32_t>(count);
+  if (count <= sizeof(tavunetlinkMsgHeader)) {
+    TAVU_REPORT("%s:%s: Exiting, received message didn't match what is expected, msglength=%d\n",
+                length);
+    return;
   }
-  return received;
+  const tavunetlinkMsgHeader header = tavuLoadMsgHeader(received);
+  // The client's text may lack its NUL: show it only as far as it arrived.
+  char text[TAVU_HANDSHAKE_TEXT_SIZE + 1] = {};
+  const std::size_t textBytes = std::min(count - sizeof header, TAVU_HANDSHAKE_TEXT_SIZE);
+  std::memcpy(text, received + sizeof header, textBytes);
+  TAVU_REPORT(
+      "%s:%s: Exiting, received message didn't match what is expected, msglength=%d, "
+      "signature=0x%x, serialnum=%d, payloadLength=%d, message=%s\n",
+      length, header.signature, header.serialNum, header.payloadLength,
+      static_cast<const char*>(text));
 }
 
 // The reply echoes the handshake's header with nothing after it.
@@ -174,12 +190,8 @@ bool tavuSendHandshakeReply(int client, const unsigned char* handshake) {
   do {
     sent = send(client, &reply, sizeof reply, MSG_NOSIGNAL);
   } while (sent == -1 && errno == EINTR);
-  if (sent == -1) {
-    TAVU_REPORT("%s:%s: Exiting, socket send() failed, errno=%d\n", g_progName,
-                "tavunetlink_GetClientConnection", errno);
-    return false;
-  }
-  return true;
+  if (sent != -1) return true;
+  return TAVU_FAIL(false, "%s:%s: Exiting, socket send() failed, errno=%d\n", errno);
 }
 
 }  // namespace
@@ -187,20 +199,19 @@ bool tavuSendHandshakeReply(int client, const unsigned char* handshake) {
 // Every failure returns at once with g_clientSockfd still -1 and whatever
 // was opened left open: the delivery loop ends the daemon.
 void tavunetlink_GetClientConnection() {
-  TAVU_TRACE("%s:%s: waiting for a client\n", g_progName, "tavunetlink_GetClientConnection");
+  TAVU_TRACE("%s:%s: waiting for a client\n");
   const int listener = tavuListenForClient();
   if (listener == -1) return;
   const int client = tavuAcceptClient(listener);
   if (client == -1) return;
-  unsigned char handshake[TAVU_HANDSHAKE_SIZE];
+  unsigned char handshake[TAVUCLIENT_HANDSHAKE_SIZE];
   const ssize_t received = tavuReceiveHandshake(client, handshake);
   if (received == -1) return;
   if (!tavuHandshakeMatches(handshake, static_cast<std::size_t>(received))) {
-    tavuReportHandshakeMismatch(handshake, static_cast<std::size_t>(received));
-    return;
+    return tavuReportHandshakeMismatch(handshake, static_cast<std::size_t>(received));
   }
   g_msgSerialNum = tavuLoadMsgHeader(handshake).serialNum;
   if (!tavuSendHandshakeReply(client, handshake)) return;
-  TAVU_TRACE("%s:%s: client connected\n", g_progName, "tavunetlink_GetClientConnection");
+  TAVU_TRACE("%s:%s: client connected\n");
   g_clientSockfd.store(client, std::memory_order_release);
 }

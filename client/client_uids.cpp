@@ -2,7 +2,7 @@
 #include <algorithm>
 #include <iterator>
 
-#include "client/client_connection.h"
+#include "client_channel.h"
 
 bool tavuClientUidAllowed(uid_t uid) {
 #ifdef TAVU_ANY_CLIENT_UID

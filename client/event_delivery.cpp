@@ -1,5 +1,6 @@
-#include "client/event_delivery.h"
-
+// Event messages to the client and their acknowledgments. The wire image
+// of one event: five numbers, then the path and type texts with their NULs,
+// in host byte order and without padding.
 #include <sys/socket.h>
 #include <sys/types.h>
 
@@ -7,11 +8,31 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "client/msg_header.h"
-#include "daemon/globals.h"
-#include "daemon/report.h"
+#include "client_channel.h"
+#include "globals.h"
+#include "report.h"
+
+TAVU_REPORTS_AS("tavunetlink_SendToClient")
 
 namespace {
+
+static_assert(TAVUCLIENT_NUMBERS_SIZE == 5 * sizeof(int32_t), "five numbers open the payload");
+
+std::size_t tavuTextLength(const char* text) {
+  return text != nullptr ? std::strlen(text) : 0;
+}
+
+char* tavuPutNumber(char* out, int32_t value) {
+  std::memcpy(out, &value, sizeof value);
+  return out + sizeof value;
+}
+
+// A missing text still takes its NUL byte.
+char* tavuPutText(char* out, const char* text, std::size_t length) {
+  if (length > 0) std::memcpy(out, text, length);
+  out[length] = '\0';
+  return out + length + 1;
+}
 
 // Reports write 1 as "add" and every other code, 0 included, as "rmv".
 const char* tavuActionWord(const tavuNetlinkEvent& event) {
@@ -37,21 +58,20 @@ bool tavuSendMessage(const char* message, std::size_t size, const tavuNetlinkEve
     sent = send(g_clientSockfd.load(std::memory_order_acquire), message, size, MSG_NOSIGNAL);
   } while (sent == -1 && errno == EINTR);
   if (sent == static_cast<ssize_t>(size)) return true;
-  TAVU_REPORT(
-      "%s:%s: Send error errno=%d, netlinkEvent dropped: iv_action=%s, iv_seq=%d, iv_type=%s, "
-      "iv_path=%s\n",
-      g_progName, "tavunetlink_SendToClient", errno, tavuActionWord(event), event.iv_seq,
-      tavuTextOrEmpty(event.iv_type), tavuTextOrEmpty(event.iv_path));
-  return false;
+  return TAVU_FAIL(false,
+                   "%s:%s: Send error errno=%d, netlinkEvent dropped: iv_action=%s, iv_seq=%d, "
+                   "iv_type=%s, iv_path=%s\n",
+                   errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
+                   tavuTextOrEmpty(event.iv_path));
 }
 
 void tavuTraceSent(const tavuNetlinkEvent& event, int32_t sentToClient) {
   TAVU_TRACE(
       "%s:%s: sent %s seq=%d type=%s path=%s, totalNetlinkEvents=%d, totalTavuEvents=%d, "
       "sentToClient=%d\n",
-      g_progName, "tavunetlink_SendToClient", tavuActionWord(event), event.iv_seq,
-      tavuTextOrEmpty(event.iv_type), tavuTextOrEmpty(event.iv_path), g_totalNetlinkEvents.load(),
-      g_totalTavuEvents.load(), sentToClient);
+      tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
+      tavuTextOrEmpty(event.iv_path), g_totalNetlinkEvents.load(), g_totalTavuEvents.load(),
+      sentToClient);
 }
 
 // One receive of at most 12 bytes: an acknowledgment written in pieces
@@ -63,33 +83,29 @@ bool tavuReceiveAcknowledgment(tavunetlinkMsgHeader* ack, const tavuNetlinkEvent
     received = recv(g_clientSockfd.load(std::memory_order_acquire), bytes, sizeof bytes, 0);
   } while (received == -1 && errno == EINTR);
   if (received == -1) {
-    TAVU_REPORT(
-        "%s:%s: Acknowledge message recv error, errno=%d, on netlinkEvent sent: iv_action=%s, "
-        "iv_seq=%d, iv_type=%s, iv_path=%s\n",
-        g_progName, "tavunetlink_SendToClient", errno, tavuActionWord(event), event.iv_seq,
-        tavuTextOrEmpty(event.iv_type), tavuTextOrEmpty(event.iv_path));
-    return false;
+    return TAVU_FAIL(false,
+                     "%s:%s: Acknowledge message recv error, errno=%d, on netlinkEvent sent: "
+                     "iv_action=%s, iv_seq=%d, iv_type=%s, iv_path=%s\n",
+                     errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
+                     tavuTextOrEmpty(event.iv_path));
   }
   if (received != static_cast<ssize_t>(sizeof bytes)) {
-    TAVU_REPORT("%s:%s: Acknowledge message length incorrect, expected=%d, actual=%d\n", g_progName,
-                "tavunetlink_SendToClient", static_cast<int32_t>(sizeof bytes),
-                static_cast<int32_t>(received));
-    return false;
+    return TAVU_FAIL(false, "%s:%s: Acknowledge message length incorrect, expected=%d, actual=%d\n",
+                     static_cast<int32_t>(sizeof bytes), static_cast<int32_t>(received));
   }
   *ack = tavuLoadMsgHeader(bytes);
   return true;
 }
 
 void tavuCheckAcknowledgment(const tavunetlinkMsgHeader& ack) {
-  if (ack.signature == TAVU_MSG_SIGNATURE && ack.serialNum == g_msgSerialNum &&
+  if (ack.signature == TAVUCLIENT_SIGNATURE && ack.serialNum == g_msgSerialNum &&
       ack.payloadLength == 0) {
     return;
   }
   TAVU_REPORT(
       "%s:%s: Acknowledge message didn't match sent message, signature(exp=0x%x,act=0x%x), "
       "serialnum(exp=%d,act=%d), length(exp=%d,act=%d)\n",
-      g_progName, "tavunetlink_SendToClient", TAVU_MSG_SIGNATURE, ack.signature, g_msgSerialNum,
-      ack.serialNum, 0, ack.payloadLength);
+      TAVUCLIENT_SIGNATURE, ack.signature, g_msgSerialNum, ack.serialNum, 0, ack.payloadLength);
 }
 
 void tavuDeliverMessage(const char* message, std::size_t size, const tavuNetlinkEvent& event) {
@@ -103,6 +119,29 @@ void tavuDeliverMessage(const char* message, std::size_t size, const tavuNetlink
 
 }  // namespace
 
+char* tavunetlink_BuildEventPayload(const tavuNetlinkEvent* event, uint32_t* length) {
+  const std::size_t pathLength = tavuTextLength(event->iv_path);
+  const std::size_t typeLength = tavuTextLength(event->iv_type);
+  const std::size_t size = TAVUCLIENT_NUMBERS_SIZE + pathLength + 1 + typeLength + 1;
+  // payloadLength travels as a signed 32-bit number.
+  char* payload = size <= INT32_MAX ? static_cast<char*>(std::malloc(size)) : nullptr;
+  if (payload == nullptr) {
+    *length = 0;
+    return nullptr;
+  }
+  char* out = payload;
+  // time_t is 32 bits on the board; a wider host clock is cut to the wire's width.
+  out = tavuPutNumber(out, static_cast<int32_t>(event->iv_time));
+  out = tavuPutNumber(out, event->iv_action);
+  out = tavuPutNumber(out, event->iv_seq);
+  out = tavuPutNumber(out, event->iv_link);
+  out = tavuPutNumber(out, event->iv_tlor);
+  out = tavuPutText(out, event->iv_path, pathLength);
+  tavuPutText(out, event->iv_type, typeLength);
+  *length = static_cast<uint32_t>(size);
+  return payload;
+}
+
 // A failed event is reported and dropped, never sent again; its serial
 // number stays used, so the client sees the gap.
 void tavunetlink_SendToClient(tavuNetlinkEvent* event) {
@@ -115,10 +154,10 @@ void tavunetlink_SendToClient(tavuNetlinkEvent* event) {
     TAVU_REPORT(
         "%s:%s: Out of memory, netlinkEvent dropped: iv_action=%s, iv_seq=%d, iv_type=%s, "
         "iv_path=%s\n",
-        g_progName, "tavunetlink_SendToClient", tavuActionWord(*event), event->iv_seq,
-        tavuTextOrEmpty(event->iv_type), tavuTextOrEmpty(event->iv_path));
+        tavuActionWord(*event), event->iv_seq, tavuTextOrEmpty(event->iv_type),
+        tavuTextOrEmpty(event->iv_path));
   } else {
-    const tavunetlinkMsgHeader header{TAVU_MSG_SIGNATURE, g_msgSerialNum,
+    const tavunetlinkMsgHeader header{TAVUCLIENT_SIGNATURE, g_msgSerialNum,
                                       static_cast<int32_t>(payloadLength)};
     std::memcpy(message, &header, sizeof header);
     std::memcpy(message + sizeof header, payload, payloadLength);

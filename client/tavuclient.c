@@ -4,7 +4,7 @@
  */
 #define _GNU_SOURCE /* SOCK_CLOEXEC and MSG_NOSIGNAL */
 
-#include "client/tavuclient.h"
+#include "tavuclient.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "daemon/startup.h"
+#include "daemon.h"
 
 // Which build this is, beside its report sites: the trace decoder compares
 // it with the build a trace buffer's header names.

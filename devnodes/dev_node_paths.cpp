@@ -1,4 +1,4 @@
-#include "devnodes/dev_node_paths.h"
+#include "dev_nodes.h"
 
 namespace {
 

@@ -1,10 +1,6 @@
-#include "devnodes/uevent_classify.h"
+#include "uevent_classify.h"
 
 #include <cstring>
-
-const char* const kTavuDeliveredTypes[] = {"ttyKWB", "kwb-tlor", "kwb",  "iic-slv", "iic",
-                                           "scan",   "vrax",     "uart", "gpio",    "jtag",
-                                           "iomux",  "net",      nullptr};
 
 namespace {
 

@@ -9,9 +9,6 @@
 // when the daemon does not serve the event.
 const char* tavuDeliveredType(const char* type, const char* path);
 
-// Each of the types that tavuDeliveredType can give, then a null.
-extern const char* const kTavuDeliveredTypes[];
-
 // Whether some device path of subsystem `type` is served: the classes that
 // coldplug replays.
 bool tavuServesSubsystem(const char* type);

@@ -1,9 +1,8 @@
-#include "intake/intake_stop.h"
-
 #include <errno.h>
 #include <pthread.h>
 
-#include "daemon/globals.h"
+#include "globals.h"
+#include "intake.h"
 
 void tavuStopIntake(tavuStopScope scope) {
   // The main thread holds this lock from its check of the descriptors until

@@ -1,7 +1,5 @@
 // The uevent socket reader: receives the kernel's hot-plug datagrams and
 // queues an exact copy of each for the worker. It never looks inside one.
-#include "intake/netlink_socket_reader.h"
-
 #include <errno.h>
 #include <linux/netlink.h>
 #include <pthread.h>
@@ -13,15 +11,20 @@
 #include <algorithm>
 #include <cstring>
 
-#include "daemon/globals.h"
-#include "daemon/report.h"
-#include "intake/datagram_record.h"
-#include "intake/intake_stop.h"
-#include "intake/intake_threads.h"
+#include "globals.h"
+#include "intake.h"
+#include "report.h"
+
+TAVU_REPORTS_AS("tavuMonitorNetlinkSocket")
 
 namespace {
 
-constexpr const char* TAVU_READER = "tavuMonitorNetlinkSocket";
+// Receive buffer asked of the kernel, beyond its ordinary per-socket limit.
+constexpr int32_t TAVU_UEVENT_RCVBUF_SIZE = 262144;
+// Real-time (SCHED_FIFO) priority of the reader thread, where permitted.
+constexpr int TAVU_READER_PRIORITY = 10;
+// Longest datagram taken; the kernel drops the rest of a longer one.
+constexpr size_t TAVU_UEVENT_MAX = 4096;
 
 // A burst must be taken off the socket faster than the worker makes nodes,
 // or the kernel drops what no longer fits in the buffer. Between two
@@ -58,39 +61,28 @@ bool tavuBindUeventSocket(int fd, sockaddr_nl address) {
   if (!tavuBindTo(fd, address)) return false;
   socklen_t length = sizeof address;
   (void)getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-  TAVU_REPORT("%s:%s: netlink port %d taken by another socket, bound to port %d\n", g_progName,
-              TAVU_READER, taken, static_cast<int32_t>(address.nl_pid));
+  TAVU_REPORT("%s:%s: netlink port %d taken by another socket, bound to port %d\n", taken,
+              static_cast<int32_t>(address.nl_pid));
   return true;
 }
 
-// Makes, sizes and binds the uevent socket. Returns false once the thread's
-// end steps are done.
-bool tavuOpenUeventSocket() {
+// Makes, sizes and binds the uevent socket.
+tavuStopScope tavuOpenUeventSocket() {
   const sockaddr_nl address = tavuUeventAddress(getpid());
   const int fd = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
   // Stored before the test: -1 is the stop value as well.
   g_netlinkSocketFd.store(fd, std::memory_order_release);
-  if (fd == -1) {
-    TAVU_REPORT("%s:%s: Exiting, socket create failed\n", g_progName, TAVU_READER);
-    tavuStopIntake(TAVU_STOP_SIGNAL_ONLY);
-    return false;
-  }
+  if (fd == -1) return TAVU_FAIL(TAVU_STOP_SIGNAL_ONLY, "%s:%s: Exiting, socket create failed\n");
   const int32_t size = TAVU_UEVENT_RCVBUF_SIZE;
   if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
-    const int error = errno;
-    TAVU_REPORT("%s:%s: setsockopt(SO_RCVBUFFORCE) error, errno=%d\n", g_progName, TAVU_READER,
-                error);
-    tavuStopIntake(TAVU_STOP_BOTH);
-    return false;
+    return TAVU_FAIL(TAVU_STOP_BOTH, "%s:%s: setsockopt(SO_RCVBUFFORCE) error, errno=%d\n", errno);
   }
-  TAVU_TRACE("%s:%s: receive buffer forced to %d bytes\n", g_progName, TAVU_READER, size);
+  TAVU_TRACE("%s:%s: receive buffer forced to %d bytes\n", size);
   if (!tavuBindUeventSocket(g_netlinkSocketFd.load(std::memory_order_acquire), address)) {
-    TAVU_REPORT("%s:%s: Exiting, bind of netlink socket failed\n", g_progName, TAVU_READER);
-    tavuStopIntake(TAVU_STOP_BOTH);
-    return false;
+    return TAVU_FAIL(TAVU_STOP_BOTH, "%s:%s: Exiting, bind of netlink socket failed\n");
   }
-  TAVU_TRACE("%s:%s: running\n", g_progName, TAVU_READER);
-  return true;
+  TAVU_TRACE("%s:%s: running\n");
+  return TAVU_GO_ON;
 }
 
 // One datagram, or -1 with errno; an interrupted receive is repeated at
@@ -114,55 +106,59 @@ void tavuPauseAfterFailures(int failures) {
   }
 }
 
+// The worker finds its queue as it was and waits again.
 void tavuReportReceiveError(int error) {
   TAVU_REPORT(
       "%s:%s: recv error, errno=%d, netlinkDataQueue size: %d, hpEvQueue size: %d, "
       "sent to client: %d\n",
-      g_progName, TAVU_READER, error, g_netlinkDataQueue.size(), g_hpEvQueue.size(),
-      g_sentToClient.load());
+      error, g_netlinkDataQueue.size(), g_hpEvQueue.size(), g_sentToClient.load());
+  (void)pthread_cond_signal(&g_netlinkDataQueue_cond);
 }
 
-}  // namespace
-
-bool tavuQueueDatagram(const char* buffer, ssize_t n) {
+// Turns one receive result of n bytes into a record on g_netlinkDataQueue
+// and wakes the worker.
+tavuStopScope tavuQueueDatagram(const char* buffer, ssize_t n) {
   g_totalNetlinkEvents.fetch_add(1, std::memory_order_relaxed);
   NetlinkDatagram* datagram = tavuNewDatagram(buffer, n);
   if (pthread_mutex_lock(&g_netlinkDataQueue_mutex) != 0) {
-    TAVU_REPORT("%s:%s: Exiting, pthread_mutex_lock(netlinkDataQueue) failed\n", g_progName,
-                TAVU_READER);
-    tavuStopIntake(TAVU_STOP_BOTH);
     tavuFreeDatagram(datagram);
-    return false;
+    return TAVU_FAIL(TAVU_STOP_BOTH,
+                     "%s:%s: Exiting, pthread_mutex_lock(netlinkDataQueue) failed\n");
   }
   g_netlinkDataQueue.push_back(datagram);
   const int rc = pthread_mutex_unlock(&g_netlinkDataQueue_mutex);
   if (rc != 0) {
-    TAVU_REPORT("%s:%s: Exiting, pthread_mutex_unlock(netlinkDataQueue) failed rc=%d\n", g_progName,
-                TAVU_READER, rc);
-    tavuStopIntake(TAVU_STOP_BOTH);
-    return false;
+    return TAVU_FAIL(TAVU_STOP_BOTH,
+                     "%s:%s: Exiting, pthread_mutex_unlock(netlinkDataQueue) failed rc=%d\n", rc);
   }
   (void)pthread_cond_signal(&g_netlinkDataQueue_cond);
-  return true;
+  return TAVU_GO_ON;
 }
 
-void* tavuMonitorNetlinkSocket(void* /*unused*/) {
-  tavuRaiseReaderPriority();
-  if (!tavuOpenUeventSocket()) return nullptr;
+// Until the loop test fails or a datagram cannot be queued.
+tavuStopScope tavuReceiveUntilStopped() {
+  const tavuStopScope opened = tavuOpenUeventSocket();
+  if (opened != TAVU_GO_ON) return opened;
   char buffer[TAVU_UEVENT_MAX];
   int failures = 0;
   while (tavuDescriptorInUse(g_netlinkSocketFd)) {
     const ssize_t n = tavuReceiveDatagram(buffer);
     if (n == -1) {
       tavuReportReceiveError(errno);
-      // The worker finds its queue as it was and waits again.
-      (void)pthread_cond_signal(&g_netlinkDataQueue_cond);
       tavuPauseAfterFailures(++failures);
       continue;
     }
     failures = 0;
-    if (!tavuQueueDatagram(buffer, n)) return nullptr;
+    const tavuStopScope queued = tavuQueueDatagram(buffer, n);
+    if (queued != TAVU_GO_ON) return queued;
   }
-  tavuStopIntake(TAVU_STOP_BOTH);
+  return TAVU_STOP_BOTH;
+}
+
+}  // namespace
+
+void* tavuMonitorNetlinkSocket(void* /*unused*/) {
+  tavuRaiseReaderPriority();
+  tavuStopIntake(tavuReceiveUntilStopped());
   return nullptr;
 }

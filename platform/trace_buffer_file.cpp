@@ -1,4 +1,4 @@
-#include "platform/trace_buffer_file.h"
+#include "trace_ring.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

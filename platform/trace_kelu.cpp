@@ -1,6 +1,6 @@
 // Stand-in for the platform's trace facility: named ring buffers in
 // memory-mapped files that tools/tavutrace decodes, even while written.
-#include "platform/trace_kelu.h"
+#include "trace_kelu.h"
 
 #include <limits.h>
 #include <pthread.h>
@@ -12,9 +12,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/trace_args.h"
-#include "platform/trace_buffer_file.h"
-#include "platform/trace_ring.h"
+#include "trace_ring.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/trace_ring.h"
+#include "trace_ring.h"
 
 #include <cstring>
 

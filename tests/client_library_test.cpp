@@ -9,8 +9,8 @@
 #include <cstring>
 #include <thread>
 
-#include "client/tavuclient.h"
-#include "tests/support/tavu_test.h"
+#include "tavuclient.h"
+#include "tavu_test.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <sstream>
 #include <thread>
 
-#include "tests/support/tavu_test.h"
+#include "tavu_test.h"
 
 namespace {
 

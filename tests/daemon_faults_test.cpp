@@ -6,7 +6,7 @@
 
 #include <regex>
 
-#include "tests/support/tavu_test.h"
+#include "tavu_test.h"
 
 namespace {
 

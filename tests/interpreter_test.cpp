@@ -6,9 +6,9 @@
 #include <cstring>
 #include <memory>
 
-#include "daemon/report.h"
-#include "devnodes/uevent_interpreter.h"
-#include "tests/support/tavu_test.h"
+#include "report.h"
+#include "uevent_interpreter.h"
+#include "tavu_test.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/support/tavu_test.h"
+#include "tavu_test.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "tests/support/tavu_test.h"
+#include "tavu_test.h"
 
 namespace {
 

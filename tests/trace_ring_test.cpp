@@ -8,10 +8,10 @@
 #include <climits>
 #include <cstddef>
 
-#include "platform/trace_buffer_format.h"
-#include "platform/trace_kelu.h"
-#include "tests/support/tavu_test.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "trace_buffer_format.h"
+#include "trace_kelu.h"
+#include "tavu_test.h"
+#include "trace_decode.h"
 
 namespace {
 

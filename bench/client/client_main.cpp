@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "bench/common/arrivals.h"
-#include "client/tavuclient.h"
+#include "tavuclient.h"
 
 namespace {
 

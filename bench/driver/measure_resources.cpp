@@ -8,7 +8,7 @@
 #include "bench/driver/measures.h"
 #include "bench/driver/proc_probe.h"
 #include "bench/driver/results.h"
-#include "devnodes/netlink_event.h"
+#include "netlink_event.h"
 
 namespace {
 

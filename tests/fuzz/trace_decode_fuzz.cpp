@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/trace_kelu.h"
-#include "tools/tavutrace/trace_render.h"
+#include "trace_kelu.h"
+#include "trace_render.h"
 
 namespace {
 

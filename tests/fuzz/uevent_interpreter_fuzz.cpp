@@ -10,7 +10,7 @@
 #include <cstring>
 #include <string>
 
-#include "devnodes/uevent_interpreter.h"
+#include "uevent_interpreter.h"
 
 namespace {
 

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "daemon/globals.h"
+#include "globals.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tests/support/tavu_test.h"
+#include "tavu_test.h"
 
 #include <dirent.h>
 #include <ftw.h>

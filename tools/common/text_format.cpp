@@ -1,4 +1,4 @@
-#include "tools/common/text_format.h"
+#include "text_format.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,4 +1,4 @@
-#include "tools/common/tool_report.h"
+#include "tool_report.h"
 
 #include <cerrno>
 #include <cstdarg>

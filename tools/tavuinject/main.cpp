@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/common/tool_report.h"
-#include "tools/tavuinject/uevent_input.h"
-#include "tools/tavuinject/uevent_send.h"
+#include "tool_report.h"
+#include "uevent_input.h"
+#include "uevent_send.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/tavuinject/uevent_input.h"
+#include "uevent_input.h"
 
 #include <cctype>
 #include <cstdlib>

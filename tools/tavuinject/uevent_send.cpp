@@ -1,4 +1,4 @@
-#include "tools/tavuinject/uevent_send.h"
+#include "uevent_send.h"
 
 #include <errno.h>
 #include <linux/netlink.h>

@@ -8,9 +8,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "client/tavuclient.h"
-#include "tools/common/text_format.h"
-#include "tools/common/tool_report.h"
+#include "tavuclient.h"
+#include "text_format.h"
+#include "tool_report.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/tavutrace/daemon_sites.h"
+#include "daemon_sites.h"
 
 #include <fcntl.h>
 #include <gelf.h>

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tools/tavutrace/site_table.h"
+#include "site_table.h"
 
 // Returns false with `error` when the file cannot be read, is not ELF or
 // holds no report sites.

@@ -1,11 +1,11 @@
-#include "tools/tavutrace/site_table.h"
+#include "site_table.h"
 
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
-#include "daemon/report_site.h"
+#include "site_record.h"
 
 namespace {
 

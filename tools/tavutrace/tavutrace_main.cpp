@@ -6,10 +6,10 @@
 #include <cstring>
 #include <string>
 
-#include "tools/common/text_format.h"
-#include "tools/common/tool_report.h"
-#include "tools/tavutrace/daemon_sites.h"
-#include "tools/tavutrace/tavutrace_print.h"
+#include "text_format.h"
+#include "tool_report.h"
+#include "daemon_sites.h"
+#include "tavutrace_print.h"
 
 #ifndef TAVU_DEFAULT_DAEMON
 #define TAVU_DEFAULT_DAEMON "/usr/sbin/tavunetlink"

@@ -1,9 +1,9 @@
-#include "tools/tavutrace/tavutrace_print.h"
+#include "tavutrace_print.h"
 
 #include <string>
 
-#include "tools/common/text_format.h"
-#include "tools/tavutrace/trace_render.h"
+#include "text_format.h"
+#include "trace_render.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "tools/tavutrace/site_table.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "site_table.h"
+#include "trace_decode.h"
 
 void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
                       bool json);

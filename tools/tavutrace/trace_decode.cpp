@@ -1,12 +1,12 @@
 // Decoding a trace buffer image: the header, then the ring's entries from
 // the oldest, each checked before it is believed.
-#include "tools/tavutrace/trace_decode.h"
+#include "trace_decode.h"
 
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/trace_buffer_format.h"
-#include "tools/common/text_format.h"
+#include "trace_buffer_format.h"
+#include "text_format.h"
 
 namespace {
 

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <ctime>
 
-#include "platform/trace_buffer_format.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "trace_buffer_format.h"
+#include "trace_decode.h"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "tools/common/text_format.h"
-#include "tools/tavutrace/trace_render.h"
+#include "text_format.h"
+#include "trace_render.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/tavutrace/site_table.h"
-#include "tools/tavutrace/trace_decode.h"
+#include "site_table.h"
+#include "trace_decode.h"
 
 // The entry's full text with its arguments filled in; a hash not in the
 // table renders its raw arguments. Binary entries render as the site's

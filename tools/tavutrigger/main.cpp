@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "devnodes/uevent_classify.h"
-#include "tools/common/tool_report.h"
-#include "tools/tavutrigger/trigger_scan.h"
-#include "tools/tavutrigger/trigger_write.h"
+#include "uevent_classify.h"
+#include "tool_report.h"
+#include "trigger_scan.h"
+#include "trigger_write.h"
 
 namespace {
 

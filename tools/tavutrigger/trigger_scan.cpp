@@ -1,4 +1,4 @@
-#include "tools/tavutrigger/trigger_scan.h"
+#include "trigger_scan.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -11,7 +11,7 @@
 #include <cstring>
 #include <filesystem>
 
-#include "devnodes/uevent_classify.h"
+#include "uevent_classify.h"
 
 namespace {
 

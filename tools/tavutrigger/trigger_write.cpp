@@ -1,4 +1,4 @@
-#include "tools/tavutrigger/trigger_write.h"
+#include "trigger_write.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "tools/tavutrigger/trigger_scan.h"
+#include "trigger_scan.h"
 
 namespace {
 

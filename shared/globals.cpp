@@ -1,4 +1,4 @@
-#include "daemon/globals.h"
+#include "globals.h"
 
 // The queues are never destroyed: exit runs while the detached threads may
 // still be using them, so they live until the process is gone.

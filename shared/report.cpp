@@ -1,4 +1,4 @@
-#include "daemon/report.h"
+#include "report.h"
 
 #include <cstring>
 

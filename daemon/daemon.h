@@ -9,10 +9,3 @@ void tavuStartUp(const char* argv0);
 // Delivers queued events to the client until a stop is seen; ends the
 // process with exit.
 [[noreturn]] void tavuRunDeliveryLoop();
-
-// The text after the last "/" of the program's path, or all of it.
-const char* tavuBaseName(const char* path);
-
-// Makes both queue mutexes error-checking and both conditions ready; ends
-// the process with a report when it cannot.
-void tavuInitQueueLocks();

@@ -1,0 +1,33 @@
+// From a kernel device path to its node under /dev, and the node made or
+// removed there. Every filesystem call is made with errno cleared and its
+// result ignored; none leaves /dev, whatever links or mounts other users
+// have put in it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// True when the device path names a node (it begins with "/class/"); then
+// `nodePath` and `directory` receive the node's path and its directory
+// (empty when the node lies directly in /dev). When false, nothing is written.
+bool tavuMakeDevNodePath(const std::string& devicePath, std::string& nodePath,
+                         std::string& directory);
+
+// True when `path` begins with "/dev/" and none of its components is "." or
+// "..", so that it cannot name anything outside /dev. The node operations
+// refuse any other path.
+bool tavuPathInsideDev(const std::string& path);
+
+// A character device node and the directories it needs, which keep the
+// owner and group their directory gives (root's own, or root's alone in a
+// set-group-id directory of another user's). A node already there stays.
+void tavuCreateDevNode(const std::string& nodePath, const std::string& directory, int32_t major,
+                       int32_t minor);
+// The node, then every directory of its chain that it leaves empty.
+void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory);
+
+// Takes /dev as a path reaches it (made first when missing, as mkdir would)
+// and the mount table that tells when to take it again. Returns 0, or the
+// errno that keeps /dev from being used; the node operations try again by
+// themselves.
+int tavuOpenDevRoot();
