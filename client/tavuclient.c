@@ -20,38 +20,38 @@
 /* ---- Byte images ---------------------------------------------------- */
 
 /* Numbers travel as they lie in memory; memcpy copes with any alignment. */
-static void put_int32(unsigned char* out, int32_t value) {
+static void tavuPutInt32(unsigned char* out, int32_t value) {
   memcpy(out, &value, 4);
 }
 
-static int32_t get_int32(const unsigned char* in) {
+static int32_t tavuGetInt32(const unsigned char* in) {
   int32_t value;
   memcpy(&value, in, 4);
   return value;
 }
 
-struct header {
+struct tavuWireHeader {
   uint32_t signature;
   int32_t serial_num;
   int32_t payload_length;
 };
 
-static void put_header(unsigned char* out, uint32_t signature, int32_t serial_num,
-                       int32_t payload_length) {
+static void tavuPutHeader(unsigned char* out, uint32_t signature, int32_t serial_num,
+                          int32_t payload_length) {
   memcpy(out, &signature, 4);
-  put_int32(out + 4, serial_num);
-  put_int32(out + 8, payload_length);
+  tavuPutInt32(out + 4, serial_num);
+  tavuPutInt32(out + 8, payload_length);
 }
 
-static struct header get_header(const unsigned char* in) {
-  struct header header;
+static struct tavuWireHeader tavuGetHeader(const unsigned char* in) {
+  struct tavuWireHeader header;
   memcpy(&header.signature, in, 4);
-  header.serial_num = get_int32(in + 4);
-  header.payload_length = get_int32(in + 8);
+  header.serial_num = tavuGetInt32(in + 4);
+  header.payload_length = tavuGetInt32(in + 8);
   return header;
 }
 
-static int fail(int error) {
+static int tavuFail(int error) {
   errno = error;
   return -1;
 }
@@ -60,18 +60,18 @@ static int fail(int error) {
 
 /* The daemon reads each message with a single receive call, so every
  * message must go out in one send. */
-static int send_message(int fd, const unsigned char* message, size_t size) {
+static int tavuSendMessage(int fd, const unsigned char* message, size_t size) {
   ssize_t sent;
   do {
     sent = send(fd, message, size, MSG_NOSIGNAL);
   } while (sent == -1 && errno == EINTR);
   if (sent == -1) return -1;
-  if ((size_t)sent != size) return fail(EIO);
+  if ((size_t)sent != size) return tavuFail(EIO);
   return 0;
 }
 
 /* Milliseconds left until `deadline`, 0 when it has passed. */
-static int left_until(const struct timespec* deadline) {
+static int tavuMillisecondsLeft(const struct timespec* deadline) {
   struct timespec now;
   clock_gettime(CLOCK_MONOTONIC, &now);
   long ms = (deadline->tv_sec - now.tv_sec) * 1000 + (deadline->tv_nsec - now.tv_nsec) / 1000000;
@@ -80,14 +80,14 @@ static int left_until(const struct timespec* deadline) {
 
 /* Waits until `fd` has something to read, or ETIMEDOUT at `deadline`
  * (null: no deadline). */
-static int await_input(int fd, const struct timespec* deadline) {
+static int tavuAwaitInput(int fd, const struct timespec* deadline) {
   if (deadline == NULL) return 0;
   struct pollfd input = {fd, POLLIN, 0};
   int ready;
   do {
-    ready = poll(&input, 1, left_until(deadline));
+    ready = poll(&input, 1, tavuMillisecondsLeft(deadline));
   } while (ready == -1 && errno == EINTR);
-  if (ready == 0) return fail(ETIMEDOUT);
+  if (ready == 0) return tavuFail(ETIMEDOUT);
   return ready == 1 ? 0 : -1;
 }
 
@@ -95,11 +95,11 @@ static int await_input(int fd, const struct timespec* deadline) {
  * in or the stream ends. Returns the count read (less than `size` only
  * when the stream ended), or -1 with errno. A reset counts as an end: it
  * is how a daemon that exits with our bytes still unread says goodbye. */
-static ssize_t receive_fully(int fd, unsigned char* buffer, size_t size,
-                             const struct timespec* deadline) {
+static ssize_t tavuReceiveFully(int fd, unsigned char* buffer, size_t size,
+                                const struct timespec* deadline) {
   size_t done = 0;
   while (done < size) {
-    if (await_input(fd, deadline) != 0) return -1;
+    if (tavuAwaitInput(fd, deadline) != 0) return -1;
     ssize_t received = recv(fd, buffer + done, size - done, 0);
     if (received > 0) {
       done += (size_t)received;
@@ -114,7 +114,7 @@ static ssize_t receive_fully(int fd, unsigned char* buffer, size_t size,
 
 /* ---- Connecting and the handshake ----------------------------------- */
 
-static void daemon_address(struct sockaddr_un* address) {
+static void tavuDaemonAddress(struct sockaddr_un* address) {
   /* The daemon's name is all 108 path bytes: a NUL (the abstract
    * namespace), the name, and NULs to the end. The length must be the
    * whole structure, or the kernel looks up a different name. */
@@ -126,9 +126,9 @@ static void daemon_address(struct sockaddr_un* address) {
 /* A socket connected to whoever listens on the daemon's name, or -1. It
  * does not wait when the listener takes no more connections (EAGAIN): the
  * daemon accepts one client in its life. */
-static int connect_to_name(void) {
+static int tavuConnectToName(void) {
   struct sockaddr_un address;
-  daemon_address(&address);
+  tavuDaemonAddress(&address);
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd == -1) return -1;
   if (connect(fd, (const struct sockaddr*)&address, sizeof address) == 0 &&
@@ -137,10 +137,10 @@ static int connect_to_name(void) {
   }
   int error = errno;
   close(fd);
-  return fail(error);
+  return tavuFail(error);
 }
 
-static int listener_uid(int fd, uid_t* uid) {
+static int tavuListenerUid(int fd, uid_t* uid) {
   struct ucred peer;
   socklen_t length = sizeof peer;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return -1;
@@ -151,10 +151,10 @@ static int listener_uid(int fd, uid_t* uid) {
 /* An abstract name has no owner: whoever listens first holds it. Only a
  * socket whose listener runs as root, or as a uid of the build's
  * TAVU_DAEMON_UIDS, is the daemon's. */
-static int daemon_trusted(int fd) {
+static int tavuDaemonTrusted(int fd) {
   static const uid_t trusted[] = {0, TAVU_DAEMON_UIDS};
   uid_t uid;
-  if (listener_uid(fd, &uid) != 0) return 0;
+  if (tavuListenerUid(fd, &uid) != 0) return 0;
   for (size_t i = 0; i < sizeof trusted / sizeof trusted[0]; ++i) {
     if (uid == trusted[i]) return 1;
   }
@@ -162,36 +162,36 @@ static int daemon_trusted(int fd) {
 }
 
 int tavuclient_connect(void) {
-  int fd = connect_to_name();
-  if (fd == -1 || daemon_trusted(fd)) return fd;
+  int fd = tavuConnectToName();
+  if (fd == -1 || tavuDaemonTrusted(fd)) return fd;
   close(fd);
-  return fail(EPERM);
+  return tavuFail(EPERM);
 }
 
 int tavuclient_listener_uid(uid_t* uid) {
-  int fd = connect_to_name();
+  int fd = tavuConnectToName();
   if (fd == -1) return -1;
-  int result = listener_uid(fd, uid);
+  int result = tavuListenerUid(fd, uid);
   close(fd);
   return result;
 }
 
 /* Reads the daemon's 12-byte reply to the handshake and checks it. */
-static int receive_handshake_reply(int fd, int32_t serial_num, const struct timespec* deadline) {
+static int tavuReceiveHandshakeReply(int fd, int32_t serial_num, const struct timespec* deadline) {
   unsigned char reply[TAVUCLIENT_HEADER_SIZE];
-  ssize_t received = receive_fully(fd, reply, sizeof reply, deadline);
+  ssize_t received = tavuReceiveFully(fd, reply, sizeof reply, deadline);
   if (received == -1) return -1;
   /* A daemon that rejects the handshake reports it and ends at once. */
-  if (received == 0) return fail(ECONNRESET);
-  if (received < (ssize_t)sizeof reply) return fail(EPROTO);
+  if (received == 0) return tavuFail(ECONNRESET);
+  if (received < (ssize_t)sizeof reply) return tavuFail(EPROTO);
 
-  struct header header = get_header(reply);
+  struct tavuWireHeader header = tavuGetHeader(reply);
   if (header.signature == TAVUCLIENT_SIGNATURE && header.payload_length == TAVUCLIENT_REFUSED) {
-    return fail(EACCES);
+    return tavuFail(EACCES);
   }
   if (header.signature != TAVUCLIENT_SIGNATURE || header.serial_num != serial_num ||
       header.payload_length != 0) {
-    return fail(EPROTO);
+    return tavuFail(EPROTO);
   }
   return 0;
 }
@@ -199,7 +199,7 @@ static int receive_handshake_reply(int fd, int32_t serial_num, const struct time
 int tavuclient_handshake_within(int fd, int32_t serial_num, int timeout_ms) {
   static const char text[] = TAVUCLIENT_HANDSHAKE_TEXT; /* sent with its NUL */
   unsigned char message[TAVUCLIENT_HEADER_SIZE + sizeof text];
-  put_header(message, TAVUCLIENT_SIGNATURE, serial_num, (int32_t)sizeof text);
+  tavuPutHeader(message, TAVUCLIENT_SIGNATURE, serial_num, (int32_t)sizeof text);
   memcpy(message + TAVUCLIENT_HEADER_SIZE, text, sizeof text);
   struct timespec deadline;
   clock_gettime(CLOCK_MONOTONIC, &deadline);
@@ -211,8 +211,8 @@ int tavuclient_handshake_within(int fd, int32_t serial_num, int timeout_ms) {
   }
   /* A refused client finds the daemon's end closed, and the refusal left
    * for it to read. */
-  if (send_message(fd, message, sizeof message) != 0 && errno != EPIPE) return -1;
-  return receive_handshake_reply(fd, serial_num, timeout_ms < 0 ? NULL : &deadline);
+  if (tavuSendMessage(fd, message, sizeof message) != 0 && errno != EPIPE) return -1;
+  return tavuReceiveHandshakeReply(fd, serial_num, timeout_ms < 0 ? NULL : &deadline);
 }
 
 int tavuclient_handshake(int fd, int32_t serial_num) {
@@ -225,24 +225,24 @@ int tavuclient_handshake(int fd, int32_t serial_num) {
  * minimum and maximum). The path text must end inside the payload and the
  * type text must end exactly at its last byte. Writes *event only when
  * every check has passed. */
-static int decode_payload(const unsigned char* payload, size_t size,
-                          struct tavuclient_event* event) {
+static int tavuDecodePayload(const unsigned char* payload, size_t size,
+                             struct tavuclient_event* event) {
   const unsigned char* texts = payload + TAVUCLIENT_NUMBERS_SIZE;
   size_t texts_size = size - TAVUCLIENT_NUMBERS_SIZE; /* both texts with their NULs */
 
   const unsigned char* path_nul = memchr(texts, '\0', texts_size);
-  if (path_nul == NULL) return fail(EPROTO);
+  if (path_nul == NULL) return tavuFail(EPROTO);
   size_t path_size = (size_t)(path_nul - texts) + 1;
   size_t type_size = texts_size - path_size;
-  if (type_size == 0) return fail(EPROTO);
-  if (memchr(texts + path_size, '\0', type_size) != texts + texts_size - 1) return fail(EPROTO);
-  if (path_size > TAVUCLIENT_TEXT_MAX || type_size > TAVUCLIENT_TEXT_MAX) return fail(EPROTO);
+  if (type_size == 0) return tavuFail(EPROTO);
+  if (memchr(texts + path_size, '\0', type_size) != texts + texts_size - 1) return tavuFail(EPROTO);
+  if (path_size > TAVUCLIENT_TEXT_MAX || type_size > TAVUCLIENT_TEXT_MAX) return tavuFail(EPROTO);
 
-  event->time = get_int32(payload + 0);
-  event->action = get_int32(payload + 4);
-  event->seq = get_int32(payload + 8);
-  event->link = get_int32(payload + 12);
-  event->tlor = get_int32(payload + 16);
+  event->time = tavuGetInt32(payload + 0);
+  event->action = tavuGetInt32(payload + 4);
+  event->seq = tavuGetInt32(payload + 8);
+  event->link = tavuGetInt32(payload + 12);
+  event->tlor = tavuGetInt32(payload + 16);
   memcpy(event->path, texts, path_size);
   memcpy(event->type, texts + path_size, type_size);
   return 0;
@@ -250,39 +250,39 @@ static int decode_payload(const unsigned char* payload, size_t size,
 
 int tavuclient_receive_event(int fd, struct tavuclient_event* event) {
   unsigned char head[TAVUCLIENT_HEADER_SIZE];
-  ssize_t received = receive_fully(fd, head, sizeof head, NULL);
+  ssize_t received = tavuReceiveFully(fd, head, sizeof head, NULL);
   if (received == -1) return -1;
   if (received == 0) return 0; /* the daemon has gone */
-  if (received < (ssize_t)sizeof head) return fail(EPROTO);
+  if (received < (ssize_t)sizeof head) return tavuFail(EPROTO);
 
   /* Check the sizes before reading on: a bad length must not make us
    * wait for bytes that will never come, or overrun the buffer. */
-  struct header header = get_header(head);
+  struct tavuWireHeader header = tavuGetHeader(head);
   if (header.signature != TAVUCLIENT_SIGNATURE || header.payload_length < TAVUCLIENT_PAYLOAD_MIN ||
       header.payload_length > TAVUCLIENT_PAYLOAD_MAX) {
-    return fail(EPROTO);
+    return tavuFail(EPROTO);
   }
 
   unsigned char payload[TAVUCLIENT_PAYLOAD_MAX];
   size_t size = (size_t)header.payload_length;
-  received = receive_fully(fd, payload, size, NULL);
+  received = tavuReceiveFully(fd, payload, size, NULL);
   if (received == -1) return -1;
-  if ((size_t)received < size) return fail(EPROTO); /* cut off in the middle */
+  if ((size_t)received < size) return tavuFail(EPROTO); /* cut off in the middle */
 
-  if (decode_payload(payload, size, event) != 0) return -1;
+  if (tavuDecodePayload(payload, size, event) != 0) return -1;
   event->serial_num = header.serial_num;
   return 1;
 }
 
 /* One bare header in one write: an acknowledgment is exactly that. */
-static int send_header(int fd, uint32_t signature, int32_t serial_num, int32_t payload_length) {
+static int tavuSendHeader(int fd, uint32_t signature, int32_t serial_num, int32_t payload_length) {
   unsigned char message[TAVUCLIENT_HEADER_SIZE];
-  put_header(message, signature, serial_num, payload_length);
-  return send_message(fd, message, sizeof message);
+  tavuPutHeader(message, signature, serial_num, payload_length);
+  return tavuSendMessage(fd, message, sizeof message);
 }
 
 int tavuclient_acknowledge(int fd, const struct tavuclient_event* event) {
-  return send_header(fd, TAVUCLIENT_SIGNATURE, event->serial_num, 0);
+  return tavuSendHeader(fd, TAVUCLIENT_SIGNATURE, event->serial_num, 0);
 }
 
 const char* tavuclient_action_name(int32_t action) {

@@ -2,8 +2,8 @@
 
 namespace {
 
-const char kClassPrefix[] = "/class/";
-const char kDevPrefix[] = "/dev/";
+const char TAVU_CLASS_PREFIX[] = "/class/";
+const char TAVU_DEV_PREFIX[] = "/dev/";
 
 // The two tty families get their own names under /dev.
 void tavuRenameTty(std::string& name) {
@@ -45,10 +45,10 @@ bool tavuIsDotComponent(const std::string& path, std::string::size_type begin,
 
 bool tavuMakeDevNodePath(const std::string& devicePath, std::string& nodePath,
                          std::string& directory) {
-  if (devicePath.compare(0, sizeof kClassPrefix - 1, kClassPrefix) != 0) return false;
+  if (devicePath.compare(0, sizeof TAVU_CLASS_PREFIX - 1, TAVU_CLASS_PREFIX) != 0) return false;
   std::string name = devicePath.substr(devicePath.rfind('/') + 1);
   tavuRenameTty(name);
-  std::string path = kDevPrefix + name;
+  std::string path = TAVU_DEV_PREFIX + name;
   std::string dir;
   tavuSplitNodePath(path, dir);
   nodePath.swap(path);
@@ -57,7 +57,7 @@ bool tavuMakeDevNodePath(const std::string& devicePath, std::string& nodePath,
 }
 
 bool tavuPathInsideDev(const std::string& path) {
-  if (path.compare(0, sizeof kDevPrefix - 1, kDevPrefix) != 0) return false;
+  if (path.compare(0, sizeof TAVU_DEV_PREFIX - 1, TAVU_DEV_PREFIX) != 0) return false;
   std::string::size_type begin = 0;
   while (begin <= path.size()) {
     std::string::size_type end = path.find('/', begin);

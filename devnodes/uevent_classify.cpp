@@ -60,7 +60,7 @@ struct tavuServedSubsystem {
 };
 
 // The first row whose pattern matches decides.
-const tavuServedSubsystem kTavuServed[] = {
+const tavuServedSubsystem TAVU_SERVED[] = {
     {"ttyKWB", tavuAsTtyKwb}, {"kwb", tavuClassifyKwb}, {"iic-kwb", tavuClassifyIic},
     {"scan*", tavuAsScan},    {"vrax*", tavuAsVrax},    {"uart", tavuUnchanged},
     {"gpio", tavuUnchanged},  {"jtag", tavuUnchanged},  {"iomux", tavuUnchanged},
@@ -74,7 +74,7 @@ bool tavuMatchesPattern(const char* type, const char* pattern) {
 }
 
 const tavuServedSubsystem* tavuFindServed(const char* type) {
-  for (const tavuServedSubsystem& row : kTavuServed) {
+  for (const tavuServedSubsystem& row : TAVU_SERVED) {
     if (tavuMatchesPattern(type, row.pattern)) return &row;
   }
   return nullptr;
@@ -92,5 +92,5 @@ bool tavuServesSubsystem(const char* type) {
 }
 
 const char* tavuServedSubsystemPattern(size_t index) {
-  return index < sizeof kTavuServed / sizeof kTavuServed[0] ? kTavuServed[index].pattern : nullptr;
+  return index < sizeof TAVU_SERVED / sizeof TAVU_SERVED[0] ? TAVU_SERVED[index].pattern : nullptr;
 }

@@ -118,7 +118,7 @@ struct tavuUeventKey {
   { text, sizeof(text) - 1, handler }
 
 // Compared in this order; the first match decides.
-const tavuUeventKey kUeventKeys[] = {
+const tavuUeventKey TAVU_UEVENT_KEYS[] = {
     TAVU_KEY("ACTION=", tavuHandleAction),       TAVU_KEY("DEVPATH=", tavuHandleDevpath),
     TAVU_KEY("SUBSYSTEM=", tavuHandleSubsystem), TAVU_KEY("SEQNUM=", tavuHandleSeqnum),
     TAVU_KEY("MAJOR=", tavuHandleMajor),         TAVU_KEY("MINOR=", tavuHandleMinor),
@@ -128,7 +128,7 @@ const tavuUeventKey kUeventKeys[] = {
 #undef TAVU_KEY
 
 void tavuHandleUeventString(const char* string, size_t stringLength, tavuKeyWalk& walk) {
-  for (const tavuUeventKey& key : kUeventKeys) {
+  for (const tavuUeventKey& key : TAVU_UEVENT_KEYS) {
     if (stringLength >= key.length && memcmp(string, key.text, key.length) == 0) {
       key.handle(walk, string + key.length);
       return;

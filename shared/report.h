@@ -133,9 +133,8 @@ constexpr bool tavuArgsSuit(const char* text, std::index_sequence<I...>) {
 
 template <typename Tuple>
 constexpr bool tavuArgsMatch(const char* text) {
-  constexpr std::size_t count = std::tuple_size_v<Tuple>;
-  return tavuConversionCount(text) == count &&
-         tavuArgsSuit<Tuple>(text, std::make_index_sequence<count>{});
+  return tavuConversionCount(text) == std::tuple_size_v<Tuple> &&
+         tavuArgsSuit<Tuple>(text, std::make_index_sequence<std::tuple_size_v<Tuple>>{});
 }
 
 inline bool tavuTraceReady() {
