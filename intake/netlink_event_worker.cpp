@@ -114,6 +114,7 @@ void tavuInterpretUntilFailure() {
 }  // namespace
 
 void* tavuMonitorNetlinkEventQueue(void* /*unused*/) {
+  (void)pthread_setname_np(pthread_self(), "tavu-worker");  // as ps and top show it
   tavuInterpretUntilFailure();
   tavuStopIntake(TAVU_STOP_BOTH);
   return nullptr;

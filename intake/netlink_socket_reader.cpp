@@ -158,6 +158,7 @@ tavuStopScope tavuReceiveUntilStopped() {
 }  // namespace
 
 void* tavuMonitorNetlinkSocket(void* /*unused*/) {
+  (void)pthread_setname_np(pthread_self(), "tavu-reader");  // as ps and top show it
   tavuRaiseReaderPriority();
   tavuStopIntake(tavuReceiveUntilStopped());
   return nullptr;

@@ -64,22 +64,15 @@ std::vector<tavuFaultItem*>& tavuFaultPlan() {
   return *plan;
 }
 
-// Threads are named by the order of their creation: the worker first.
-thread_local const char* t_threadName = "main";
-std::atomic<int> g_threadsCreated{0};
 std::atomic<bool> g_ueventBound{false};
 
-struct tavuThreadStart {
-  void* (*start)(void*);
-  void* arg;
-  const char* name;
-};
-
-void* tavuNamedThread(void* raw) {
-  const tavuThreadStart launch = *static_cast<tavuThreadStart*>(raw);
-  delete static_cast<tavuThreadStart*>(raw);
-  t_threadName = launch.name;
-  return launch.start(launch.arg);
+// The daemon names its two threads; any other is the main thread.
+std::string tavuThreadName() {
+  char name[16] = {};
+  pthread_getname_np(pthread_self(), name, sizeof name);
+  return std::strcmp(name, "tavu-worker") == 0   ? "worker"
+         : std::strcmp(name, "tavu-reader") == 0 ? "reader"
+                                                 : "main";
 }
 
 // Every item that matches counts the call, whichever of them fails it.
@@ -87,7 +80,7 @@ bool tavuFailNow(const char* call, const std::string& object) {
   bool fail = false;
   for (tavuFaultItem* item : tavuFaultPlan()) {
     if (item->call != call || (!item->object.empty() && item->object != object) ||
-        (!item->thread.empty() && item->thread != t_threadName) ||
+        (!item->thread.empty() && item->thread != tavuThreadName()) ||
         (item->afterBind && !g_ueventBound)) {
       continue;
     }
@@ -193,16 +186,8 @@ __attribute__((no_sanitize("thread"))) int __wrap_pthread_attr_init(pthread_attr
   return __real_pthread_attr_init(attr);
 }
 
-int __real_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                          void* arg);
-int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attr, void* (*start)(void*),
-                          void* arg) {
-  if (tavuFailNow("pthread_create", "")) return EAGAIN;
-  const char* name = g_threadsCreated.fetch_add(1) == 0 ? "worker" : "reader";
-  auto* launch = new tavuThreadStart{start, arg, name};
-  const int rc = __real_pthread_create(thread, attr, tavuNamedThread, launch);
-  if (rc != 0) delete launch;
-  return rc;
-}
+// clang-format off
+TAVU_WRAP(int, pthread_create, (pthread_t* t, const pthread_attr_t* a, void* (*start)(void*), void* arg), (t, a, start, arg), "", return EAGAIN)
+// clang-format on
 
 }  // extern "C"
