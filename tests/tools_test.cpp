@@ -27,20 +27,19 @@ TEST(Tools, EachDoesWhatItsRowSays) {
     writer.waitTraced(
         "uevent SEQNUM= value not a number \"add@/class/gpio/gpio2\" \"ACTION=add\" \"DEVPATH=/class/gpio/gpio2\" \"SEQNUM=2x\"");
   }
-  // A stripped daemon, a buffer cut short, one another build wrote; a file
-  // of events; sysfs classes linked into /devices and one link out of it;
-  // /proc/sys/net/core as the host's namespace has it.
+  // A stripped daemon, a buffer cut short, one another build wrote; event files (one too long to
+  // send, one binary); sysfs classes, one link out of it; the host's /proc/sys/net/core.
   const std::string setup =
       tavuEnv("TAVU_STRIP") + " -o stripped " + daemon + " && head -c 200 " + trace +
       " > cut && cp " + trace +
-      " other && printf feedface | dd of=other bs=1 seek=80 conv=notrunc status=none && printf '# one\\nACTION=add\\nDEVPATH=/a{n}\\n\\nDEVPATH=/b\\nACTION=remove\\n' > events && mkdir -p host && : > host/netdev_max_backlog && for d in uart/ttyS10 uart/ttyS2 gpio/gpio3 block/sda; do mkdir -p sys/devices/$d sys/class/${d%/*} && : > sys/devices/$d/uevent && ln -s ../../devices/$d sys/class/$d; done && ln -s /etc sys/class/uart/ttyS4";
+      " other && printf feedface | dd of=other bs=1 seek=80 conv=notrunc status=none && printf '# one\\nACTION=add\\nDEVPATH=/a{n}\\n\\nDEVPATH=/b\\nACTION=remove\\n' > events && printf 'ACTION=a\\nDEVPATH=/\\n\\nACTION=a\\nDEVPATH=/\\nX=' > big && head -c 300000 /dev/zero | tr '\\0' x >> big && printf '\\001\\377=\\n' > binary && mkdir -p host && : > host/netdev_max_backlog && for d in uart/ttyS10 uart/ttyS2 gpio/gpio3 block/sda; do mkdir -p sys/devices/$d sys/class/${d%/*} && : > sys/devices/$d/uevent && ln -s ../../devices/$d sys/class/$d; done && ln -s /etc sys/class/uart/ttyS4";
   ASSERT_EQ(system(setup.c_str()), 0);
   tavuDaemon monitored;  // with an event for tavumon
   monitored.start();
   monitored.waitListening();
   tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS\\1", "SUBSYSTEM=uart", "SEQNUM=8",
                   "LINK=-2", "TLOR=3"});
-  // The kernel's listener, to see what tavuinject sends.
+  // The kernel's listener, to see what tavuinject sends; it joins one group, not every one.
   const int kernel = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
   sockaddr_nl group{AF_NETLINK, 0, 0, 1};
   ASSERT_EQ(bind(kernel, reinterpret_cast<sockaddr*>(&group), sizeof group), 0);
@@ -52,27 +51,32 @@ TEST(Tools, EachDoesWhatItsRowSays) {
     std::string out, err;  // parts of standard output and error
   } rows[] = {
       {"trace", {"--daemon", "stripped", trace}, 0, "value not a number \"add@", ""},
-      {"trace", {"--json", "--daemon", daemon, trace}, 0, "\"text\":\"tavunetlink:main: running\"", ""},
+      {"trace", {"--json", trace}, 0, "\"text\":\"tavunetlink:main: running\"", ""},  // the daemon beside it
       {"trace", {"--daemon", daemon, "other"}, 0, "Z tavunetlink:main: running\n", "build feedface"},
       {"trace", {"--daemon", daemon, "cut"}, 1, "", "tavutrace: cut:"},
       {"trace", {"--list-sites", "--daemon", "stripped"}, 0, "%s:%s: Exiting, fork failed\\n", ""},
-      {"trace", {"--header", trace}, 0, "entries written:", ""},
-      {"trace", {"--bogus"}, 2, "", "--bogus"},
+      {"trace", {"--header", "cut"}, 0, "entries written:", ""},  // the header alone is read
       {"tavuinject", {"ACTION=add", "DEVPATH=/x", "SEQNUM=1"}, 0, "", "sent 1 datagrams"},
       {"tavuinject", {"-n", "2", "--rate", "1000", "-f", "events"}, 0, "", "sent 4 datagrams"},
       {"tavuinject", {"--raw-hex", "61:00 ff"}, 0, "", "sent 1 datagrams"},
       {"tavuinject", {"--dry-run", "ACTION=a", "DEVPATH=/"}, 0, "a@/\\0ACTION=a\\0DEVPATH=/\\0\n", ""},
+      {"tavuinject", {"--dry-run", "-f", "big"}, 2, "", "tavuinject: datagram 2 is 300026 bytes, more than the socket sends ("},
       {"tavuinject", {"ACTION=a"}, 2, "", "DEVPATH="},
+      {"tavuinject", {"-f", "binary"}, 2, "", "tavuinject: binary:1: '\\x01\\xff=' is no KEY=VALUE"},
+      {"tavuinject", {"-f", "missing"}, 2, "", "tavuinject: cannot read 'missing': No such file or directory\n"},
       // Not in the host's namespace, where the machine's device managers listen.
       {"/usr/bin/unshare", {"--mount", "sh", "-c", "mount --bind host /proc/sys/net/core && exec " + emulator + bin + "/tavuinject ACTION=a DEVPATH=/"}, 3, "", "refusing"},
       {"tavutrigger", {"--root", ".", "--dry-run"}, 1, "add ./sys/class/gpio/gpio3 (dry run)\nadd ./sys/class/uart/ttyS2 (dry run)\nadd ./sys/class/uart/ttyS10 (dry run)\n", "ttyS4"},
       {"tavutrigger", {"--root", ".", "--action", "remove", "--class", "uart"}, 1, "remove ./sys/class/uart/ttyS2\nremove ./sys/class/uart/ttyS10\n", "ttyS4"},
       {"tavutrigger", {"--class", "block"}, 2, "", "block"},
+      {"tavutrigger", {"--root", "/nonexistent"}, 2, "", "tavutrigger: --root needs a directory, not '/nonexistent': No such file or directory\nTry 'tavutrigger --help'.\n"},
+      {"tavutrigger", {"--listening", std::to_string(monitored.pid())}, 0, "", ""},
+      {"tavutrigger", {"--listening", "1", "--timeout", "0.2"}, 1, "", "process 1 has not joined the kernel's uevent groups within 0.2 s"},
+      {"/usr/bin/setpriv", {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c", "exec " + emulator + bin + "/tavumon"}, 1, "", "tavumon: the daemon refused this client: uid 65534 is not allowed by the daemon (TAVU_CLIENT_UIDS)\n"},
       {"tavumon", {"--json", "--serial=41", "--count", "1"}, 0, ",\"action\":\"add\",\"action_code\":1,\"seq\":8,\"link\":-2,\"tlor\":3,\"path\":\"/class/uart/ttyS\\\\1\",\"type\":\"uart\"}\n", ""},
-      {"tavumon", {"--count", "0"}, 2, "", "--count"},
+      {"tavumon", {"--timeout", "0.2"}, 1, "", "restart it (systemctl restart tavunetlink, or /etc/init.d/tavunetlink restart)\n"},
       {"/usr/bin/unshare", {"--net", "sh", "-c", "exec " + emulator + bin + "/tavumon"}, 1, "", "cannot connect to the daemon"},
   };
-  // clang-format on
   for (const auto& row : rows) {
     SCOPED_TRACE(row.tool + " " + ::testing::PrintToString(row.args));
     const tavuRun run =
@@ -85,15 +89,10 @@ TEST(Tools, EachDoesWhatItsRowSays) {
   char bytes[4096];
   for (ssize_t n; (n = recv(kernel, bytes, sizeof bytes, MSG_DONTWAIT)) >= 0;)
     sent.emplace_back(bytes, static_cast<size_t>(n));
-  EXPECT_THAT(sent, ::testing::ElementsAre("add@/x\0ACTION=add\0DEVPATH=/x\0SEQNUM=1\0"s,
-                                           "add@/a0\0ACTION=add\0DEVPATH=/a0\0"s,
-                                           "remove@/b\0DEVPATH=/b\0ACTION=remove\0"s,
-                                           "add@/a1\0ACTION=add\0DEVPATH=/a1\0"s,
-                                           "remove@/b\0DEVPATH=/b\0ACTION=remove\0"s, "a\0\xff"s));
-  EXPECT_EQ(tavuReadFile("sys/devices/uart/ttyS10/uevent") +
-                tavuReadFile("sys/devices/gpio/gpio3/uevent") +
-                tavuReadFile("sys/devices/block/sda/uevent"),
-            "remove");
+  EXPECT_THAT(sent, ::testing::ElementsAre("add@/x\0ACTION=add\0DEVPATH=/x\0SEQNUM=1\0"s, "add@/a0\0ACTION=add\0DEVPATH=/a0\0"s, "remove@/b\0DEVPATH=/b\0ACTION=remove\0"s,
+                                           "add@/a1\0ACTION=add\0DEVPATH=/a1\0"s, "remove@/b\0DEVPATH=/b\0ACTION=remove\0"s, "a\0\xff"s));
+  EXPECT_EQ(tavuReadFile("sys/devices/uart/ttyS10/uevent") + tavuReadFile("sys/devices/gpio/gpio3/uevent") + tavuReadFile("sys/devices/block/sda/uevent"), "remove");
+  // clang-format on
 }
 
 }  // namespace

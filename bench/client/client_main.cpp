@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "bench/common/arrivals.h"
+#include "arrivals.h"
 #include "tavuclient.h"
 
 namespace {

@@ -1,6 +1,5 @@
 // tavubench: the end-to-end benchmark driver. See --help.
 #include <errno.h>
-#include <getopt.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,11 +8,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
-#include "bench/driver/measures.h"
-#include "bench/driver/node_watcher.h"
-#include "bench/driver/results.h"
-#include "bench/driver/workload.h"
+#include "measures.h"
+#include "node_watcher.h"
+#include "results.h"
+#include "tool_options.h"
+#include "workload.h"
 
 namespace {
 
@@ -40,12 +42,7 @@ floor and mdev, the spread, and the calls by name.
 Exit status: 0 measured; 2 bad usage; 3 cannot run.
 )";
 
-enum : int { TAVU_BENCH_USAGE = 2, TAVU_BENCH_CANNOT_RUN = 3 };
-
-int tavuFail(int status, const std::string& why) {
-  std::fprintf(stderr, "tavubench: %s%s\n", why.c_str(), status == 2 ? " (try --help)" : "");
-  return status;
-}
+enum : int { TAVU_BENCH_CANNOT_RUN = 3 };
 
 void tavuMakeQuick(tavuBenchConfig* config) {
   config->runs = 1;
@@ -56,34 +53,35 @@ void tavuMakeQuick(tavuBenchConfig* config) {
   config->idleSeconds = 2;
 }
 
-// -1 to go on, else the exit status.
+// TAVU_OPTIONS_GOOD to go on, else the exit status.
 int tavuParseArgs(int argc, char** argv, tavuBenchConfig* config) {
-  static const option kOptions[] = {
-      {"bin-dir", required_argument, nullptr, 'b'}, {"mdev-conf", required_argument, nullptr, 'm'},
-      {"runs", required_argument, nullptr, 'r'},    {"quick", no_argument, nullptr, 'q'},
-      {"calls-only", no_argument, nullptr, 'c'},    {"out", required_argument, nullptr, 'd'},
-      {"help", no_argument, nullptr, 'h'},          {}};
+  const char* binDir = nullptr;
+  const char* mdevConf = nullptr;
+  const char* outDir = nullptr;
+  bool quick = false;
+  bool callsOnly = false;
   int runs = 0;
-  for (int option; (option = getopt_long(argc, argv, "h", kOptions, nullptr)) != -1;) {
-    if (option == 'h') {
-      std::fputs(TAVU_BENCH_HELP, stdout);
-      return 0;
-    }
-    if (option == 'b') config->binDir = optarg;
-    if (option == 'm') config->mdevConf = optarg;
-    if (option == 'd') config->outDir = optarg;
-    if (option == 'q') tavuMakeQuick(config);
-    if (option == 'c') config->timedRuns = false;
-    if (option == 'r') runs = std::atoi(optarg);
-    if (option == '?' || (option == 'r' && (runs < 1 || runs > 100))) {
-      return tavuFail(TAVU_BENCH_USAGE, "bad option");
-    }
+  std::vector<std::string> operands;
+  const int status = tavuParseCommandLine(
+      argc, argv,
+      {{"bin-dir", 0, "a directory", tavuTakeText(&binDir)},
+       {"mdev-conf", 0, "a file", tavuTakeText(&mdevConf)},
+       {"runs", 0, "a number of runs from 1 to 100", tavuTakeWhole(&runs, 1, 100)},
+       {"quick", 0, nullptr, tavuTakeFlag(&quick)},
+       {"calls-only", 0, nullptr, tavuTakeFlag(&callsOnly)},
+       {"out", 0, "a directory", tavuTakeText(&outDir)}},
+      TAVU_BENCH_HELP, 0, &operands);
+  if (status != TAVU_OPTIONS_GOOD) return status;
+  if (binDir == nullptr || mdevConf == nullptr) {
+    return tavuUsageError("--bin-dir and --mdev-conf are needed");
   }
-  if (config->binDir.empty() || config->mdevConf.empty() || optind != argc) {
-    return tavuFail(TAVU_BENCH_USAGE, "--bin-dir and --mdev-conf are needed, and no operand");
-  }
+  config->binDir = binDir;
+  config->mdevConf = mdevConf;
+  if (outDir != nullptr) config->outDir = outDir;
+  if (quick) tavuMakeQuick(config);
+  config->timedRuns = !callsOnly;
   if (runs != 0) config->runs = runs;
-  return -1;
+  return TAVU_OPTIONS_GOOD;
 }
 
 // Scratch space, the fake sysfs, mdev's configuration, the node watcher:
@@ -122,7 +120,7 @@ bool tavuMeasureRun(const tavuBenchConfig& config, int run, std::string* error) 
 int main(int argc, char** argv) {
   tavuBenchConfig config;
   const int usage = tavuParseArgs(argc, argv, &config);
-  if (usage >= 0) return usage;
+  if (usage != TAVU_OPTIONS_GOOD) return usage;
   const char* sandbox = std::getenv("TAVU_IN_SANDBOX");
   if (geteuid() != 0 || sandbox == nullptr || std::strcmp(sandbox, "1") != 0) {
     return tavuFail(TAVU_BENCH_CANNOT_RUN, "run me as root in scripts/sandbox: I mount over /sys");
@@ -131,23 +129,24 @@ int main(int argc, char** argv) {
   // driver stays its parent.
   std::string error = "cannot become a child subreaper";
   if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0 || !tavuPrepare(config, &error)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, error);
+    return tavuFail(TAVU_BENCH_CANNOT_RUN, "%s", error.c_str());
   }
   // First, so that a subject strace cannot follow fails the run at once.
   std::fputs("tavubench: counting system calls\n", stderr);
   if (!tavuMeasureCalls(config, &error)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "call count: " + error);
+    return tavuFail(TAVU_BENCH_CANNOT_RUN, "call count: %s", error.c_str());
   }
   for (int run = 0; config.timedRuns && run < config.runs; ++run) {
     std::fprintf(stderr, "tavubench: run %d of %d\n", run + 1, config.runs);
     error.clear();
     if (!tavuMeasureRun(config, run, &error)) {
-      return tavuFail(TAVU_BENCH_CANNOT_RUN, "run " + std::to_string(run + 1) + ": " + error);
+      return tavuFail(TAVU_BENCH_CANNOT_RUN, "run %d: %s", run + 1, error.c_str());
     }
   }
   std::fputs(tavuReport(config.timedRuns && config.runs > 1).c_str(), stdout);
   if (!config.outDir.empty() && !tavuWriteDataFiles(config.outDir)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "cannot write the data files into " + config.outDir);
+    return tavuFail(TAVU_BENCH_CANNOT_RUN, "cannot write the data files into %s",
+                    config.outDir.c_str());
   }
   return 0;
 }

@@ -1,4 +1,4 @@
-#include "bench/driver/child_process.h"
+#include "child_process.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -8,7 +8,7 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "bench/common/arrivals.h"
+#include "arrivals.h"
 
 pid_t tavuSpawn(const std::vector<std::string>& argv, const std::string& output) {
   std::vector<char*> words(argv.size() + 1, nullptr);

@@ -6,9 +6,9 @@
 #include <iterator>
 #include <map>
 
-#include "bench/driver/measures.h"
-#include "bench/driver/results.h"
-#include "bench/driver/syscall_count.h"
+#include "measures.h"
+#include "results.h"
+#include "syscall_count.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Latency at a steady rate: from a datagram's sending to its node (seen by
 // the watcher at real-time priority) and to its arrival at the client.
-#include "bench/driver/measures.h"
-#include "bench/driver/node_watcher.h"
-#include "bench/driver/results.h"
+#include "measures.h"
+#include "node_watcher.h"
+#include "results.h"
 
 namespace {
 

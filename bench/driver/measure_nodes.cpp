@@ -1,8 +1,8 @@
 // Node throughput and burst capacity.
 #include <algorithm>
 
-#include "bench/driver/measures.h"
-#include "bench/driver/results.h"
+#include "measures.h"
+#include "results.h"
 
 namespace {
 

@@ -5,10 +5,11 @@
 
 #include <iterator>
 
-#include "bench/driver/measures.h"
-#include "bench/driver/proc_probe.h"
-#include "bench/driver/results.h"
-#include "netlink_event.h"
+#include "daemon_listens.h"
+#include "measures.h"
+#include "proc_probe.h"
+#include "records.h"
+#include "results.h"
 
 namespace {
 
@@ -23,13 +24,13 @@ constexpr tavuSubjectKind kIdleSubjects[] = {TAVU_FLOOR, TAVU_MDEV, TAVU_DAEMON}
 bool tavuWaitIdle(const tavuSubject& daemon) {
   const uint64_t deadline = tavuBenchNowNs() + TAVU_DRAIN_TIMEOUT_NS;
   uint64_t ticks = 0, previous = UINT64_MAX;
-  tavuNetlinkSocketInfo socket;
+  tavuUeventSocket socket;
   for (int calm = 0; calm < 3; previous = ticks, tavuSleepMs(100)) {
-    if (!tavuNetlinkSocketByInode(daemon.socketInode, &socket) ||
+    if (!tavuFindUeventSocket(daemon.pid, daemon.groups, &socket) ||
         !tavuReadCpuTicks(daemon.pid, &ticks) || tavuBenchNowNs() > deadline) {
       return false;
     }
-    calm = socket.rmem == 0 && ticks == previous ? calm + 1 : 0;
+    calm = socket.iv_queued == 0 && ticks == previous ? calm + 1 : 0;
   }
   return true;
 }

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "bench/driver/bench_config.h"
-#include "bench/driver/subject.h"
-#include "bench/driver/workload.h"
+#include "bench_config.h"
+#include "subject.h"
+#include "workload.h"
 
 // Adds, then removes, per second to the last node and to the client's
 // last acknowledgment.

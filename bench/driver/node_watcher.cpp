@@ -1,4 +1,4 @@
-#include "bench/driver/node_watcher.h"
+#include "node_watcher.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -15,8 +15,8 @@
 #include <mutex>
 #include <vector>
 
-#include "bench/common/arrivals.h"
-#include "bench/driver/workload.h"
+#include "arrivals.h"
+#include "workload.h"
 
 namespace {
 

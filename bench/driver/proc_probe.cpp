@@ -1,52 +1,16 @@
-#include "bench/driver/proc_probe.h"
+#include "proc_probe.h"
 
 #include <dirent.h>
 
-#include <cinttypes>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
-
-namespace {
-
-// The first socket of /proc/net/netlink for which `wanted` holds.
-template <typename Wanted>
-bool tavuFindNetlinkSocket(Wanted wanted, tavuNetlinkSocketInfo* info) {
-  std::ifstream in("/proc/net/netlink");
-  for (std::string line; std::getline(in, line);) {
-    tavuNetlinkSocketInfo socket;
-    const int fields = std::sscanf(
-        line.c_str(), "%*s %d %" SCNu32 " %" SCNx32 " %" SCNu32 " %*u %*d %*d %" SCNu32 " %" SCNu64,
-        &socket.protocol, &socket.port, &socket.groups, &socket.rmem, &socket.drops, &socket.inode);
-    if (fields == 6 && wanted(socket)) {
-      *info = socket;
-      return true;
-    }
-  }
-  return false;
-}
-
-}  // namespace
 
 std::string tavuReadWholeFile(const std::string& path) {
   std::ifstream in(path);
   std::ostringstream text;
   text << in.rdbuf();
   return text.str();
-}
-
-bool tavuFindUeventSocket(pid_t pid, tavuNetlinkSocketInfo* info) {
-  return tavuFindNetlinkSocket(
-      [pid](const tavuNetlinkSocketInfo& socket) {
-        return socket.protocol == 15 && socket.groups != 0 &&
-               socket.port == static_cast<uint32_t>(pid);
-      },
-      info);
-}
-
-bool tavuNetlinkSocketByInode(uint64_t inode, tavuNetlinkSocketInfo* info) {
-  return tavuFindNetlinkSocket(
-      [inode](const tavuNetlinkSocketInfo& socket) { return socket.inode == inode; }, info);
 }
 
 bool tavuReadCpuTicks(pid_t pid, uint64_t* ticks) {

@@ -1,4 +1,4 @@
-#include "bench/driver/results.h"
+#include "results.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "bench/driver/subject.h"
+#include "subject.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,8 +9,9 @@
 #include <new>
 #include <vector>
 
-#include "bench/driver/child_process.h"
-#include "bench/driver/proc_probe.h"
+#include "child_process.h"
+#include "daemon_listens.h"
+#include "proc_probe.h"
 
 namespace {
 
@@ -41,17 +42,18 @@ pid_t tavuStartDaemon(pid_t launcher) {
   return -1;
 }
 
+// mdev joins the kernel's group alone; the others every group.
 bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
   const uint64_t deadline = tavuDeadline(TAVU_START_TIMEOUT_NS);
-  tavuNetlinkSocketInfo info;
-  while (!tavuFindUeventSocket(subject->pid, &info)) {
+  subject->groups = subject->kind == TAVU_MDEV ? 1 : UINT32_MAX;
+  tavuUeventSocket socket;
+  while (!tavuFindUeventSocket(subject->pid, subject->groups, &socket)) {
     if (tavuBenchNowNs() >= deadline || tavuWaitChild(subject->pid, 0) != -1) {
       *error = std::string(tavuSubjectName(subject->kind)) + " opened no uevent socket";
       return false;
     }
     tavuSleepMs(2);
   }
-  subject->socketInode = info.inode;
   return true;
 }
 
@@ -125,12 +127,12 @@ void tavuStopSubject(tavuSubject* subject) {
 }
 
 bool tavuSubjectDrops(const tavuSubject& subject, uint32_t* drops, std::string* error) {
-  tavuNetlinkSocketInfo info;
-  if (!tavuNetlinkSocketByInode(subject.socketInode, &info)) {
+  tavuUeventSocket socket;
+  if (!tavuFindUeventSocket(subject.pid, subject.groups, &socket)) {
     *error = std::string(tavuSubjectName(subject.kind)) + "'s uevent socket is gone";
     return false;
   }
-  *drops = info.drops;
+  *drops = static_cast<uint32_t>(socket.iv_drops);
   return true;
 }
 

@@ -7,9 +7,9 @@
 #include <cstdint>
 #include <string>
 
-#include "bench/common/arrivals.h"
-#include "bench/driver/bench_config.h"
-#include "bench/driver/child_process.h"
+#include "arrivals.h"
+#include "bench_config.h"
+#include "child_process.h"
 
 enum tavuSubjectKind { TAVU_FLOOR, TAVU_FLOOR_HARDENED, TAVU_MDEV, TAVU_DAEMON };
 constexpr int TAVU_SUBJECT_KINDS = 4;
@@ -18,8 +18,8 @@ const char* tavuSubjectName(tavuSubjectKind kind);
 
 struct tavuSubject {
   tavuSubjectKind kind = TAVU_FLOOR;
-  pid_t pid = -1;  // the process that owns the uevent socket
-  uint64_t socketInode = 0;
+  pid_t pid = -1;       // the process that owns the uevent socket
+  uint32_t groups = 0;  // the multicast groups its uevent socket joins
   pid_t clientPid = -1;
   tavuArrivals* arrivals = nullptr;  // the client's, once it runs
 };

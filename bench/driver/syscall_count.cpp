@@ -1,4 +1,4 @@
-#include "bench/driver/syscall_count.h"
+#include "syscall_count.h"
 
 #include <signal.h>
 
@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <sstream>
 
-#include "bench/common/arrivals.h"
-#include "bench/driver/child_process.h"
-#include "bench/driver/proc_probe.h"
+#include "arrivals.h"
+#include "child_process.h"
+#include "proc_probe.h"
 
 namespace {
 

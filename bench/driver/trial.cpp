@@ -1,5 +1,5 @@
-#include "bench/driver/measures.h"
-#include "bench/driver/node_watcher.h"
+#include "measures.h"
+#include "node_watcher.h"
 
 namespace {
 

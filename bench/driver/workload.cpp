@@ -1,41 +1,34 @@
-#include "bench/driver/workload.h"
+#include "workload.h"
 
 #include <dirent.h>
 #include <errno.h>
-#include <linux/netlink.h>
 #include <sys/mount.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <fstream>
 
-#include "bench/common/arrivals.h"
-#include "bench/driver/proc_probe.h"
+#include "proc_probe.h"
+#include "uevent_send.h"
 
 namespace {
 
-int g_senderFd = -1;
-
-// As the kernel sends it: "ACTION@DEVPATH", then KEY=VALUE strings, each
-// ended by a NUL.
-std::string tavuDatagram(tavuBenchEvents events, uint32_t n) {
+// The words of event n, as the kernel sends them.
+std::vector<std::string> tavuEventWords(tavuBenchEvents events, uint32_t n) {
   const bool uart = events != TAVU_GPIO_CYCLE;
   const std::string action =
       events == TAVU_UART_ADD || (events == TAVU_GPIO_CYCLE && n % 2 == 0) ? "add" : "remove";
   const std::string subsystem = uart ? "uart" : "gpio";
   const std::string unit = std::to_string(uart ? n : n / 2);
   const std::string device = (uart ? "ttyS" : "gpio") + unit;
-  const std::string path = "/class/" + subsystem + "/" + device;
-  std::string datagram = action + "@" + path;
-  for (const std::string& key : {"ACTION=" + action, "DEVPATH=" + path, "SUBSYSTEM=" + subsystem,
-                                 std::string(uart ? "MAJOR=4" : "MAJOR=254"), "MINOR=" + unit,
-                                 "DEVNAME=" + device, "SEQNUM=" + std::to_string(n)}) {
-    datagram += '\0' + key;
-  }
-  return datagram + '\0';
+  return {"ACTION=" + action,
+          "DEVPATH=/class/" + subsystem + "/" + device,
+          "SUBSYSTEM=" + subsystem,
+          uart ? "MAJOR=4" : "MAJOR=254",
+          "MINOR=" + unit,
+          "DEVNAME=" + device,
+          "SEQNUM=" + std::to_string(n)};
 }
 
 bool tavuWriteFile(const std::string& path, const std::string& text) {
@@ -52,31 +45,21 @@ bool tavuFailed(const std::string& what, std::string* error) {
 
 bool tavuSendEvents(tavuBenchEvents events, uint32_t count, uint32_t rate,
                     std::vector<uint64_t>* sendNs, std::string* error) {
-  if (g_senderFd < 0)
-    g_senderFd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
-  if (g_senderFd < 0) return tavuFailed("uevent socket", error);
   // Made beforehand, so that an unpaced burst goes as fast as sending can.
   std::vector<std::string> datagrams;
-  for (uint32_t n = 0; n < count; ++n) datagrams.push_back(tavuDatagram(events, n));
-  sockaddr_nl group{};
-  group.nl_family = AF_NETLINK;
-  group.nl_groups = 1;
+  for (uint32_t n = 0; n < count; ++n)
+    datagrams.push_back(tavuUeventDatagram(tavuEventWords(events, n)));
+  tavuUeventSender sender;
+  if (!tavuOpenUeventSender(&sender, rate)) return tavuFailed("uevent socket", error);
   sendNs->assign(count, 0);
-  const uint64_t start = tavuBenchNowNs();
-  for (uint32_t n = 0; n < count; ++n) {
-    // A late datagram goes at once, so that the rate holds on average.
-    const uint64_t due = rate != 0 ? start + n * 1000000000ull / rate : 0;
-    const timespec when{static_cast<time_t>(due / 1000000000u),
-                        static_cast<long>(due % 1000000000u)};
-    while (rate != 0 && clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
-    }
-    (*sendNs)[n] = tavuBenchNowNs();
-    if (sendto(g_senderFd, datagrams[n].data(), datagrams[n].size(), 0,
-               reinterpret_cast<const sockaddr*>(&group), sizeof group) < 0) {
-      return tavuFailed("send of datagram " + std::to_string(n), error);
-    }
+  bool sent = true;
+  for (uint32_t n = 0; sent && n < count; ++n) {
+    sent = tavuSendUevent(&sender, datagrams[n]);
+    (*sendNs)[n] = sender.iv_lastNs;
   }
-  return true;
+  if (!sent) tavuFailed("send of datagram " + std::to_string(sender.iv_sent + 1), error);
+  close(sender.iv_fd);
+  return sent;
 }
 
 bool tavuMakeFakeSysfs(uint32_t devices, std::string* error) {

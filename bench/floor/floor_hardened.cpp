@@ -10,7 +10,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include "bench/floor/floor_nodes.h"
+#include "floor_nodes.h"
 
 namespace {
 

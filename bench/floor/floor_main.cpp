@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bench/floor/floor_nodes.h"
+#include "floor_nodes.h"
 
 namespace {
 

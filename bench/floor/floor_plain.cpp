@@ -2,7 +2,7 @@
 #include <errno.h>
 #include <unistd.h>
 
-#include "bench/floor/floor_nodes.h"
+#include "floor_nodes.h"
 
 void tavuPlainAdd(char* node, size_t dirEnd, dev_t device) {
   // The directory is made only when the node cannot be: the one call no

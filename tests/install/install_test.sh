@@ -30,7 +30,7 @@ pids() { for dir in /proc/[0-9]*; do [ "$(readlink "$dir/exe")" = "$daemon" ] &&
 # row DAEMON ACTION STATUS TEXT STATE: the init script run on one DAEMON, its status and words,
 # then STATE as seen from outside: how many of its daemons run, the client socket, what coldplug saw.
 row() {
-  out=$(DAEMON=${exe[$1]} DAEMON_OUTPUT=$work/daemon.out TRIGGER=$work/trigger PATH=$path "$sh" "$script" "$2" 2>&1)
+  out=$(DAEMON=${exe[$1]} DAEMON_OUTPUT=$work/daemon.out TRIGGER=$work/trigger PROBE=$probe PATH=$path "$sh" "$script" "$2" 2>&1)
   status=$?
   seen="$(pids | wc -w) $(grep -q ' @tavunetlinksocket' /proc/net/unix && echo listening || echo closed) $(cat "$work/coldplug" 2> /dev/null || echo none)"
   rm -f "$work/coldplug"
@@ -60,13 +60,13 @@ rows() {
 # tools, then under BusyBox's sh with its applets alone.
 init() {
   [ "${TAVU_IN_SANDBOX:-}" = 1 ] || { echo "install_test init: run me inside scripts/sandbox" >&2; exit 2; }
-  script=$1 daemon=$(readlink -f "$2")
+  script=$1 daemon=$(readlink -f "$2") probe=$(dirname "$3")/tavutrigger
   cp "$daemon" "$work/other"
   declare -A exe=([own]=$daemon [other]=$work/other [none]=/nonexistent/tavunetlink)
-  # Stands in for tavutrigger, which would write to this machine's /sys: the kernel's
-  # announcements reach the daemon only once its socket has joined every group.
-  printf '#!/bin/sh\n(grep -Eq "^[0-9a-f]+ +15 +[0-9]+ +ffffffff" /proc/net/netlink && echo after-bind || echo before-bind) >> %s\n' \
-    "$work/coldplug" > "$work/trigger" && chmod +x "$work/trigger"
+  # Stands in for tavutrigger (which would write to this machine's /sys): does the daemon listen yet?
+  # shellcheck disable=SC2016 # expanded by the stand-in
+  printf '#!/bin/sh\n(%s --listening "$(pidof tavunetlink other)" --timeout 0.01 2> /dev/null && echo after-bind || echo before-bind) >> %s\n' \
+    "$probe" "$work/coldplug" > "$work/trigger" && chmod +x "$work/trigger"
   rows dash "$PATH"
   mkdir "$work/busybox" && busybox --install -s "$work/busybox"
   rows "$work/busybox/sh" "$work/busybox"
@@ -90,7 +90,7 @@ tracelib() {
   ok test "$(nm -D --undefined-only "$daemon" | grep -o 'trace_kelu_[a-z0-9_]*' | sort | xargs)" = "trace_kelu_init_buffer trace_kelu_write2 trace_kelu_write_all"
   ok grep -q "NEEDED.*\[$(basename "$2")\]" <(readelf -d "$daemon")
   LD_LIBRARY_PATH=$(dirname "$2") "$daemon" > /dev/null
-  until grep -Eq "^[0-9a-f]+ +15 +[0-9]+ +ffffffff" /proc/net/netlink; do sleep 0.01; done  # it listens
+  ok "$3/tavutrigger" --listening "$(pids)" --timeout 60
   "$3/tavuinject" ACTION=add DEVPATH=/class/uart/ttyS1 SUBSYSTEM=uart MAJOR=4 MINOR=65 2> /dev/null
   ok grep -q "path=/class/uart/ttyS1 type=uart serial=1" <("$3/tavumon" --count 1)
   ok test -c /dev/tts/1 -a -s /run/tavutrace/TAVUNL

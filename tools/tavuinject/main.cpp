@@ -1,28 +1,25 @@
 // tavuinject: plays the kernel inside a private network namespace, sending
 // uevents as the kernel announces hot-plug events.
-#include <getopt.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <cinttypes>
-#include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
-#include "tool_report.h"
+#include "tool_options.h"
 #include "uevent_input.h"
 #include "uevent_send.h"
 
 namespace {
 
 enum : int {
-  TAVU_INJECT_GO = -1,  // options good: go on
   TAVU_INJECT_SENT = 0,
   TAVU_INJECT_SEND_FAILED = 1,
-  TAVU_INJECT_USAGE = 2,
+  TAVU_INJECT_BAD_INPUT = TAVU_EXIT_USAGE,
   TAVU_INJECT_REFUSED = 3,
 };
 
@@ -37,13 +34,13 @@ Only in a private network namespace (unshare --net, scripts/sandbox).
       --raw-hex HEX  one datagram of exactly these bytes
   -n, --repeat N     send the input N times; "{n}" in a KEY=VALUE counts from 0
       --rate R       R datagrams per second (default: as fast as possible)
-      --dry-run      print each datagram and send nothing
+      --dry-run      check and print each datagram, and send nothing
   -h, --help         print this text and exit
 
 Exit status:
   0  every datagram sent (or printed)
   1  a send failed
-  2  bad usage, or input that cannot be read or is malformed
+  2  bad usage, or input that cannot be read, is malformed or too long to send
   3  refused: not permitted to send, or not in a private network namespace
 )";
 
@@ -51,100 +48,60 @@ struct tavuInjectOptions {
   std::vector<std::string> iv_words;  // a command-line event's KEY=VALUE
   const char* iv_file = nullptr;
   const char* iv_hex = nullptr;
+  std::string iv_raw;  // the bytes of iv_hex
   uint64_t iv_repeat = 1;
   double iv_rate = 0;
-  int iv_dryRun = 0;  // a flag, as getopt_long sets it
+  bool iv_dryRun = false;
 };
 
-bool tavuParseRepeat(const char* text, uint64_t* repeat) {
-  char* end = nullptr;
-  errno = 0;
-  *repeat = std::strtoull(text, &end, 10);
-  // strtoull takes a sign, and wraps "-1" around.
-  return std::isdigit(static_cast<unsigned char>(text[0])) != 0 && *end == '\0' && errno == 0 &&
-         *repeat > 0;
-}
-
-bool tavuParseRate(const char* text, double* rate) {
-  char* end = nullptr;
-  *rate = std::strtod(text, &end);
-  return *end == '\0' && std::isfinite(*rate) && *rate > 0 && *rate <= 1e9;
-}
-
-// TAVU_INJECT_GO, or the exit status once the help or the error is printed.
 int tavuParseOptions(int argc, char** argv, tavuInjectOptions* options) {
-  const option longOptions[] = {{"file", required_argument, nullptr, 'f'},
-                                {"raw-hex", required_argument, nullptr, 'x'},
-                                {"repeat", required_argument, nullptr, 'n'},
-                                {"rate", required_argument, nullptr, 'r'},
-                                {"dry-run", no_argument, &options->iv_dryRun, 1},
-                                {"help", no_argument, nullptr, 'h'},
-                                {nullptr, 0, nullptr, 0}};
-  for (int c; (c = getopt_long(argc, argv, "f:n:h", longOptions, nullptr)) != -1;) {
-    switch (c) {
-      case 0:  // a flag, set
-        break;
-      case 'f':
-        options->iv_file = optarg;
-        break;
-      case 'x':
-        options->iv_hex = optarg;
-        break;
-      case 'n':
-        if (!tavuParseRepeat(optarg, &options->iv_repeat)) {
-          return tavuFail(TAVU_INJECT_USAGE,
-                          "--repeat needs a whole number from 1, not '%s' (try --help)", optarg);
-        }
-        break;
-      case 'r':
-        if (!tavuParseRate(optarg, &options->iv_rate)) {
-          return tavuFail(TAVU_INJECT_USAGE,
-                          "--rate needs datagrams per second above 0, not '%s' (try --help)",
-                          optarg);
-        }
-        break;
-      case 'h':
-        std::fputs(TAVU_USAGE, stdout);
-        return TAVU_INJECT_SENT;
-      default:
-        return TAVU_INJECT_USAGE;  // getopt has said why
-    }
-  }
-  options->iv_words.assign(argv + optind, argv + argc);
+  const int status = tavuParseCommandLine(
+      argc, argv,
+      {{"file", 'f', "a file of events", tavuTakeText(&options->iv_file)},
+       {"raw-hex", 0, "pairs of hex digits",
+        [=](const char* hex) {
+          options->iv_hex = hex;
+          options->iv_raw.clear();
+          return tavuParseHex(hex, &options->iv_raw);
+        }},
+       {"repeat", 'n', "a whole number from 1", tavuTakeWhole(&options->iv_repeat, 1, INT64_MAX)},
+       {"rate", 0, "datagrams per second above 0", tavuTakeReal(&options->iv_rate, 0, 1e9)},
+       {"dry-run", 0, nullptr, tavuTakeFlag(&options->iv_dryRun)}},
+      TAVU_USAGE, SIZE_MAX, &options->iv_words);
+  if (status != TAVU_OPTIONS_GOOD) return status;
   const int inputs = static_cast<int>(!options->iv_words.empty()) +
                      static_cast<int>(options->iv_file != nullptr) +
                      static_cast<int>(options->iv_hex != nullptr);
-  if (inputs == 1) return TAVU_INJECT_GO;
-  return tavuFail(TAVU_INJECT_USAGE,
-                  "give one input: KEY=VALUE words, --file or --raw-hex (try --help)");
+  if (inputs != 1) return tavuUsageError("give one input: KEY=VALUE words, --file or --raw-hex");
+  return TAVU_OPTIONS_GOOD;
 }
 
 bool tavuReadInput(const tavuInjectOptions& options, std::vector<std::string>* datagrams,
                    std::string* error) {
   if (options.iv_file != nullptr) return tavuReadEventFile(options.iv_file, datagrams, error);
-  datagrams->emplace_back();
-  if (options.iv_hex == nullptr) {
-    return tavuEventDatagram(options.iv_words, &datagrams->back(), error);
-  }
-  if (tavuParseHex(options.iv_hex, &datagrams->back())) return true;
-  *error = "--raw-hex needs pairs of hex digits, not '" + std::string(options.iv_hex) + "'";
-  return false;
+  datagrams->push_back(options.iv_raw);
+  return options.iv_hex != nullptr ||
+         tavuEventDatagram(options.iv_words, &datagrams->back(), error);
 }
 
-// Calls `each` with every datagram of every round, in order, until it
-// returns non-zero; returns that, or 0.
-template <typename Each>
-int tavuForEachDatagram(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
-                        Each each) {
-  for (uint64_t round = 0; round < options.iv_repeat; ++round) {
-    for (const std::string& datagram : datagrams) {
-      // Raw bytes go as given, "{n}" or not.
-      const int status =
-          each(options.iv_hex != nullptr ? datagram : tavuCountedDatagram(datagram, round));
-      if (status != 0) return status;
-    }
+// The datagram of `round`: raw bytes go as given, "{n}" or not.
+std::string tavuRoundDatagram(const tavuInjectOptions& options, const std::string& datagram,
+                              uint64_t round) {
+  return options.iv_hex != nullptr ? datagram : tavuCountedDatagram(datagram, round);
+}
+
+// What the socket would refuse, refused before anything goes: the last
+// round's counter is the longest.
+int tavuCheckSizes(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
+                   const tavuUeventSender& sender) {
+  for (std::size_t i = 0; i < datagrams.size(); ++i) {
+    const std::size_t size = tavuRoundDatagram(options, datagrams[i], options.iv_repeat - 1).size();
+    if (size <= sender.iv_limit) continue;
+    return tavuFail(TAVU_INJECT_BAD_INPUT,
+                    "datagram %zu is %zu bytes, more than the socket sends (%zu): %s", i + 1, size,
+                    sender.iv_limit, std::strerror(EMSGSIZE));
   }
-  return 0;
+  return TAVU_INJECT_SENT;
 }
 
 // One line: NUL as \0, a backslash as \\, printable ASCII as is, else \xHH.
@@ -167,20 +124,35 @@ int tavuSendFailure(const std::string& what) {
                   refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : "");
 }
 
-int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>& datagrams) {
+// Every datagram of every round, in order, sent or, in a dry run, printed.
+int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
+                tavuUeventSender* sender) {
+  for (uint64_t round = 0; round < options.iv_repeat; ++round) {
+    for (const std::string& datagram : datagrams) {
+      const std::string bytes = tavuRoundDatagram(options, datagram, round);
+      if (options.iv_dryRun) {
+        tavuPrintBytes(bytes);
+      } else if (!tavuSendUevent(sender, bytes)) {
+        return tavuSendFailure("send of datagram " + std::to_string(sender->iv_sent + 1) +
+                               " failed");
+      }
+    }
+  }
+  return TAVU_INJECT_SENT;
+}
+
+// In a dry run nothing is sent: where would not matter.
+int tavuInject(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
+               tavuUeventSender* sender) {
+  const int checked = tavuCheckSizes(options, datagrams, *sender);
+  if (checked != TAVU_INJECT_SENT || options.iv_dryRun) {
+    return checked != TAVU_INJECT_SENT ? checked : tavuSendAll(options, datagrams, sender);
+  }
   std::string why;
   if (!tavuInPrivateNetworkNamespace(&why)) return tavuFail(TAVU_INJECT_REFUSED, "%s", why.c_str());
-  tavuUeventSender sender;
-  if (!tavuOpenUeventSender(&sender, options.iv_rate)) {
-    return tavuSendFailure("cannot open a uevent netlink socket");
-  }
-  const int status = tavuForEachDatagram(options, datagrams, [&](const std::string& datagram) {
-    if (tavuSendUevent(&sender, datagram)) return 0;
-    return tavuSendFailure("send of datagram " + std::to_string(sender.iv_sent) + " failed");
-  });
-  close(sender.iv_fd);
-  std::fprintf(stderr, "sent %" PRIu64 " datagrams, %" PRIu64 " bytes in %.3f s\n", sender.iv_sent,
-               sender.iv_bytes, tavuSenderSeconds(sender));
+  const int status = tavuSendAll(options, datagrams, sender);
+  std::fprintf(stderr, "sent %" PRIu64 " datagrams, %" PRIu64 " bytes in %.3f s\n", sender->iv_sent,
+               sender->iv_bytes, tavuSenderSeconds(*sender));
   return status;
 }
 
@@ -189,15 +161,17 @@ int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>
 int main(int argc, char** argv) {
   tavuInjectOptions options;
   const int parsed = tavuParseOptions(argc, argv, &options);
-  if (parsed != TAVU_INJECT_GO) return parsed;
+  if (parsed != TAVU_OPTIONS_GOOD) return parsed;
   std::vector<std::string> datagrams;
   std::string error;
   if (!tavuReadInput(options, &datagrams, &error)) {
-    return tavuFail(TAVU_INJECT_USAGE, "%s", error.c_str());
+    return tavuFail(TAVU_INJECT_BAD_INPUT, "%s", error.c_str());
   }
-  if (!options.iv_dryRun) return tavuSendAll(options, datagrams);
-  return tavuForEachDatagram(options, datagrams, [](const std::string& datagram) {
-    tavuPrintBytes(datagram);
-    return TAVU_INJECT_SENT;
-  });
+  tavuUeventSender sender;
+  if (!tavuOpenUeventSender(&sender, options.iv_rate)) {
+    return tavuSendFailure("cannot open a uevent netlink socket");
+  }
+  const int status = tavuInject(options, datagrams, &sender);
+  close(sender.iv_fd);
+  return status;
 }

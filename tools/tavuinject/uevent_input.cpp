@@ -1,9 +1,17 @@
 #include "uevent_input.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdlib>
-#include <fstream>
-#include <iostream>
+#include <cstring>
+#include <sstream>
+
+#include "text_format.h"
+#include "uevent_send.h"
 
 namespace {
 
@@ -14,25 +22,31 @@ bool tavuIsKeyValue(const std::string& word) {
   return equals != 0 && equals != std::string::npos && word.find_first_not_of(keyBytes) == equals;
 }
 
-// The value of the last word that begins with `key` ("ACTION="), or nullptr.
-const char* tavuLastValue(const std::vector<std::string>& words, const std::string& key) {
-  for (auto word = words.rbegin(); word != words.rend(); ++word) {
-    if (word->compare(0, key.size(), key) == 0) return word->c_str() + key.size();
-  }
-  return nullptr;
-}
-
 // Ends the event in `words`, begun at line `first`, if there is one.
 bool tavuEndEvent(const std::string& path, int first, std::vector<std::string>* words,
                   std::vector<std::string>* datagrams, std::string* error) {
   if (words->empty()) return true;
   datagrams->emplace_back();
   if (!tavuEventDatagram(*words, &datagrams->back(), error)) {
-    *error = path + ":" + std::to_string(first) + ": " + *error;
+    *error = tavuEscapeText(path) + ":" + std::to_string(first) + ": " + *error;
     return false;
   }
   words->clear();
   return true;
+}
+
+// The whole file, or false with errno set.
+bool tavuReadWhole(const std::string& path, std::string* text) {
+  const int fd = path == "-" ? dup(STDIN_FILENO) : open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  char chunk[65536];
+  ssize_t n = fd < 0 ? -1 : 0;
+  while (fd >= 0 && ((n = read(fd, chunk, sizeof chunk)) > 0 || (n < 0 && errno == EINTR))) {
+    if (n > 0) text->append(chunk, static_cast<std::size_t>(n));
+  }
+  const int failure = errno;
+  if (fd >= 0) close(fd);
+  errno = failure;
+  return n == 0;
 }
 
 }  // namespace
@@ -41,29 +55,29 @@ bool tavuEventDatagram(const std::vector<std::string>& words, std::string* datag
                        std::string* error) {
   for (const std::string& word : words) {
     if (tavuIsKeyValue(word)) continue;
-    *error = "'" + word + "' is no KEY=VALUE (a key is letters, digits and '_')";
+    *error = "'" + tavuEscapeText(word) + "' is no KEY=VALUE (a key is letters, digits and '_')";
     return false;
   }
-  const char* action = tavuLastValue(words, "ACTION=");
-  const char* devpath = tavuLastValue(words, "DEVPATH=");
-  if (action == nullptr || devpath == nullptr) {
+  const auto has = [&](const char* key) {
+    return std::any_of(words.begin(), words.end(),
+                       [&](const std::string& word) { return word.rfind(key, 0) == 0; });
+  };
+  if (!has("ACTION=") || !has("DEVPATH=")) {
     *error = "an event needs ACTION= and DEVPATH=";
     return false;
   }
-  *datagram = std::string(action) + "@" + devpath + '\0';
-  for (const std::string& word : words) *datagram += word + '\0';
+  *datagram = tavuUeventDatagram(words);
   return true;
 }
 
 bool tavuReadEventFile(const std::string& path, std::vector<std::string>* datagrams,
                        std::string* error) {
-  std::ifstream file;
-  if (path != "-") file.open(path, std::ios::binary);
-  std::istream& in = path == "-" ? std::cin : file;
-  if (!in) {
-    *error = "cannot read '" + path + "'";
+  std::string text;
+  if (!tavuReadWhole(path, &text)) {
+    *error = "cannot read '" + tavuEscapeText(path) + "': " + std::strerror(errno);
     return false;
   }
+  std::istringstream in(text);
   std::vector<std::string> words;
   int first = 0;
   std::string line;
@@ -78,7 +92,7 @@ bool tavuReadEventFile(const std::string& path, std::vector<std::string>* datagr
     }
   }
   if (!tavuEndEvent(path, first, &words, datagrams, error)) return false;
-  if (datagrams->empty()) *error = path + ": no event in it";
+  if (datagrams->empty()) *error = tavuEscapeText(path) + ": no event in it";
   return !datagrams->empty();
 }
 

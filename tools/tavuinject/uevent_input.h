@@ -1,7 +1,7 @@
 // What tavuinject sends, read from the command line, an event file or hex:
-// each event one datagram as the kernel makes it, "ACTION@DEVPATH" then
-// every KEY=VALUE, each string followed by a NUL. A "{n}" stays in it until
-// the round's counter replaces it.
+// each event one datagram as the kernel makes it (tavuUeventDatagram). A
+// "{n}" stays in it until the round's counter replaces it. Errors are
+// one line with every byte of the input that they show escaped.
 #pragma once
 
 #include <cstdint>

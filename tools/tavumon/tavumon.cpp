@@ -1,90 +1,97 @@
 // tavumon: prints the hot-plug events of the tavunetlink daemon. See
-// TAVUMON_USAGE below.
-#include <getopt.h>
+// TAVU_USAGE below.
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "tavuclient.h"
 #include "text_format.h"
-#include "tool_report.h"
+#include "tool_options.h"
 
 namespace {
 
-enum : int { TAVUMON_EXIT_OK = 0, TAVUMON_EXIT_FAILURE = 1, TAVUMON_EXIT_USAGE = 2 };
+enum : int { TAVU_MON_OK = 0, TAVU_MON_FAILED = 1 };
 
-constexpr char TAVUMON_USAGE[] = R"(Usage: tavumon [OPTION]...
+constexpr char TAVU_USAGE[] = R"(Usage: tavumon [OPTION]...
 Prints each hot-plug event the tavunetlink daemon delivers, one line each,
 and acknowledges it.
 
-  --serial N   handshake serial number; the first event carries N+1 (default 0)
-  --count N    stop after N events (N >= 1)
-  --json       one JSON object per line instead of text
-  -h, --help   print this text and exit
+  --serial N         handshake serial number; the first event carries N+1 (default 0)
+  --count N          stop after N events (N >= 1)
+  --json             one JSON object per line instead of text
+  --timeout SECONDS  wait at most this long for the daemon's answer to the
+                     handshake (default 5)
+  -h, --help         print this text and exit
 
 Exit status:
   0  the events asked for arrived, or the daemon went away
-  1  connection or protocol error
+  1  connection or protocol error, or no answer in time
   2  bad usage
 )";
 
-struct tavumonOptions {
+// The daemon serves one client for its whole life: a client refused for
+// that can only wait for a new daemon.
+constexpr char TAVU_RESTART[] =
+    "it serves one client for its whole life, and another has or had it; restart it "
+    "(systemctl restart tavunetlink, or /etc/init.d/tavunetlink restart)";
+
+struct tavuMonOptions {
   int32_t iv_serial = 0;  // the first event carries one more
   int32_t iv_count = 0;   // stop after this many events; 0: no limit
-  int iv_json = 0;        // a flag, as getopt_long sets it
+  bool iv_json = false;
+  double iv_timeout = TAVUCLIENT_HANDSHAKE_TIMEOUT_MS / 1000.0;
 };
 
-// A whole decimal word within [low, 2^31 - 1]; strtoll's own range is wider.
-bool tavumonParseNumber(const char* word, int32_t low, int32_t* value) {
-  char* end = nullptr;
-  const long long number = std::strtoll(word, &end, 10);
-  if (end == word || *end != '\0' || number < low || number > INT32_MAX) return false;
-  *value = static_cast<int32_t>(number);
-  return true;
+int tavuParseOptions(int argc, char** argv, tavuMonOptions* options) {
+  std::vector<std::string> operands;
+  return tavuParseCommandLine(
+      argc, argv,
+      {{"serial", 0, "a 32-bit number", tavuTakeWhole(&options->iv_serial, INT32_MIN, INT32_MAX)},
+       {"count", 0, "a whole number from 1", tavuTakeWhole(&options->iv_count, 1, INT32_MAX)},
+       {"json", 0, nullptr, tavuTakeFlag(&options->iv_json)},
+       {"timeout", 0, "seconds above 0", tavuTakeReal(&options->iv_timeout, 0, INT32_MAX / 1000)}},
+      TAVU_USAGE, 0, &operands);
 }
 
-// Returns -1 when the options are good, else the exit status.
-int tavumonParseOptions(int argc, char** argv, tavumonOptions* options) {
-  const option longOptions[] = {{"serial", required_argument, nullptr, 's'},
-                                {"count", required_argument, nullptr, 'c'},
-                                {"json", no_argument, &options->iv_json, 1},
-                                {"help", no_argument, nullptr, 'h'},
-                                {nullptr, 0, nullptr, 0}};
-  for (int c; (c = getopt_long(argc, argv, ":h", longOptions, nullptr)) != -1;) {
-    switch (c) {
-      case 0:  // a flag, set
-        break;
-      case 's':
-        if (!tavumonParseNumber(optarg, INT32_MIN, &options->iv_serial)) {
-          return tavuFail(TAVUMON_EXIT_USAGE, "bad value '%s' for --serial (try --help)", optarg);
-        }
-        break;
-      case 'c':
-        if (!tavumonParseNumber(optarg, 1, &options->iv_count)) {
-          return tavuFail(TAVUMON_EXIT_USAGE, "bad value '%s' for --count (try --help)", optarg);
-        }
-        break;
-      case 'h':
-        std::fputs(TAVUMON_USAGE, stdout);
-        return TAVUMON_EXIT_OK;
-      case ':':
-        return tavuFail(TAVUMON_EXIT_USAGE, "%s needs a value (try --help)", argv[optind - 1]);
-      default:
-        return tavuFail(TAVUMON_EXIT_USAGE, "unknown option %s (try --help)", argv[optind - 1]);
-    }
+// Why the daemon cannot be had, in one line, errno saying what went wrong.
+int tavuConnectFailure() {
+  uid_t holder = 0;
+  if (errno == EAGAIN)
+    return tavuFail(TAVU_MON_FAILED, "the daemon takes no more clients: %s", TAVU_RESTART);
+  if (errno != EPERM) return tavuFail(TAVU_MON_FAILED, "cannot connect to the daemon: %m");
+  if (tavuclient_listener_uid(&holder) != 0) {
+    return tavuFail(TAVU_MON_FAILED,
+                    "cannot connect to the daemon: its socket name is held by a "
+                    "process this client does not trust");
   }
-  if (optind < argc) {
-    return tavuFail(TAVUMON_EXIT_USAGE, "unexpected argument '%s' (try --help)", argv[optind]);
+  return tavuFail(TAVU_MON_FAILED,
+                  "cannot connect to the daemon: its socket name is held by a "
+                  "process of uid %u, not a daemon this client trusts",
+                  static_cast<unsigned>(holder));
+}
+
+int tavuHandshakeFailure(double timeout) {
+  if (errno == ETIMEDOUT) {
+    return tavuFail(TAVU_MON_FAILED, "the daemon did not answer the handshake within %g s: %s",
+                    timeout, TAVU_RESTART);
   }
-  return -1;
+  if (errno == EACCES) {
+    return tavuFail(TAVU_MON_FAILED,
+                    "the daemon refused this client: uid %u is not allowed by the daemon "
+                    "(TAVU_CLIENT_UIDS)",
+                    static_cast<unsigned>(getuid()));
+  }
+  return tavuFail(TAVU_MON_FAILED, "handshake failed: %m");
 }
 
 // One line of text or JSON; an action code the daemon never sends shows as
 // its number.
-void tavumonPrintEvent(const tavuclient_event& event, bool json) {
+void tavuPrintEvent(const tavuclient_event& event, bool json) {
   const std::string name = tavuclient_action_name(event.action);
   const std::string action = name == "unknown" ? std::to_string(event.action) : name;
   if (json) {
@@ -104,31 +111,36 @@ void tavumonPrintEvent(const tavuclient_event& event, bool json) {
 }
 
 // Until the count or the daemon's end, which is the normal end of a session.
-int tavumonReceiveEvents(int fd, const tavumonOptions& options) {
+int tavuReceiveEvents(int fd, const tavuMonOptions& options) {
   tavuclient_event event;
   for (int32_t received = 0; options.iv_count == 0 || received < options.iv_count; ++received) {
     const int rc = tavuclient_receive_event(fd, &event);
-    if (rc == 0) return TAVUMON_EXIT_OK;
-    if (rc < 0) return tavuFail(TAVUMON_EXIT_FAILURE, "cannot receive an event: %m");
-    tavumonPrintEvent(event, options.iv_json);
+    if (rc == 0) return TAVU_MON_OK;
+    if (rc < 0) return tavuFail(TAVU_MON_FAILED, "cannot receive an event: %m");
+    tavuPrintEvent(event, options.iv_json);
     if (tavuclient_acknowledge(fd, &event) == 0) continue;
-    if (errno == EPIPE || errno == ECONNRESET) return TAVUMON_EXIT_OK;
-    return tavuFail(TAVUMON_EXIT_FAILURE, "cannot acknowledge an event: %m");
+    if (errno == EPIPE || errno == ECONNRESET) return TAVU_MON_OK;
+    return tavuFail(TAVU_MON_FAILED, "cannot acknowledge an event: %m");
   }
-  return TAVUMON_EXIT_OK;
+  return TAVU_MON_OK;
+}
+
+// Connects, does the handshake and receives until the end.
+int tavuMonitor(const tavuMonOptions& options) {
+  const int fd = tavuclient_connect();
+  if (fd == -1) return tavuConnectFailure();
+  const int timeoutMs = static_cast<int>(std::ceil(options.iv_timeout * 1000));
+  const int status = tavuclient_handshake_within(fd, options.iv_serial, timeoutMs) == 0
+                         ? tavuReceiveEvents(fd, options)
+                         : tavuHandshakeFailure(options.iv_timeout);
+  close(fd);
+  return status;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  tavumonOptions options;
-  const int usage = tavumonParseOptions(argc, argv, &options);
-  if (usage >= 0) return usage;
-  const int fd = tavuclient_connect();
-  if (fd == -1) return tavuFail(TAVUMON_EXIT_FAILURE, "cannot connect to the daemon: %m");
-  const int status = tavuclient_handshake(fd, options.iv_serial) == 0
-                         ? tavumonReceiveEvents(fd, options)
-                         : tavuFail(TAVUMON_EXIT_FAILURE, "handshake refused: %m");
-  close(fd);
-  return status;
+  tavuMonOptions options;
+  const int usage = tavuParseOptions(argc, argv, &options);
+  return usage != TAVU_OPTIONS_GOOD ? usage : tavuMonitor(options);
 }

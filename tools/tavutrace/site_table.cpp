@@ -1,4 +1,4 @@
-#include "site_table.h"
+#include "trace_decode.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -12,13 +12,13 @@ namespace {
 // "K HHHHHHHH LLLLLLLL TEXT", NUL-terminated.
 bool tavuParseRecord(const char* record, tavuSiteInfo* site) {
   int headEnd = 0;
-  if (std::sscanf(record, "%c %8" SCNx32 " %8" SCNx32 "%n", &site->kind, &site->hash, &site->line,
-                  &headEnd) != 3 ||
+  if (std::sscanf(record, "%c %8" SCNx32 " %8" SCNx32 "%n", &site->iv_kind, &site->iv_hash,
+                  &site->iv_line, &headEnd) != 3 ||
       headEnd != static_cast<int>(TAVU_SITE_RECORD_HEAD) - 1 || record[headEnd] != ' ' ||
-      std::strchr("mtb", site->kind) == nullptr) {
+      std::strchr("mtb", site->iv_kind) == nullptr) {
     return false;
   }
-  site->text = record + TAVU_SITE_RECORD_HEAD;
+  site->iv_text = record + TAVU_SITE_RECORD_HEAD;
   return true;
 }
 
@@ -35,21 +35,21 @@ bool tavuParseSiteRecords(const char* bytes, std::size_t size, tavuSiteTable* ta
       *error = "damaged site record at offset " + std::to_string(at);
       return false;
     }
-    table->sites.push_back(std::move(site));
+    table->iv_sites.push_back(std::move(site));
     at += length;
   }
-  std::sort(table->sites.begin(), table->sites.end(),
+  std::sort(table->iv_sites.begin(), table->iv_sites.end(),
             [](const tavuSiteInfo& a, const tavuSiteInfo& b) {
-              return a.hash != b.hash ? a.hash < b.hash : a.line < b.line;
+              return a.iv_hash != b.iv_hash ? a.iv_hash < b.iv_hash : a.iv_line < b.iv_line;
             });
   return true;
 }
 
 const tavuSiteInfo* tavuFindSite(const tavuSiteTable& table, uint32_t hash) {
   const auto found = std::lower_bound(
-      table.sites.begin(), table.sites.end(), hash,
-      [](const tavuSiteInfo& site, uint32_t wanted) { return site.hash < wanted; });
-  return found != table.sites.end() && found->hash == hash ? &*found : nullptr;
+      table.iv_sites.begin(), table.iv_sites.end(), hash,
+      [](const tavuSiteInfo& site, uint32_t wanted) { return site.iv_hash < wanted; });
+  return found != table.iv_sites.end() && found->iv_hash == hash ? &*found : nullptr;
 }
 
 const char* tavuSiteKindName(char kind) {

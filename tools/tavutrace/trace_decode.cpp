@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "trace_buffer_format.h"
 #include "text_format.h"
+#include "trace_buffer_format.h"
 
 namespace {
 
@@ -29,19 +29,19 @@ std::string tavuFixedText(const uint8_t* bytes, std::size_t capacity) {
 
 // The ring as far as the image holds it.
 struct tavuRingView {
-  const uint8_t* bytes;
-  uint32_t size;       // as the header says
-  uint32_t available;  // bytes present in the image
-  bool swapped;
+  const uint8_t* iv_bytes;
+  uint32_t iv_size;       // as the header says
+  uint32_t iv_available;  // bytes present in the image
+  bool iv_swapped;
 };
 
 bool tavuCopyOut(const tavuRingView& ring, uint32_t at, uint32_t length,
                  std::vector<uint8_t>* out) {
   out->resize(length);
   for (uint32_t i = 0; i < length; ++i) {
-    const uint32_t offset = static_cast<uint32_t>((uint64_t{at} + i) % ring.size);
-    if (offset >= ring.available) return false;
-    (*out)[i] = ring.bytes[offset];
+    const uint32_t offset = static_cast<uint32_t>((uint64_t{at} + i) % ring.iv_size);
+    if (offset >= ring.iv_available) return false;
+    (*out)[i] = ring.iv_bytes[offset];
   }
   return true;
 }
@@ -55,28 +55,32 @@ bool tavuCheckMatches(std::vector<uint8_t> entry, bool swapped) {
 
 // Bounds-checked walk through one entry's payload.
 struct tavuPayload {
-  const std::vector<uint8_t>& bytes;
-  std::size_t at;
-  bool swapped;
-  bool Has(std::size_t n) const { return bytes.size() - at >= n; }
+  const std::vector<uint8_t>& iv_bytes;
+  std::size_t iv_at;
+  bool iv_swapped;
 };
 
+bool tavuHas(const tavuPayload& payload, std::size_t n) {
+  return payload.iv_bytes.size() - payload.iv_at >= n;
+}
+
 bool tavuParseArg(tavuPayload* payload, tavuTraceArg* arg) {
-  if (!payload->Has(1)) return false;
-  arg->type = static_cast<char>(payload->bytes[payload->at++]);
-  if (arg->type == 's') {
-    if (!payload->Has(2)) return false;
-    const uint16_t length = tavuLoad16(&payload->bytes[payload->at], payload->swapped);
-    payload->at += 2;
-    if (length > TAVU_TRACE_STRING_MAX || !payload->Has(length)) return false;
-    arg->text.assign(reinterpret_cast<const char*>(&payload->bytes[payload->at]), length);
-    payload->at += length;
+  if (!tavuHas(*payload, 1)) return false;
+  arg->iv_type = static_cast<char>(payload->iv_bytes[payload->iv_at++]);
+  if (arg->iv_type == 's') {
+    if (!tavuHas(*payload, 2)) return false;
+    const uint16_t length = tavuLoad16(&payload->iv_bytes[payload->iv_at], payload->iv_swapped);
+    payload->iv_at += 2;
+    if (length > TAVU_TRACE_STRING_MAX || !tavuHas(*payload, length)) return false;
+    arg->iv_text.assign(reinterpret_cast<const char*>(&payload->iv_bytes[payload->iv_at]), length);
+    payload->iv_at += length;
     return true;
   }
-  if (arg->type != 'd' && arg->type != 'x') return false;
-  if (!payload->Has(4)) return false;
-  arg->number = static_cast<int32_t>(tavuLoad32(&payload->bytes[payload->at], payload->swapped));
-  payload->at += 4;
+  if (arg->iv_type != 'd' && arg->iv_type != 'x') return false;
+  if (!tavuHas(*payload, 4)) return false;
+  arg->iv_number =
+      static_cast<int32_t>(tavuLoad32(&payload->iv_bytes[payload->iv_at], payload->iv_swapped));
+  payload->iv_at += 4;
   return true;
 }
 
@@ -85,30 +89,26 @@ bool tavuParseArgs(tavuPayload payload, uint16_t count, tavuTraceRecord* record)
   for (uint16_t i = 0; i < count; ++i) {
     tavuTraceArg arg;
     if (!tavuParseArg(&payload, &arg)) return false;
-    record->format += i == 0 ? " %" : ",%";
-    record->format += arg.type;
-    record->args.push_back(std::move(arg));
+    record->iv_args.push_back(std::move(arg));
   }
-  return payload.at == payload.bytes.size();
+  return payload.iv_at == payload.iv_bytes.size();
 }
 
 // A first chunk of 12 bytes is the daemon's binary entry head.
 bool tavuParseChunks(tavuPayload payload, tavuTraceRecord* record) {
-  if (!payload.Has(4)) return false;
-  const uint32_t size1 = tavuLoad32(&payload.bytes[payload.at], payload.swapped);
-  payload.at += 4;
-  if (!payload.Has(size1)) return false;
-  const uint8_t* head = &payload.bytes[payload.at];
-  record->binaryHead = size1 == 12;
-  if (record->binaryHead) {
-    record->binaryLength = tavuLoad16(head, payload.swapped);
-    record->binaryTag = tavuLoad16(head + 2, payload.swapped);
-    record->hash = tavuLoad32(head + 4, payload.swapped);
-    record->line = tavuLoad32(head + 8, payload.swapped);
-    payload.at += size1;
+  if (!tavuHas(payload, 4)) return false;
+  const uint32_t size1 = tavuLoad32(&payload.iv_bytes[payload.iv_at], payload.iv_swapped);
+  payload.iv_at += 4;
+  if (!tavuHas(payload, size1)) return false;
+  const uint8_t* head = &payload.iv_bytes[payload.iv_at];
+  record->iv_binaryHead = size1 == 12;
+  if (record->iv_binaryHead) {
+    record->iv_hash = tavuLoad32(head + 4, payload.iv_swapped);
+    record->iv_line = tavuLoad32(head + 8, payload.iv_swapped);
+    payload.iv_at += size1;
   }
-  record->data.assign(payload.bytes.begin() + static_cast<std::ptrdiff_t>(payload.at),
-                      payload.bytes.end());
+  record->iv_data.assign(payload.iv_bytes.begin() + static_cast<std::ptrdiff_t>(payload.iv_at),
+                         payload.iv_bytes.end());
   return true;
 }
 
@@ -119,18 +119,18 @@ bool tavuParseHead(const uint8_t* head, bool swapped, tavuTraceRecord* record, u
   const auto word = [&](std::size_t at) { return tavuLoad32(head + at, swapped); };
   const uint16_t kind = half(offsetof(tavuTraceEntryHead, kind));
   *count = half(offsetof(tavuTraceEntryHead, count));
-  record->seq = word(offsetof(tavuTraceEntryHead, seq));
-  record->flags = half(offsetof(tavuTraceEntryHead, flags));
+  record->iv_seq = word(offsetof(tavuTraceEntryHead, seq));
+  record->iv_flags = half(offsetof(tavuTraceEntryHead, flags));
   const uint64_t high = word(offsetof(tavuTraceEntryHead, secondsHigh));
-  record->seconds =
+  record->iv_seconds =
       static_cast<int64_t>(high << 32 | word(offsetof(tavuTraceEntryHead, secondsLow)));
-  record->nanoseconds = word(offsetof(tavuTraceEntryHead, nanoseconds));
-  record->hash = word(offsetof(tavuTraceEntryHead, hash));
-  record->line = word(offsetof(tavuTraceEntryHead, line));
-  record->kind = kind == TAVU_TRACE_ENTRY_ARGS ? tavuTraceRecord::ARGS : tavuTraceRecord::BINARY;
+  record->iv_nanoseconds = word(offsetof(tavuTraceEntryHead, nanoseconds));
+  record->iv_hash = word(offsetof(tavuTraceEntryHead, hash));
+  record->iv_line = word(offsetof(tavuTraceEntryHead, line));
+  record->iv_kind = kind == TAVU_TRACE_ENTRY_ARGS ? TAVU_RECORD_ARGS : TAVU_RECORD_BINARY;
   return (kind == TAVU_TRACE_ENTRY_ARGS || kind == TAVU_TRACE_ENTRY_CHUNKS) &&
          *count <= TAVU_TRACE_ARGS_MAX && half(offsetof(tavuTraceEntryHead, reserved)) == 0 &&
-         record->nanoseconds < 1000000000u;
+         record->iv_nanoseconds < 1000000000u;
 }
 
 // The entry at `at`, at most `limit` bytes long; its size, or 0 when the
@@ -140,15 +140,15 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
   std::vector<uint8_t> entry;
   if (limit < TAVU_TRACE_ENTRY_HEAD_SIZE) return 0;
   if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
-  const uint32_t size = tavuLoad32(entry.data(), ring.swapped);
-  if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.available) return 0;
+  const uint32_t size = tavuLoad32(entry.data(), ring.iv_swapped);
+  if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.iv_available) return 0;
   *record = tavuTraceRecord();
   uint16_t count = 0;
-  if (!tavuParseHead(entry.data(), ring.swapped, record, &count)) return 0;
-  if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.swapped)) return 0;
-  const tavuPayload payload{entry, TAVU_TRACE_ENTRY_HEAD_SIZE, ring.swapped};
-  const bool parsed = record->kind == tavuTraceRecord::ARGS ? tavuParseArgs(payload, count, record)
-                                                            : tavuParseChunks(payload, record);
+  if (!tavuParseHead(entry.data(), ring.iv_swapped, record, &count)) return 0;
+  if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.iv_swapped)) return 0;
+  const tavuPayload payload{entry, TAVU_TRACE_ENTRY_HEAD_SIZE, ring.iv_swapped};
+  const bool parsed = record->iv_kind == TAVU_RECORD_ARGS ? tavuParseArgs(payload, count, record)
+                                                          : tavuParseChunks(payload, record);
   return parsed ? size : 0;
 }
 
@@ -156,8 +156,8 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
 // file in one go: nothing can start there.
 uint32_t tavuSkipLength(const tavuRingView& ring, uint32_t at, uint32_t remaining) {
   const uint32_t next = at + 1;
-  if (next < ring.available || next >= ring.size) return 1;
-  const uint32_t missing = ring.size - next;
+  if (next < ring.iv_available || next >= ring.iv_size) return 1;
+  const uint32_t missing = ring.iv_size - next;
   return 1 + (missing < remaining - 1 ? missing : remaining - 1);
 }
 
@@ -174,21 +174,21 @@ void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavu
       uint32_t skipped = 0;
       while (size == 0 && remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
         const uint32_t step = tavuSkipLength(ring, at, remaining);
-        at = (at + step) % ring.size;
+        at = (at + step) % ring.iv_size;
         remaining -= step;
         skipped += step;
         size = tavuDecodeEntry(ring, at, remaining, &record);
       }
-      out->problems.push_back(
+      out->iv_problems.push_back(
           tavuFormat("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
       if (size == 0) break;
     }
-    out->records.push_back(std::move(record));
-    at = (at + size) % ring.size;
+    out->iv_records.push_back(std::move(record));
+    at = (at + size) % ring.iv_size;
     remaining -= size;
   }
   if (remaining > 0 && remaining < TAVU_TRACE_ENTRY_HEAD_SIZE) {
-    out->problems.push_back(tavuFormat("%u stray bytes at ring offset %u", remaining, at));
+    out->iv_problems.push_back(tavuFormat("%u stray bytes at ring offset %u", remaining, at));
   }
 }
 
@@ -213,21 +213,22 @@ bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, b
   }
   *swapped = mark != TAVU_TRACE_BYTE_ORDER_MARK;
   const auto word = [&](std::size_t at) { return tavuLoad32(&image[at], *swapped); };
-  out->bigEndian = (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) != *swapped;
-  out->layoutVersion = word(offsetof(tavuTraceFileHeader, layoutVersion));
-  if (out->layoutVersion != TAVU_TRACE_LAYOUT_VERSION) {
-    return tavuRefuse(error, "layout version " + std::to_string(out->layoutVersion) +
+  out->iv_bigEndian = (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) != *swapped;
+  out->iv_layoutVersion = word(offsetof(tavuTraceFileHeader, layoutVersion));
+  if (out->iv_layoutVersion != TAVU_TRACE_LAYOUT_VERSION) {
+    return tavuRefuse(error, "layout version " + std::to_string(out->iv_layoutVersion) +
                                  " is not supported (this decoder reads " +
                                  std::to_string(TAVU_TRACE_LAYOUT_VERSION) + ")");
   }
-  out->size = word(offsetof(tavuTraceFileHeader, ringSize));
-  out->entriesWritten = word(offsetof(tavuTraceFileHeader, entriesWritten));
-  out->entriesHeld = word(offsetof(tavuTraceFileHeader, entriesHeld));
-  out->name = tavuFixedText(&image[offsetof(tavuTraceFileHeader, name)], TAVU_TRACE_NAME_MAX);
-  out->buildId =
+  out->iv_size = word(offsetof(tavuTraceFileHeader, ringSize));
+  out->iv_entriesWritten = word(offsetof(tavuTraceFileHeader, entriesWritten));
+  out->iv_entriesHeld = word(offsetof(tavuTraceFileHeader, entriesHeld));
+  out->iv_name = tavuFixedText(&image[offsetof(tavuTraceFileHeader, name)], TAVU_TRACE_NAME_MAX);
+  out->iv_buildId =
       tavuFixedText(&image[offsetof(tavuTraceFileHeader, buildId)], TAVU_TRACE_BUILD_MAX);
   const uint32_t headerSize = word(offsetof(tavuTraceFileHeader, headerSize));
-  if (headerSize != TAVU_TRACE_HEADER_SIZE || out->size == 0 || out->size > TAVU_TRACE_RING_MAX) {
+  if (headerSize != TAVU_TRACE_HEADER_SIZE || out->iv_size == 0 ||
+      out->iv_size > TAVU_TRACE_RING_MAX) {
     return tavuRefuse(error, "damaged header: header or ring size out of range");
   }
   return true;
@@ -236,35 +237,36 @@ bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, b
 }  // namespace
 
 bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
-                           std::string* error) {
+                           std::string* error, bool headerOnly) {
   *out = tavuTraceBuffer();
   bool swapped = false;
   if (!tavuDecodeHeader(image, out, &swapped, error)) return false;
+  if (headerOnly) return true;
   const auto word = [&](std::size_t at) { return tavuLoad32(&image[at], swapped); };
   const uint32_t oldest = word(offsetof(tavuTraceFileHeader, oldest));
   const uint32_t next = word(offsetof(tavuTraceFileHeader, next));
   const uint32_t used = word(offsetof(tavuTraceFileHeader, used));
   const std::size_t present = image.size() - TAVU_TRACE_HEADER_SIZE;
-  const tavuRingView ring{image.data() + TAVU_TRACE_HEADER_SIZE, out->size,
-                          static_cast<uint32_t>(present < out->size ? present : out->size),
+  const tavuRingView ring{image.data() + TAVU_TRACE_HEADER_SIZE, out->iv_size,
+                          static_cast<uint32_t>(present < out->iv_size ? present : out->iv_size),
                           swapped};
-  if (ring.available < ring.size) {
-    out->problems.push_back(
-        tavuFormat("file truncated: the ring has %u of its %u bytes", ring.available, ring.size));
+  if (ring.iv_available < ring.iv_size) {
+    out->iv_problems.push_back(tavuFormat("file truncated: the ring has %u of its %u bytes",
+                                          ring.iv_available, ring.iv_size));
   }
-  if (oldest >= ring.size || next >= ring.size || used > ring.size) {
-    out->problems.push_back(
+  if (oldest >= ring.iv_size || next >= ring.iv_size || used > ring.iv_size) {
+    out->iv_problems.push_back(
         tavuFormat("damaged header: ring offsets %u and %u out of range", oldest, used));
     return true;
   }
-  if ((uint64_t{oldest} + used) % ring.size != next) {
-    out->problems.push_back(
+  if ((uint64_t{oldest} + used) % ring.iv_size != next) {
+    out->iv_problems.push_back(
         tavuFormat("damaged header: oldest %u and next %u disagree", oldest, next));
   }
   tavuWalkRing(ring, oldest, used, out);
-  if (out->records.size() != out->entriesHeld) {
-    out->problems.push_back(tavuFormat("header says %u entries, %u decoded", out->entriesHeld,
-                                       static_cast<uint32_t>(out->records.size())));
+  if (out->iv_records.size() != out->iv_entriesHeld) {
+    out->iv_problems.push_back(tavuFormat("header says %u entries, %u decoded", out->iv_entriesHeld,
+                                          static_cast<uint32_t>(out->iv_records.size())));
   }
   return true;
 }

@@ -2,10 +2,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
 
+#include "text_format.h"
 #include "trace_buffer_format.h"
 #include "trace_decode.h"
 
@@ -14,11 +16,13 @@ namespace {
 constexpr int TAVU_READ_ATTEMPTS = 20;
 constexpr std::size_t TAVU_READ_LIMIT = TAVU_TRACE_HEADER_SIZE + TAVU_TRACE_RING_MAX;
 
-bool tavuReadAll(int fd, std::vector<uint8_t>* image) {
+// At most `limit` bytes of the file.
+bool tavuReadAll(int fd, std::size_t limit, std::vector<uint8_t>* image) {
   image->clear();
   uint8_t chunk[65536];
-  while (image->size() < TAVU_READ_LIMIT) {
-    const ssize_t n = pread(fd, chunk, sizeof chunk, static_cast<off_t>(image->size()));
+  while (image->size() < limit) {
+    const std::size_t wanted = std::min(sizeof chunk, limit - image->size());
+    const ssize_t n = pread(fd, chunk, wanted, static_cast<off_t>(image->size()));
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return false;
     if (n == 0) break;
@@ -30,7 +34,7 @@ bool tavuReadAll(int fd, std::vector<uint8_t>* image) {
 // The writer's generation is odd while it changes the ring; the copy is
 // consistent when it was even and unchanged across the whole copy.
 bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
-  constexpr std::size_t at = offsetof(tavuTraceFileHeader, generation);
+  const std::size_t at = offsetof(tavuTraceFileHeader, generation);
   uint32_t generation;
   uint32_t mark;
   if (image.size() < TAVU_TRACE_HEADER_SIZE ||
@@ -45,17 +49,14 @@ bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
 
 }  // namespace
 
-bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error) {
+bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
+                             bool headerOnly) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    *error = "cannot open " + path + ": " + std::strerror(errno);
-    return false;
-  }
   std::vector<uint8_t> image;
   for (int attempt = 0; attempt < TAVU_READ_ATTEMPTS; ++attempt) {
-    if (!tavuReadAll(fd, &image)) {
-      *error = "cannot read " + path + ": " + std::strerror(errno);
-      close(fd);
+    if (fd < 0 || !tavuReadAll(fd, headerOnly ? TAVU_TRACE_HEADER_SIZE : TAVU_READ_LIMIT, &image)) {
+      *error = "cannot read '" + tavuEscapeText(path) + "': " + std::strerror(errno);
+      if (fd >= 0) close(fd);
       return false;
     }
     if (tavuCopyWasQuiet(fd, image)) break;
@@ -63,5 +64,7 @@ bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std:
     nanosleep(&pause, nullptr);
   }
   close(fd);
-  return tavuDecodeTraceBuffer(image, out, error);
+  if (tavuDecodeTraceBuffer(image, out, error, headerOnly)) return true;
+  *error = tavuEscapeText(path) + ": " + *error;
+  return false;
 }

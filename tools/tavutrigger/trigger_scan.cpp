@@ -1,4 +1,4 @@
-#include "trigger_scan.h"
+#include "tavutrigger.h"
 
 #include <dirent.h>
 #include <fcntl.h>

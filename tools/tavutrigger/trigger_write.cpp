@@ -1,4 +1,4 @@
-#include "trigger_write.h"
+#include "tavutrigger.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -6,8 +6,6 @@
 
 #include <cerrno>
 #include <filesystem>
-
-#include "trigger_scan.h"
 
 namespace {
 

@@ -6,27 +6,38 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <cmath>
-
 namespace {
 
 constexpr char TAVU_NET_CORE[] = "/proc/sys/net/core/";
+constexpr uint64_t TAVU_NS_PER_SECOND = 1000000000u;
+// What netlink keeps of a socket's send buffer for itself.
+constexpr int TAVU_NETLINK_SEND_RESERVE = 32;
 
 bool tavuNetCoreHas(const char* name) {
   return access((std::string(TAVU_NET_CORE) + name).c_str(), F_OK) == 0;
 }
 
-double tavuNow() {
+uint64_t tavuNowNs() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<double>(now.tv_sec) + static_cast<double>(now.tv_nsec) / 1e9;
+  return static_cast<uint64_t>(now.tv_sec) * TAVU_NS_PER_SECOND +
+         static_cast<uint64_t>(now.tv_nsec);
 }
 
 // A datagram that is late goes at once, so the average rate holds.
-void tavuSleepUntil(double seconds) {
-  const timespec when{static_cast<time_t>(seconds), static_cast<long>(std::fmod(seconds, 1) * 1e9)};
+void tavuSleepUntil(uint64_t ns) {
+  const timespec when{static_cast<time_t>(ns / TAVU_NS_PER_SECOND),
+                      static_cast<long>(ns % TAVU_NS_PER_SECOND)};
   while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &when, nullptr) == EINTR) {
   }
+}
+
+// The value of the last word that begins with `key` ("ACTION="), or nullptr.
+const char* tavuLastValue(const std::vector<std::string>& words, const std::string& key) {
+  for (auto word = words.rbegin(); word != words.rend(); ++word) {
+    if (word->compare(0, key.size(), key) == 0) return word->c_str() + key.size();
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -50,17 +61,29 @@ bool tavuInPrivateNetworkNamespace(std::string* why) {
 }
 
 bool tavuOpenUeventSender(tavuUeventSender* sender, double rate) {
+  *sender = tavuUeventSender();
   sender->iv_rate = rate;
   sender->iv_fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
-  return sender->iv_fd >= 0;
+  int buffer = 0;
+  socklen_t size = sizeof buffer;
+  if (sender->iv_fd < 0 || getsockopt(sender->iv_fd, SOL_SOCKET, SO_SNDBUF, &buffer, &size) != 0) {
+    return false;
+  }
+  sender->iv_limit = static_cast<std::size_t>(buffer - TAVU_NETLINK_SEND_RESERVE);
+  return true;
 }
 
 bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
-  if (sender->iv_sent == 0) {
-    sender->iv_start = tavuNow();
-  } else if (sender->iv_rate > 0) {
-    tavuSleepUntil(sender->iv_start + static_cast<double>(sender->iv_sent) / sender->iv_rate);
+  if (datagram.size() > sender->iv_limit) {
+    errno = EMSGSIZE;
+    return false;
   }
+  if (sender->iv_sent > 0 && sender->iv_rate > 0) {
+    tavuSleepUntil(sender->iv_startNs + static_cast<uint64_t>(static_cast<double>(sender->iv_sent) *
+                                                              1e9 / sender->iv_rate));
+  }
+  sender->iv_lastNs = tavuNowNs();
+  if (sender->iv_sent == 0) sender->iv_startNs = sender->iv_lastNs;
   sockaddr_nl group{};
   group.nl_family = AF_NETLINK;
   group.nl_groups = 1;  // the kernel's
@@ -76,5 +99,15 @@ bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
 }
 
 double tavuSenderSeconds(const tavuUeventSender& sender) {
-  return sender.iv_sent == 0 ? 0 : tavuNow() - sender.iv_start;
+  return sender.iv_sent == 0 ? 0 : static_cast<double>(tavuNowNs() - sender.iv_startNs) / 1e9;
+}
+
+std::string tavuUeventDatagram(const std::vector<std::string>& words) {
+  const char* action = tavuLastValue(words, "ACTION=");
+  const char* devpath = tavuLastValue(words, "DEVPATH=");
+  std::string datagram;
+  if (action != nullptr && devpath != nullptr)
+    datagram = std::string(action) + "@" + devpath + '\0';
+  for (const std::string& word : words) datagram += word + '\0';
+  return datagram;
 }

@@ -1,4 +1,6 @@
-// Finding the class devices to trigger under a sysfs tree.
+// tavutrigger's two halves: finding the class devices to trigger under a
+// sysfs tree, and writing an action into one device's uevent file, both
+// without following a link out of the tree.
 #pragma once
 
 #include <string>
@@ -28,3 +30,10 @@ const char* tavuTriggerFailureText(int failure);
 // or whose device path the daemon does not serve, are left out.
 std::vector<tavuTriggerDevice> tavuListTriggerDevices(int sysFd,
                                                       const std::vector<std::string>& onlyClasses);
+
+// Writes `action` into the uevent file of the device at `devPath` (a path
+// below the sysfs directory `sysFd`, "/devices/..." or "/class/..."); with
+// `dryRun` only checks that the file is there. Every component is opened
+// without following links, so nothing outside `sysFd` is ever reached.
+// Returns 0, an errno, or a TAVU_TRIGGER_* code.
+int tavuWriteUevent(int sysFd, const std::string& devPath, const std::string& action, bool dryRun);
