@@ -9,8 +9,8 @@
 #include <cstring>
 #include <thread>
 
-#include "tavuclient.h"
 #include "tavu_test.h"
+#include "tavuclient.h"
 
 namespace {
 
@@ -63,22 +63,22 @@ struct tavuCallRow {
   int error;  // errno when the result is -1
 };
 
-const std::string kTexts("/class/uart/ttyS1\0uart\0", 23);
+const std::string TAVU_TEXTS("/class/uart/ttyS1\0uart\0", 23);
 
 // clang-format off
-const tavuCallRow kCallRows[] = {
-    {"WholeEvent", tavuEventMessage(kTexts), CLOSES, 1, 0},
-    {"EventInPieces", tavuEventMessage(kTexts), PIECES, 1, 0},
+const tavuCallRow TAVU_CALL_ROWS[] = {
+    {"WholeEvent", tavuEventMessage(TAVU_TEXTS), CLOSES, 1, 0},
+    {"EventInPieces", tavuEventMessage(TAVU_TEXTS), PIECES, 1, 0},
     {"BothTextsEmpty", tavuEventMessage(std::string(2, '\0')), CLOSES, 1, 0},
     {"DaemonGone", "", CLOSES, 0, 0},
     {"DaemonGoneWithOurBytesUnread", "", RESETS, 0, 0},
-    {"HeaderCutShort", tavuEventMessage(kTexts).substr(0, 5), CLOSES, -1, EPROTO},
-    {"ResetInTheMiddle", tavuEventMessage(kTexts).substr(0, 20), RESETS, -1, EPROTO},
-    {"PayloadCutShort", tavuEventMessage(kTexts).substr(0, 40), CLOSES, -1, EPROTO},
-    {"WrongSignature", tavuEventMessage(kTexts).replace(0, 4, tavuWord(0x7654321)), CLOSES, -1, EPROTO},
+    {"HeaderCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 5), CLOSES, -1, EPROTO},
+    {"ResetInTheMiddle", tavuEventMessage(TAVU_TEXTS).substr(0, 20), RESETS, -1, EPROTO},
+    {"PayloadCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 40), CLOSES, -1, EPROTO},
+    {"WrongSignature", tavuEventMessage(TAVU_TEXTS).replace(0, 4, tavuWord(0x7654321)), CLOSES, -1, EPROTO},
     {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, -1, EPROTO},
-    {"PayloadTooLong", tavuEventMessage(kTexts, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
-    {"NegativeLength", tavuEventMessage(kTexts, -1000), STAYS, -1, EPROTO},
+    {"PayloadTooLong", tavuEventMessage(TAVU_TEXTS, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
+    {"NegativeLength", tavuEventMessage(TAVU_TEXTS, -1000), STAYS, -1, EPROTO},
     {"PathWithoutNul", tavuEventMessage("abc"), CLOSES, -1, EPROTO},
     {"TypeEndsEarly", tavuEventMessage(std::string("a\0b\0c\0", 6)), CLOSES, -1, EPROTO},
     {"NoType", tavuEventMessage(std::string("ab\0", 3)), CLOSES, -1, EPROTO},
@@ -124,7 +124,8 @@ TEST_P(ClientCall, AnsweredWithoutOverrun) {
                                   : "42 1700000000 2 812 -3 7 |");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, ClientCall, ::testing::ValuesIn(kCallRows), kRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, ClientCall, ::testing::ValuesIn(TAVU_CALL_ROWS),
+                         tavuRowName<tavuCallRow>);
 
 // A long event that the daemon's end cannot send at once, read in pieces,
 // with the next one behind it: each receive takes its own message's bytes.
@@ -135,7 +136,7 @@ TEST(ClientLibrary, EventInPiecesWithTheNextBehindIt) {
   ASSERT_EQ(setsockopt(fds[1], SOL_SOCKET, SO_SNDBUF, &least, sizeof least), 0);
   const std::string path(4095, 'p'), type(3000, 't');
   const std::string both =
-      tavuEventMessage(path + '\0' + type + '\0') + tavuEventMessage(kTexts);
+      tavuEventMessage(path + '\0' + type + '\0') + tavuEventMessage(TAVU_TEXTS);
   std::thread daemon([&] {
     ssize_t sent = 0;
     for (size_t at = 0; at < both.size() && sent >= 0; at += static_cast<size_t>(sent))

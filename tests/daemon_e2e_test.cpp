@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <regex>
 #include <sstream>
@@ -13,6 +14,7 @@
 
 namespace {
 
+using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 // "ACTION DEVPATH SUBSYSTEM [MAJOR:MINOR]", "-" for a key left out.
@@ -32,7 +34,7 @@ tavuLines tavuUevent(const std::string& words) {
 }
 
 // Delivered last of all, with no node: what came before it has been handled.
-const char kMarker[] = "add /devices/marker gpio";
+const char TAVU_MARKER[] = "add /devices/marker gpio";
 
 class DaemonEndToEnd : public ::testing::Test {
  protected:
@@ -56,13 +58,13 @@ class DaemonEndToEnd : public ::testing::Test {
   }
   // "type path action" of each event up to the marker.
   tavuLines eventsUntilMarker() {
-    tavuSendUevent(tavuUevent(kMarker));
+    tavuSendUevent(tavuUevent(TAVU_MARKER));
     tavuLines events;
-    for (;;) {
-      const tavuWireEvent event = receiveAndAcknowledge();
-      if (event.path == "/devices/marker" || event.length == 0) return events;
+    for (tavuWireEvent event;
+         (event = receiveAndAcknowledge()).path != "/devices/marker" && event.length != 0;) {
       events.push_back(event.type + " " + event.path + " " + std::to_string(event.action));
     }
+    return events;
   }
 
   std::string iv_plan;  // a fault plan: the same through another path of the daemon
@@ -71,7 +73,7 @@ class DaemonEndToEnd : public ::testing::Test {
 };
 
 // The walk down /dev with openat2, and level by level as on kernels before 5.6.
-const char* const kWalks[] = {"", "openat2+"};
+const char* const TAVU_WALKS[] = {"", "openat2+"};
 std::string tavuWalkName(const std::string& plan) {
   return plan.empty() ? "" : "WithoutOpenat2";
 }
@@ -86,7 +88,7 @@ struct tavuNodeRow {
 };
 
 // clang-format off
-const tavuNodeRow kNodeRows[] = {
+const tavuNodeRow TAVU_NODE_ROWS[] = {
     {"BusSerialPortRenamed", {"add /class/ttyKWB/ttyKWB12 ttyKWB 4:76"},
      {"ttyKWB /class/ttyKWB/ttyKWB12 1"}, {"c 0640 4:76 /dev/ttsKWB/12", "d 0755 /dev/ttsKWB"}},
     {"SerialPortRenamed", {"add /class/uart/ttyS10 uart 4:74"},
@@ -146,93 +148,12 @@ TEST_P(NodeTable, DevAndClientFollowTheKernel) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, NodeTable,
-                         ::testing::Combine(::testing::ValuesIn(kNodeRows),
-                                            ::testing::ValuesIn(kWalks)),
+                         ::testing::Combine(::testing::ValuesIn(TAVU_NODE_ROWS),
+                                            ::testing::ValuesIn(TAVU_WALKS)),
                          [](const auto& info) {
                            return std::get<0>(info.param).name +
                                   tavuWalkName(std::get<1>(info.param));
                          });
-
-// ---- Before the client comes ----
-
-TEST_F(DaemonEndToEnd, EventsBeforeTheClientWaitForItInOrderByteExact) {
-  tavuSendUevent(tavuUevent("add /class/gpio/gpio1 gpio 254:1"));
-  tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS1", "SUBSYSTEM=uart", "SEQNUM=812",
-                  "LINK=-3", "TLOR=7", "MAJOR=4", "MINOR=65"});
-  ASSERT_TRUE(tavuWaitFor([] { return tavuDevTree().size() == 4; }));
-  EXPECT_EQ(iv_daemon.output(), "");
-  // Serial numbers wrap at 32 bits.
-  ASSERT_NO_FATAL_FAILURE(connect(INT32_MAX));
-  const tavuWireEvent first = receiveAndAcknowledge(), second = receiveAndAcknowledge();
-  EXPECT_NEAR(first.time, time(nullptr), 60);
-  EXPECT_EQ(tavuHeader(first.signature, first.serial, first.length) + first.payload,
-            tavuHeader(0x12345678, INT32_MIN, 43) + tavuWord(first.time) + tavuWord(1) +
-                tavuWord(1) + tavuWord(0) + tavuWord(0) +
-                std::string("/class/gpio/gpio1\0gpio\0", 23));
-  EXPECT_EQ(tavuHeader(second.signature, second.serial, second.length) + second.payload,
-            tavuHeader(0x12345678, INT32_MIN + 1, 43) + tavuWord(second.time) + tavuWord(1) +
-                tavuWord(812) + tavuWord(-3) + tavuWord(7) +
-                std::string("/class/uart/ttyS1\0uart\0", 23));
-}
-
-// ---- Other users on the board ----
-
-// Whoever is not allowed is sent away at once, and told in a line a second
-// at most; the allowed client that comes next is served at once.
-TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClientRefusalsToldSparingly) {
-  constexpr int kRefused = 1000;
-  const auto start = std::chrono::steady_clock::now();
-  ASSERT_EQ(seteuid(65534), 0);  // the credentials a connection carries are its maker's
-  for (int i = 0; i < kRefused; ++i) tavuWireClient().connect();
-  ASSERT_EQ(seteuid(0), 0);
-  ASSERT_NO_FATAL_FAILURE(connect());
-  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
-  EXPECT_EQ(receiveAndAcknowledge().serial, 42);
-  const tavuLines lines = tavuSplit(iv_daemon.output());
-  const auto seconds =
-      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines[0],
-            "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 65534, pid " +
-                std::to_string(getpid()) + ": not allowed, waiting for another");
-  int told = 1;
-  const std::regex more(
-      "tavunetlink:tavunetlink_GetClientConnection: refused ([0-9]+) more clients not allowed, "
-      "the last of uid 65534, pid [0-9]+");
-  for (size_t i = 1; i < lines.size(); ++i) {
-    std::smatch count;
-    EXPECT_TRUE(std::regex_match(lines[i], count, more)) << lines[i];
-    told += count.empty() ? 0 : std::stoi(count[1]);
-  }
-  EXPECT_EQ(told, kRefused);
-  EXPECT_LE(lines.size(), 2u + static_cast<size_t>(seconds.count()));
-}
-
-// Who may be the client and whose daemon the client library trusts are
-// two settings: with only nobody allowed, root's daemon serves nobody's
-// tavumon, and not root.
-TEST(ClientUids, NobodyServedByRootsDaemon) {
-  ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
-  tavuDaemon daemon("tavunetlink_uid65534");
-  ASSERT_NO_FATAL_FAILURE(daemon.start());
-  tavuWireClient root;
-  root.connect();
-  daemon.waitPrinted(
-      "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 0, pid " +
-      std::to_string(getpid()) + ": not allowed, waiting for another");
-  tavuRun monitor;
-  std::thread nobody([&] {
-    monitor = tavuRunProgram("/usr/bin/setpriv",
-                             {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
-                              "exec " + tavuEnv("TAVU_EMULATOR") + " " + tavuEnv("TAVU_BIN_DIR") +
-                                  "/tavumon --count 1"});
-  });
-  daemon.waitTraced("tavunetlink:main: running");
-  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
-  nobody.join();
-  EXPECT_EQ(monitor.status, 0) << monitor.err;
-  EXPECT_THAT(monitor.out, ::testing::HasSubstr("path=/class/uart/ttyS1 type=uart serial=1"));
-}
 
 // Whatever others have put under /dev: nothing outside it changes, no link
 // or other file system is entered; a set-group-id directory of root's gives
@@ -273,13 +194,134 @@ TEST_P(Walk, ADevMountedLaterIsTheOneUsed) {
   ASSERT_EQ(system("mount -t tmpfs none /dev"), 0);
   tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66"));
   EXPECT_EQ(eventsUntilMarker().size(), 1u);
-  EXPECT_THAT(tavuDevTree(), ::testing::ElementsAre("c 0640 4:66 /dev/tts/2", "d 0755 /dev/tts"));
+  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:66 /dev/tts/2", "d 0755 /dev/tts"));
   ASSERT_EQ(system("umount -l /dev"), 0);  // the daemon holds it open
-  EXPECT_THAT(tavuDevTree(), ::testing::ElementsAre("c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"));
+  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Walks, Walk, ::testing::ValuesIn(kWalks),
+INSTANTIATE_TEST_SUITE_P(Walks, Walk, ::testing::ValuesIn(TAVU_WALKS),
                          [](const auto& info) { return "Openat2" + tavuWalkName(info.param); });
+
+// ---- Before the client comes ----
+
+TEST_F(DaemonEndToEnd, EventsBeforeTheClientWaitForItInOrderByteExact) {
+  tavuSendUevent(tavuUevent("add /class/gpio/gpio1 gpio 254:1"));
+  tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS1", "SUBSYSTEM=uart", "SEQNUM=812",
+                  "LINK=-3", "TLOR=7", "MAJOR=4", "MINOR=65"});
+  tavuAwait("both nodes made", [] { return tavuDevTree().size() == 4; });
+  EXPECT_EQ(iv_daemon.output(), "");
+  // Serial numbers wrap at 32 bits.
+  ASSERT_NO_FATAL_FAILURE(connect(INT32_MAX));
+  const tavuWireEvent first = receiveAndAcknowledge(), second = receiveAndAcknowledge();
+  EXPECT_NEAR(first.time, time(nullptr), 60);
+  EXPECT_EQ(tavuHeader(first.signature, first.serial, first.length) + first.payload,
+            tavuHeader(0x12345678, INT32_MIN, 43) + tavuWord(first.time) + tavuWord(1) +
+                tavuWord(1) + tavuWord(0) + tavuWord(0) +
+                std::string("/class/gpio/gpio1\0gpio\0", 23));
+  EXPECT_EQ(tavuHeader(second.signature, second.serial, second.length) + second.payload,
+            tavuHeader(0x12345678, INT32_MIN + 1, 43) + tavuWord(second.time) + tavuWord(1) +
+                tavuWord(812) + tavuWord(-3) + tavuWord(7) +
+                std::string("/class/uart/ttyS1\0uart\0", 23));
+}
+
+// A backlog longer than the allocator gives back by itself comes once and
+// in order, paced as the receive buffer allows; its memory is given back
+// once it is delivered, and not again for a client that keeps up.
+TEST_F(DaemonEndToEnd, ABacklogComesInOrderAndItsMemoryGoesBackOnce) {
+  constexpr int TAVU_BACKLOG = 2000, TAVU_PER_SECOND = 2000;
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < TAVU_BACKLOG; ++i) {
+    std::this_thread::sleep_until(start +
+                                  std::chrono::microseconds(1000000LL * i / TAVU_PER_SECOND));
+    tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS" + std::to_string(i), "SUBSYSTEM=uart",
+                    "SEQNUM=" + std::to_string(i + 1), "MAJOR=4", "MINOR=1"});
+  }
+  ASSERT_NO_FATAL_FAILURE(connect());
+  int received = 0;
+  for (int32_t seq = 0; received + iv_daemon.ueventDrops() < TAVU_BACKLOG; ++received) {
+    const tavuWireEvent event = receiveAndAcknowledge();
+    ASSERT_GT(event.seq, seq) << "after " << received << " events";
+    seq = event.seq;
+  }
+  // Once, for as many events as were queued at most; never for a client
+  // that keeps up.
+  const auto backlogs = [&] {
+    tavuLines sizes;
+    std::smatch size;
+    static const std::regex given("tavunetlink:main: backlog of ([0-9]+) events delivered, .*");
+    for (const std::string& line : iv_daemon.trace()) {
+      if (std::regex_match(line, size, given)) sizes.push_back(size[1]);
+    }
+    return sizes;
+  };
+  tavuAwait("the backlog's memory given back", [&] { return !backlogs().empty(); });
+  for (int i = 0; i < 3; ++i) {
+    tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+    receiveAndAcknowledge();
+  }
+  const tavuLines sizes = backlogs();
+  ASSERT_EQ(sizes.size(), 1u) << ::testing::PrintToString(sizes);
+  EXPECT_GE(std::stoi(sizes[0]), 1024);
+}
+
+// ---- Other users on the board ----
+
+// Whoever is not allowed is sent away at once, and told in a line a second
+// at most; the allowed client that comes next is served at once.
+TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClientRefusalsToldSparingly) {
+  constexpr int TAVU_REFUSED = 1000;
+  const auto start = std::chrono::steady_clock::now();
+  ASSERT_EQ(seteuid(65534), 0);  // the credentials a connection carries are its maker's
+  for (int i = 0; i < TAVU_REFUSED; ++i) tavuWireClient().connect();
+  ASSERT_EQ(seteuid(0), 0);
+  ASSERT_NO_FATAL_FAILURE(connect());
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+  EXPECT_EQ(receiveAndAcknowledge().serial, 42);
+  const tavuLines lines = tavuSplit(iv_daemon.output());
+  const auto seconds =
+      std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines[0],
+            "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 65534, pid " +
+                std::to_string(getpid()) + ": not allowed, waiting for another");
+  int told = 1;
+  const std::regex more(
+      "tavunetlink:tavunetlink_GetClientConnection: refused ([0-9]+) more clients not allowed, "
+      "the last of uid 65534, pid [0-9]+");
+  for (size_t i = 1; i < lines.size(); ++i) {
+    std::smatch count;
+    EXPECT_TRUE(std::regex_match(lines[i], count, more)) << lines[i];
+    told += count.empty() ? 0 : std::stoi(count[1]);
+  }
+  EXPECT_EQ(told, TAVU_REFUSED);
+  EXPECT_LE(lines.size(), 2u + static_cast<size_t>(seconds.count()));
+}
+
+// Who may be the client and whose daemon the client library trusts are
+// two settings: with only nobody allowed, root's daemon serves nobody's
+// tavumon, and not root.
+TEST(ClientUids, NobodyServedByRootsDaemon) {
+  ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
+  tavuDaemon daemon("tavunetlink_uid65534");
+  ASSERT_NO_FATAL_FAILURE(daemon.start());
+  tavuWireClient root;
+  root.connect();
+  daemon.waitPrinted(
+      "tavunetlink:tavunetlink_GetClientConnection: refused a client of uid 0, pid " +
+      std::to_string(getpid()) + ": not allowed, waiting for another");
+  tavuRun monitor;
+  std::thread nobody([&] {
+    monitor = tavuRunProgram("/usr/bin/setpriv",
+                             {"--reuid=65534", "--regid=65534", "--clear-groups", "sh", "-c",
+                              "exec " + tavuEnv("TAVU_EMULATOR") + " " + tavuEnv("TAVU_BIN_DIR") +
+                                  "/tavumon --count 1"});
+  });
+  daemon.waitTraced("tavunetlink:main: running");
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
+  nobody.join();
+  EXPECT_EQ(monitor.status, 0) << monitor.err;
+  EXPECT_THAT(monitor.out, ::testing::HasSubstr("path=/class/uart/ttyS1 type=uart serial=1"));
+}
 
 // ---- The handshake ----
 
@@ -294,7 +336,7 @@ struct tavuClientRow {
   "tavunetlink:tavunetlink_GetClientConnection: Exiting, received message didn't match what is expected, "
 
 // clang-format off
-const tavuClientRow kHandshakeRows[] = {
+const tavuClientRow TAVU_HANDSHAKE_ROWS[] = {
     {"TextWithoutItsNul", tavuHeader(0x12345678, 41, 16) + "ready to receive", MISMATCH "msglength=28, signature=0x12345678, serialnum=41, payloadLength=16, message=ready to receive"},
     {"WrongPayloadLength", tavuHeader(0x12345678, 41, 18) + std::string("ready to receive\0", 17), MISMATCH "msglength=29, signature=0x12345678, serialnum=41, payloadLength=18, message=ready to receive"},
     {"WrongText", tavuHeader(0x12345678, -5, 17) + std::string("Ready to receive\0", 17), MISMATCH "msglength=29, signature=0x12345678, serialnum=-5, payloadLength=17, message=Ready to receive"},
@@ -311,10 +353,11 @@ TEST_P(Handshake, RefusedOneEndsTheDaemon255) {
   if (!GetParam().bytes.empty()) iv_client.send(GetParam().bytes);
   shutdown(iv_client.fd(), SHUT_WR);
   EXPECT_EQ(iv_daemon.waitEnd(), 255);
-  EXPECT_THAT(tavuSplit(iv_daemon.output()), ::testing::ElementsAre(GetParam().report));
+  EXPECT_THAT(tavuSplit(iv_daemon.output()), ElementsAre(GetParam().report));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Handshake, ::testing::ValuesIn(kHandshakeRows), kRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, Handshake, ::testing::ValuesIn(TAVU_HANDSHAKE_ROWS),
+                         tavuRowName<tavuClientRow>);
 
 // ---- Acknowledgments ----
 
@@ -323,7 +366,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Handshake, ::testing::ValuesIn(kHandshakeRows), k
 
 // Each sent for the event of serial 42.
 // clang-format off
-const tavuClientRow kAckRows[] = {
+const tavuClientRow TAVU_ACK_ROWS[] = {
     {"PreviousSerial", tavuHeader(0x12345678, 41, 0), ACK_MISMATCH "signature(exp=0x12345678,act=0x12345678), serialnum(exp=42,act=41), length(exp=0,act=0)"},
     {"PayloadLength", tavuHeader(0x12345678, 42, 1), ACK_MISMATCH "signature(exp=0x12345678,act=0x12345678), serialnum(exp=42,act=42), length(exp=0,act=1)"},
     {"Signature", tavuHeader(0x87654321, 42, 0), ACK_MISMATCH "signature(exp=0x12345678,act=0x87654321), serialnum(exp=42,act=42), length(exp=0,act=0)"},
@@ -354,7 +397,8 @@ TEST_P(Acknowledgment, AwaitedThenCheckedThenTheNextEventComes) {
   EXPECT_EQ(next.path, "/class/uart/ttyS2");
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, Acknowledgment, ::testing::ValuesIn(kAckRows), kRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, Acknowledgment, ::testing::ValuesIn(TAVU_ACK_ROWS),
+                         tavuRowName<tavuClientRow>);
 
 // ---- The client going away ----
 

@@ -7,8 +7,8 @@
 #include <memory>
 
 #include "report.h"
-#include "uevent_interpreter.h"
 #include "tavu_test.h"
+#include "uevent_interpreter.h"
 
 namespace {
 
@@ -46,7 +46,7 @@ struct tavuKeyRow {
 };
 
 // clang-format off
-const tavuKeyRow kKeyRows[] = {
+const tavuKeyRow TAVU_KEY_ROWS[] = {
     {"PlainNumbers", {"SEQNUM=812", "LINK=5", "TLOR=-2"}, "1 812 5 -2", 0},
     {"SignAccepted", {"SEQNUM=+7"}, "1 7 0 0", 0},
     {"LeadingBlanksAccepted", {"SEQNUM=  7"}, "1 7 0 0", 0},
@@ -88,7 +88,8 @@ TEST_P(InterpreterKeys, ValuesReadAsTheKernelMeantThem) {
   EXPECT_EQ(g_entries, tavuLines(GetParam().entries, "17988 " + std::to_string(length)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Rows, InterpreterKeys, ::testing::ValuesIn(kKeyRows), kRowName);
+INSTANTIATE_TEST_SUITE_P(Rows, InterpreterKeys, ::testing::ValuesIn(TAVU_KEY_ROWS),
+                         tavuRowName<tavuKeyRow>);
 
 TEST(InterpreterDatagrams, ShapesThatCarryNoEventAndStringsCutShort) {
   tavuNetlinkEvent* event = nullptr;

@@ -8,10 +8,10 @@
 #include <climits>
 #include <cstddef>
 
-#include "trace_buffer_format.h"
-#include "trace_kelu.h"
 #include "tavu_test.h"
+#include "trace_buffer_format.h"
 #include "trace_decode.h"
+#include "trace_kelu.h"
 
 namespace {
 
@@ -34,16 +34,16 @@ class TraceRing : public ::testing::Test {
     tavuTraceBuffer buffer;
     std::string error, text;
     EXPECT_TRUE(tavuReadTraceBufferFile(std::string("t/") + name, &buffer, &error)) << error;
-    for (const tavuTraceRecord& record : buffer.records) {
-      text += (text.empty() ? "" : " ") + std::to_string(record.seq) + ":" +
-              std::to_string(record.hash) + ":" + std::to_string(record.line) + ":" +
-              std::to_string(record.flags);
-      for (const tavuTraceArg& arg : record.args)
-        text += ":" + (arg.type == 's' ? arg.text : std::to_string(arg.number));
-      if (record.kind == tavuTraceRecord::BINARY)
-        text += ":" + std::string(record.data.begin(), record.data.end());
+    for (const tavuTraceRecord& record : buffer.iv_records) {
+      text += (text.empty() ? "" : " ") + std::to_string(record.iv_seq) + ":" +
+              std::to_string(record.iv_hash) + ":" + std::to_string(record.iv_line) + ":" +
+              std::to_string(record.iv_flags);
+      for (const tavuTraceArg& arg : record.iv_args)
+        text += ":" + (arg.iv_type == 's' ? arg.iv_text : std::to_string(arg.iv_number));
+      if (record.iv_kind == TAVU_RECORD_BINARY)
+        text += ":" + std::string(record.iv_data.begin(), record.iv_data.end());
     }
-    return buffer.problems.empty() ? text : text + " !";
+    return buffer.iv_problems.empty() ? text : text + " !";
   }
   // What a stray writer could do to the file: a word at `at` replaced.
   uint32_t poke(const char* name, off_t at, uint32_t word) {
@@ -67,9 +67,12 @@ TEST_F(TraceRing, EntriesKeepTheirArgumentsHeadsAndOrder) {
                 trace_kelu_write2(desc, 0, sizeof head, head, 0, nullptr) +
                 trace_kelu_write2(desc, 0, 0, nullptr, 3, "abc"),
             0);
+  // Exactly as long as a string may be: kept whole, and not marked cut.
+  trace_kelu_write_all(desc, 4, " %s", 13, 0, std::string(1024, 'K').c_str());
   EXPECT_EQ(entries("ROUND"),
             "0:1:10:0:p:(null):-42:-559038737 1:2:11:2:" + std::string(1024, 'L') +
-                ":-2147483648 2:3:12:1:kept 3:0:0:0:abc 4:0:0:0: 5:0:0:0:abc");
+                ":-2147483648 2:3:12:1:kept 3:0:0:0:abc 4:0:0:0: 5:0:0:0:abc 6:4:13:0:" +
+                std::string(1024, 'K'));
 }
 
 TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {

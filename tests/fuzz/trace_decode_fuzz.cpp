@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "trace_decode.h"
 #include "trace_kelu.h"
-#include "trace_render.h"
 
 namespace {
 
@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (!tavuDecodeTraceBuffer(image, &buffer, &error)) return 0;
   // Without a site table every entry takes the longest way: raw arguments.
   const tavuSiteTable none;
-  for (const tavuTraceRecord& record : buffer.records) {
+  for (const tavuTraceRecord& record : buffer.iv_records) {
     tavuRenderRecord(record, none);
     tavuRecordJson(record, none);
   }

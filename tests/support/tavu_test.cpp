@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <ftw.h>
-#include <linux/netlink.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -21,9 +20,17 @@
 #include <sstream>
 #include <thread>
 
+#include "daemon_listens.h"
+#include "uevent_send.h"
+
 namespace {
 
-constexpr int kPatienceMs = 60000;
+// A state's deadline, generous for a loaded machine; TAVU_TEST_SCALE
+// stretches it under the emulator and the sanitizers.
+std::chrono::milliseconds tavuPatience() {
+  const std::string scale = tavuEnv("TAVU_TEST_SCALE");
+  return std::chrono::milliseconds(5000 * (scale.empty() ? 1 : std::stoi(scale)));
+}
 
 tavuLines tavuWords(const std::string& text) {
   std::istringstream in(text);
@@ -45,18 +52,18 @@ std::string tavuTempFile() {
 // TAVU_FAIL set to `plan`.
 pid_t tavuSpawn(const std::string& name, const std::string& argv0, const tavuLines& args,
                 const std::string& out, const std::string& err, const std::string& plan = "") {
-  tavuLines words = tavuWords(name.find('/') == std::string::npos ? tavuEnv("TAVU_EMULATOR") : "");
+  const bool ours = name.find('/') == std::string::npos;
+  tavuLines words = tavuWords(ours ? tavuEnv("TAVU_EMULATOR") : "");
   const bool emulated = !words.empty();
-  words.push_back(name.find('/') == std::string::npos ? tavuEnv("TAVU_BIN_DIR") + "/" + name
-                                                      : name);
-  const std::string image = words[0];
-  if (emulated) words.insert(words.end() - 1, {"-0", argv0});  // the emulator's own option
-  if (!emulated) words[0] = argv0;
+  if (emulated) words.insert(words.end(), {"-0", argv0});  // the emulator's own option
+  words.push_back(ours ? tavuEnv("TAVU_BIN_DIR") + "/" + name : name);
   words.insert(words.end(), args.begin(), args.end());
+  const std::string image = words[0];
+  if (!emulated) words[0] = argv0;
   const pid_t pid = fork();
   if (pid != 0) return pid;
-  if (!freopen(out.c_str(), "w", stdout)) _exit(126);
-  if (!err.empty() && !freopen(err.c_str(), "w", stderr)) _exit(126);
+  if (!freopen(out.c_str(), "w", stdout) || (!err.empty() && !freopen(err.c_str(), "w", stderr)))
+    _exit(126);
   setenv("TAVU_FAIL", plan.c_str(), 1);
   std::vector<char*> argv;
   for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
@@ -65,32 +72,32 @@ pid_t tavuSpawn(const std::string& name, const std::string& argv0, const tavuLin
   _exit(127);
 }
 
-pid_t tavuParentOf(const char* pid) {
-  const std::string stat = tavuReadFile(std::string("/proc/") + pid + "/stat");
-  return std::atoi(stat.c_str() + stat.rfind(')') + 4);
+// The process whose standard output is `path` and whose parent we are.
+pid_t tavuChildWriting(const std::string& path) {
+  DIR* proc = opendir("/proc");
+  pid_t found = -1;
+  while (const dirent* entry = found < 0 ? readdir(proc) : nullptr) {
+    char link[PATH_MAX] = {};
+    const std::string dir = std::string("/proc/") + entry->d_name;
+    if (readlink((dir + "/fd/1").c_str(), link, sizeof link - 1) <= 0 || path != link) continue;
+    const std::string stat = tavuReadFile(dir + "/stat");
+    if (std::atoi(stat.c_str() + stat.rfind(')') + 4) == getpid()) found = std::atoi(entry->d_name);
+  }
+  closedir(proc);
+  return found;
 }
 
-// Exactly `size` bytes unless the stream ends first.
+// Exactly `size` bytes unless the stream ends, or its deadline passes, first.
 std::string tavuReadBytes(int fd, size_t size) {
   std::string bytes;
   char chunk[4096];
-  for (pollfd ready{fd, POLLIN, 0}; bytes.size() < size && poll(&ready, 1, kPatienceMs) == 1;) {
+  const auto wait = static_cast<int>(tavuPatience().count());
+  for (pollfd ready{fd, POLLIN, 0}; bytes.size() < size && poll(&ready, 1, wait) == 1;) {
     const ssize_t n = recv(fd, chunk, std::min(size - bytes.size(), sizeof chunk), 0);
     if (n <= 0) break;
     bytes.append(chunk, static_cast<size_t>(n));
   }
   return bytes;
-}
-
-// The daemon's uevent socket, once it listens, as /proc/net/netlink shows
-// it, in words: no other socket in the sandbox's network listens to every
-// group of protocol 15, NETLINK_KOBJECT_UEVENT.
-tavuLines tavuListeningUeventSocket() {
-  for (const std::string& line : tavuSplit(tavuReadFile("/proc/net/netlink"))) {
-    tavuLines fields = tavuWords(line);
-    if (fields.size() == 10 && fields[1] == "15" && fields[3] == "ffffffff") return fields;
-  }
-  return {};
 }
 
 bool tavuSandboxOwn(const char* path, int level) {
@@ -107,10 +114,13 @@ void tavuRequireSandbox() {
   ASSERT_EQ(geteuid(), 0u) << "this test needs root inside the sandbox";
 }
 
-bool tavuWaitFor(const std::function<bool()>& ready) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPatienceMs);
+bool tavuAwait(const std::string& state, const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + tavuPatience();
   while (!ready()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "still not so after " << tavuPatience().count() << " ms: " << state;
+      return false;
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   return true;
@@ -163,38 +173,29 @@ void tavuDaemon::start(const std::string& faultPlan, const std::string& argv0, i
   ASSERT_EQ(waitpid(launcher, &raw, 0), launcher);
   ASSERT_EQ(tavuStatusOf(raw), launcherStatus) << output();
   if (launcherStatus != 0) return;
-  // The daemon is the child of ours writing into our output file; one that
-  // failed at once may already be gone, and then it is ours to reap.
-  ASSERT_TRUE(tavuWaitFor([&] {
-    const pid_t ended = waitpid(-1, &raw, WNOHANG);
-    if (ended > 0) iv_status = tavuStatusOf(raw);
-    iv_pid = ended;
-    DIR* proc = opendir("/proc");
-    while (dirent* entry = iv_pid <= 0 ? readdir(proc) : nullptr) {
-      char link[PATH_MAX] = {};
-      const std::string fd1 = std::string("/proc/") + entry->d_name + "/fd/1";
-      if (readlink(fd1.c_str(), link, sizeof link - 1) > 0 && iv_outputPath == link &&
-          tavuParentOf(entry->d_name) == getpid()) {
-        iv_pid = std::atoi(entry->d_name);
-      }
-    }
-    closedir(proc);
+  // The daemon is our child writing into our output file; one that failed
+  // at once may already be gone, and then it is ours to reap.
+  ASSERT_TRUE(tavuAwait("a daemon left behind by its launcher", [&] {
+    iv_pid = waitpid(-1, &raw, WNOHANG);
+    if (iv_pid > 0) iv_status = tavuStatusOf(raw);
+    if (iv_pid <= 0) iv_pid = tavuChildWriting(iv_outputPath);
     return iv_pid > 0;
-  })) << "no daemon found after its launcher ended";
+  }));
 }
 
 void tavuDaemon::waitListening() {
-  ASSERT_TRUE(tavuWaitFor([&] { return !tavuListeningUeventSocket().empty() || !running(); }));
+  ASSERT_TRUE(tavuAwait("the daemon listens to the kernel",
+                        [&] { return tavuDaemonListens(iv_pid) || !running(); }));
   ASSERT_TRUE(running()) << "the daemon ended before it listened: " << output();
 }
 
 long tavuDaemon::ueventDrops() const {
-  const tavuLines fields = tavuListeningUeventSocket();
-  return fields.empty() ? -1 : std::stol(fields[8]);
+  long drops = -1;
+  return tavuDaemonListens(iv_pid, &drops) ? drops : -1;
 }
 
 int tavuDaemon::waitEnd() {
-  EXPECT_TRUE(tavuWaitFor([this] { return !running(); })) << "the daemon did not end";
+  tavuAwait("the daemon ends", [this] { return !running(); });
   return iv_status;
 }
 
@@ -205,15 +206,17 @@ bool tavuDaemon::running() {
 }
 
 void tavuDaemon::waitPrinted(const std::string& line) {
-  const auto printed = [&] { return tavuSplit(output()); };
-  EXPECT_TRUE(tavuWaitFor([&] { return ::testing::Value(printed(), ::testing::Contains(line)); }))
-      << "never printed: " << line << "\nprinted:\n"
-      << output();
+  if (tavuAwait("printed: " + line,
+                [&] { return ::testing::Value(tavuSplit(output()), ::testing::Contains(line)); }))
+    return;
+  ADD_FAILURE() << "printed:\n" << output();
 }
 
 void tavuDaemon::waitTraced(const std::string& line) {
-  EXPECT_TRUE(tavuWaitFor([&] { return ::testing::Value(trace(), ::testing::Contains(line)); }))
-      << "never traced: " << line << "\ntrace: " << ::testing::PrintToString(trace());
+  if (tavuAwait("traced: " + line,
+                [&] { return ::testing::Value(trace(), ::testing::Contains(line)); }))
+    return;
+  ADD_FAILURE() << "trace: " << ::testing::PrintToString(trace());
 }
 
 tavuLines tavuDaemon::trace() const {
@@ -246,9 +249,9 @@ void tavuWireClient::connect() {
   std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
   close();
   iv_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  ASSERT_TRUE(tavuWaitFor([&] {
+  tavuAwait("the daemon's client socket takes a connection", [&] {
     return ::connect(iv_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  })) << "no daemon listening";
+  });
 }
 
 std::string tavuWireClient::handshake(int32_t serial) {
@@ -288,19 +291,9 @@ void tavuWireClient::close() {
 // ---- The kernel and /dev ------------------------------------------------
 
 void tavuSendUevent(const tavuLines& keys) {
-  static const int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_KOBJECT_UEVENT);
-  std::string action, devpath, bytes;
-  for (const std::string& key : keys) {
-    if (key.rfind("ACTION=", 0) == 0) action = key.substr(7);
-    if (key.rfind("DEVPATH=", 0) == 0) devpath = key.substr(8);
-    bytes += key + '\0';
-  }
-  if (!action.empty() && !devpath.empty()) bytes = action + "@" + devpath + '\0' + bytes;
-  sockaddr_nl group{AF_NETLINK, 0, 0, 1};
-  ASSERT_EQ(
-      sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&group), sizeof group),
-      static_cast<ssize_t>(bytes.size()))
-      << std::strerror(errno);
+  static tavuUeventSender sender;
+  ASSERT_TRUE(sender.iv_fd >= 0 || tavuOpenUeventSender(&sender, 0)) << std::strerror(errno);
+  ASSERT_TRUE(tavuSendUevent(&sender, tavuUeventDatagram(keys))) << std::strerror(errno);
 }
 
 tavuLines tavuDevTree() {

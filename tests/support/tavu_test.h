@@ -1,6 +1,7 @@
 // What every test of the daemon stands on: the daemon started as a user
-// starts it, inside scripts/sandbox; the kernel played by a uevent sender;
-// the client played byte by byte; /dev as a listing; the trace decoded.
+// starts it, inside scripts/sandbox; the kernel played by the tools' uevent
+// sender; the client played byte by byte; /dev as a listing; the trace
+// decoded by tavutrace.
 #pragma once
 
 #include <sys/types.h>
@@ -16,15 +17,22 @@
 using tavuLines = std::vector<std::string>;
 
 // Names a table's test after its row's `name`.
-const auto kRowName = [](const auto& info) { return std::string(info.param.name); };
+inline std::string tavuRowName(const ::testing::TestParamInfo<const char*>& info) {
+  return info.param;
+}
+template <typename Row>
+std::string tavuRowName(const ::testing::TestParamInfo<Row>& info) {
+  return info.param.name;
+}
 
 // Fails the test unless it runs as root inside scripts/sandbox: whatever
 // makes nodes or opens netlink sockets must never pass anywhere else.
 void tavuRequireSandbox();
 
-// Polls until `ready` holds. A state that never comes is a hang of the
-// product, so the deadline is generous for a loaded machine or an emulator.
-bool tavuWaitFor(const std::function<bool()>& ready);
+// Waits until `ready` holds. A state that does not come within its
+// deadline (seconds, longer under the emulator and the sanitizers) fails
+// the test, which names it; returns whether it came.
+bool tavuAwait(const std::string& state, const std::function<bool()>& ready);
 
 std::string tavuEnv(const char* name);
 std::string tavuReadFile(const std::string& path);
@@ -40,7 +48,7 @@ struct tavuRun {
 tavuRun tavuRunProgram(const std::string& name, const tavuLines& args);
 
 // The daemon, or its fault-injecting build when a plan is given
-// (tests/support/fault_injection.cpp). Killed when the object goes.
+// (fault_injection.cpp). Killed when the object goes.
 class tavuDaemon {
  public:
   // Another build of the daemon than the plain one, e.g. with other uids allowed.
@@ -50,11 +58,10 @@ class tavuDaemon {
   // finds the daemon it left behind.
   void start(const std::string& faultPlan = "", const std::string& argv0 = "tavunetlink",
              int launcherStatus = 0);
-  // Once the daemon's uevent socket listens, whatever its port id.
+  // Once the daemon's uevent socket has joined the kernel's groups.
   void waitListening();
-  // Datagrams the kernel dropped for want of room in that socket.
-  long ueventDrops() const;
-  int waitEnd();  // its exit status
+  long ueventDrops() const;  // datagrams the kernel dropped for want of room
+  int waitEnd();             // its exit status
   bool running();
   std::string output() const { return tavuReadFile(iv_outputPath); }
   // Waits for `line` among the lines printed, or the trace's entries.
@@ -100,8 +107,8 @@ std::string tavuWord(int32_t value);
 std::string tavuHeader(uint32_t signature, int32_t serial, int32_t length);
 std::string tavuHandshake(int32_t serial);
 
-// Sends a uevent datagram to multicast group 1: "ACTION@DEVPATH" (from
-// the keys given, when both are) and then each string, each with its NUL.
+// Sends the uevent of these KEY=VALUE strings to multicast group 1, as the
+// kernel would.
 void tavuSendUevent(const tavuLines& keys);
 
 // Everything below /dev but the sandbox's own entries, sorted, one line
