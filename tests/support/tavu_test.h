@@ -4,48 +4,170 @@
 // decoded by tavutrace.
 #pragma once
 
+#include <dirent.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/types.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <set>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "daemon_listens.h"
+#include "uevent_send.h"
+
 using tavuLines = std::vector<std::string>;
 
 // Names a table's test after its row's `name`.
-inline std::string tavuRowName(const ::testing::TestParamInfo<const char*>& info) {
-  return info.param;
-}
 template <typename Row>
 std::string tavuRowName(const ::testing::TestParamInfo<Row>& info) {
   return info.param.name;
 }
 
+inline tavuLines tavuWords(const std::string& text) {
+  std::istringstream in(text);
+  return {std::istream_iterator<std::string>(in), {}};
+}
+
+inline std::string tavuEnv(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+inline std::string tavuReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+inline tavuLines tavuSplit(const std::string& text) {
+  tavuLines lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+inline bool tavuHas(const tavuLines& lines, const std::string& line) {
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
+
 // Fails the test unless it runs as root inside scripts/sandbox: whatever
 // makes nodes or opens netlink sockets must never pass anywhere else.
-void tavuRequireSandbox();
+inline void tavuRequireSandbox() {
+  ASSERT_EQ(tavuEnv("TAVU_IN_SANDBOX"), "1")
+      << "this test runs only inside scripts/sandbox (private namespaces, a tmpfs /dev)";
+  ASSERT_EQ(geteuid(), 0u) << "this test needs root inside the sandbox";
+}
+
+// A state's deadline, generous for a loaded machine; TAVU_TEST_SCALE
+// stretches it under the emulator and the sanitizers.
+inline std::chrono::milliseconds tavuPatience() {
+  const std::string scale = tavuEnv("TAVU_TEST_SCALE");
+  return std::chrono::milliseconds(5000 * (scale.empty() ? 1 : std::stoi(scale)));
+}
 
 // Waits until `ready` holds. A state that does not come within its
-// deadline (seconds, longer under the emulator and the sanitizers) fails
-// the test, which names it; returns whether it came.
-bool tavuAwait(const std::string& state, const std::function<bool()>& ready);
-
-std::string tavuEnv(const char* name);
-std::string tavuReadFile(const std::string& path);
-tavuLines tavuSplit(const std::string& text);
+// deadline fails the test, which names it; returns whether it came.
+inline bool tavuAwait(const std::string& state, const std::function<bool()>& ready) {
+  const auto deadline = std::chrono::steady_clock::now() + tavuPatience();
+  while (!ready()) {
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "still not so after " << tavuPatience().count() << " ms: " << state;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return true;
+}
 
 struct tavuRun {
   int status = -1;  // exit status, 128 + signal when killed
   std::string out, err;
 };
 
+inline int tavuStatusOf(int raw) {
+  return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+inline std::string tavuTempFile() {
+  char path[] = "/tmp/tavu-test.XXXXXX";
+  close(mkstemp(path));
+  return path;
+}
+
+// Starts `name` (see tavuRunProgram) with `argv0` as its first word, its
+// output into files (no `err`: standard error stays the test's) and
+// TAVU_FAIL set to `plan`.
+inline pid_t tavuSpawn(const std::string& name, const std::string& argv0, const tavuLines& args,
+                       const std::string& out, const std::string& err,
+                       const std::string& plan = "") {
+  const bool ours = name.find('/') == std::string::npos;
+  tavuLines words = tavuWords(ours ? tavuEnv("TAVU_EMULATOR") : "");
+  const bool emulated = !words.empty();
+  if (emulated) words.insert(words.end(), {"-0", argv0});  // the emulator's own option
+  words.push_back(ours ? tavuEnv("TAVU_BIN_DIR") + "/" + name : name);
+  words.insert(words.end(), args.begin(), args.end());
+  const std::string image = words[0];
+  if (!emulated) words[0] = argv0;
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  if (!freopen(out.c_str(), "w", stdout) || (!err.empty() && !freopen(err.c_str(), "w", stderr)))
+    _exit(126);
+  setenv("TAVU_FAIL", plan.c_str(), 1);
+  std::vector<char*> argv;
+  for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
+  argv.push_back(nullptr);
+  execvp(image.c_str(), argv.data());
+  _exit(127);
+}
+
 // Runs a program of this build (under the emulator when cross-built), or
 // any program when `name` holds a "/".
-tavuRun tavuRunProgram(const std::string& name, const tavuLines& args);
+inline tavuRun tavuRunProgram(const std::string& name, const tavuLines& args) {
+  const std::string out = tavuTempFile(), err = tavuTempFile();
+  const pid_t pid = tavuSpawn(name, name, args, out, err);
+  tavuRun run;
+  int raw = 0;
+  if (waitpid(pid, &raw, 0) == pid) run.status = tavuStatusOf(raw);
+  run.out = tavuReadFile(out);
+  run.err = tavuReadFile(err);
+  unlink(out.c_str());
+  unlink(err.c_str());
+  return run;
+}
+
+// The process whose standard output is `path` and whose parent we are.
+inline pid_t tavuChildWriting(const std::string& path) {
+  DIR* proc = opendir("/proc");
+  pid_t found = -1;
+  while (const dirent* entry = found < 0 ? readdir(proc) : nullptr) {
+    char link[PATH_MAX] = {};
+    const std::string dir = std::string("/proc/") + entry->d_name;
+    if (readlink((dir + "/fd/1").c_str(), link, sizeof link - 1) <= 0 || path != link) continue;
+    const std::string stat = tavuReadFile(dir + "/stat");
+    if (std::atoi(stat.c_str() + stat.rfind(')') + 4) == getpid()) found = std::atoi(entry->d_name);
+  }
+  closedir(proc);
+  return found;
+}
 
 // The daemon, or its fault-injecting build when a plan is given
 // (fault_injection.cpp). Killed when the object goes.
@@ -53,23 +175,73 @@ class tavuDaemon {
  public:
   // Another build of the daemon than the plain one, e.g. with other uids allowed.
   explicit tavuDaemon(std::string program = "tavunetlink") : iv_program(std::move(program)) {}
-  ~tavuDaemon();
+  ~tavuDaemon() {
+    if (iv_pid > 0 && iv_status < 0 && kill(iv_pid, SIGKILL) == 0) waitpid(iv_pid, nullptr, 0);
+    unlink(iv_outputPath.c_str());
+  }
   // Runs the launching command, which must end with `launcherStatus`, and
   // finds the daemon it left behind.
   void start(const std::string& faultPlan = "", const std::string& argv0 = "tavunetlink",
-             int launcherStatus = 0);
+             int launcherStatus = 0) {
+    // The daemon outlives its launcher: adopt it to learn how it ends.
+    ASSERT_TRUE(getpid() == 1 || prctl(PR_SET_CHILD_SUBREAPER, 1) == 0);
+    if (!faultPlan.empty()) iv_program = "tavunetlink_faulty";
+    iv_outputPath = tavuTempFile();
+    const pid_t launcher = tavuSpawn(iv_program, argv0, {}, iv_outputPath, "", faultPlan);
+    int raw = 0;
+    ASSERT_EQ(waitpid(launcher, &raw, 0), launcher);
+    ASSERT_EQ(tavuStatusOf(raw), launcherStatus) << output();
+    if (launcherStatus != 0) return;
+    // The daemon is our child writing into our output file; one that failed
+    // at once may already be gone, and then it is ours to reap.
+    ASSERT_TRUE(tavuAwait("a daemon left behind by its launcher", [&] {
+      iv_pid = waitpid(-1, &raw, WNOHANG);
+      if (iv_pid > 0) iv_status = tavuStatusOf(raw);
+      if (iv_pid <= 0) iv_pid = tavuChildWriting(iv_outputPath);
+      return iv_pid > 0;
+    }));
+  }
   // Once the daemon's uevent socket has joined the kernel's groups.
-  void waitListening();
-  long ueventDrops() const;  // datagrams the kernel dropped for want of room
-  int waitEnd();             // its exit status
-  bool running();
+  void waitListening() {
+    ASSERT_TRUE(tavuAwait("the daemon listens to the kernel",
+                          [&] { return tavuDaemonListens(iv_pid) || !running(); }));
+    ASSERT_TRUE(running()) << "the daemon ended before it listened: " << output();
+  }
+  // Datagrams the kernel dropped for want of room.
+  long ueventDrops() const {
+    long drops = -1;
+    return tavuDaemonListens(iv_pid, &drops) ? drops : -1;
+  }
+  int waitEnd() {
+    tavuAwait("the daemon ends", [this] { return !running(); });
+    return iv_status;
+  }
+  bool running() {
+    int raw = 0;
+    if (iv_status < 0 && waitpid(iv_pid, &raw, WNOHANG) == iv_pid) iv_status = tavuStatusOf(raw);
+    return iv_status < 0;
+  }
   std::string output() const { return tavuReadFile(iv_outputPath); }
   // Waits for `line` among the lines printed, or the trace's entries.
-  void waitPrinted(const std::string& line);
-  void waitTraced(const std::string& line);
+  void waitPrinted(const std::string& line) {
+    if (!tavuAwait("printed: " + line, [&] { return tavuHas(tavuSplit(output()), line); }))
+      ADD_FAILURE() << "printed:\n" << output();
+  }
+  void waitTraced(const std::string& line) {
+    if (!tavuAwait("traced: " + line, [&] { return tavuHas(trace(), line); }))
+      ADD_FAILURE() << "trace: " << ::testing::PrintToString(trace());
+  }
   // The trace buffer decoded by tavutrace with this daemon's own table, one
   // entry a line without its time.
-  tavuLines trace() const;
+  tavuLines trace() const {
+    const tavuRun run = tavuRunProgram(
+        tavuEnv("TAVU_TRACE_TOOL"),
+        {"--daemon", tavuEnv("TAVU_BIN_DIR") + "/" + iv_program, "/run/tavutrace/TAVUNL"});
+    tavuLines entries = tavuSplit(run.out);
+    // "2026-12-06T10:00:00.000000Z text"; a binary entry's dump lines are indented.
+    for (std::string& line : entries) line.erase(0, line[0] == ' ' ? 0 : line.find(' ') + 1);
+    return entries;
+  }
   pid_t pid() const { return iv_pid; }
 
  private:
@@ -77,6 +249,32 @@ class tavuDaemon {
   pid_t iv_pid = -1;
   int iv_status = -1;
 };
+
+// Bytes of a 32-bit number in host order, a message header, a handshake.
+inline std::string tavuWord(int32_t value) {
+  return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+inline std::string tavuHeader(uint32_t signature, int32_t serial, int32_t length) {
+  return tavuWord(static_cast<int32_t>(signature)) + tavuWord(serial) + tavuWord(length);
+}
+
+inline std::string tavuHandshake(int32_t serial) {
+  return tavuHeader(0x12345678, serial, 17) + std::string("ready to receive\0", 17);
+}
+
+// Exactly `size` bytes unless the stream ends, or its deadline passes, first.
+inline std::string tavuReadBytes(int fd, size_t size) {
+  std::string bytes;
+  char chunk[4096];
+  const auto wait = static_cast<int>(tavuPatience().count());
+  for (pollfd ready{fd, POLLIN, 0}; bytes.size() < size && poll(&ready, 1, wait) == 1;) {
+    const ssize_t n = recv(fd, chunk, std::min(size - bytes.size(), sizeof chunk), 0);
+    if (n <= 0) break;
+    bytes.append(chunk, static_cast<size_t>(n));
+  }
+  return bytes;
+}
 
 // One event message as read off the socket.
 struct tavuWireEvent {
@@ -89,29 +287,89 @@ struct tavuWireEvent {
 class tavuWireClient {
  public:
   ~tavuWireClient() { close(); }
-  void connect();
+  void connect() {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
+    close();
+    iv_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    tavuAwait("the daemon's client socket takes a connection", [&] {
+      return ::connect(iv_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    });
+  }
   // The 29-byte handshake in one write; returns the reply's bytes, if any.
-  std::string handshake(int32_t serial);
-  bool send(const std::string& bytes);  // every byte in one write
-  bool acknowledge(int32_t serial);
-  tavuWireEvent receive();
-  void close();
+  std::string handshake(int32_t serial) {
+    send(tavuHandshake(serial));
+    return tavuReadBytes(iv_fd, 12);
+  }
+  bool send(const std::string& bytes) {
+    return ::send(iv_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(bytes.size());
+  }  // every byte in one write
+  bool acknowledge(int32_t serial) { return send(tavuHeader(0x12345678, serial, 0)); }
+  tavuWireEvent receive() {
+    tavuWireEvent event;
+    const std::string head = tavuReadBytes(iv_fd, 12);
+    EXPECT_EQ(head.size(), 12u) << "no event message";
+    // The fields lie in the order of the wire, three and then five words.
+    if (head.size() == 12) std::memcpy(&event.signature, head.data(), 12);
+    if (event.length < 22 || event.length > 65536) return event;
+    event.payload = tavuReadBytes(iv_fd, static_cast<size_t>(event.length));
+    event.payload.resize(static_cast<size_t>(event.length));
+    std::memcpy(&event.time, event.payload.data(), 20);
+    event.path = event.payload.c_str() + 20;
+    event.type = event.payload.c_str() + 21 + event.path.size();
+    return event;
+  }
+  void close() {
+    if (iv_fd >= 0) ::close(iv_fd);
+    iv_fd = -1;
+  }
   int fd() const { return iv_fd; }
 
  private:
   int iv_fd = -1;
 };
 
-// Bytes of a 32-bit number in host order, a message header, a handshake.
-std::string tavuWord(int32_t value);
-std::string tavuHeader(uint32_t signature, int32_t serial, int32_t length);
-std::string tavuHandshake(int32_t serial);
+// Sends a datagram of exactly these bytes to multicast group 1, as the
+// kernel would; or the uevent of these KEY=VALUE strings.
+inline void tavuSendDatagram(const std::string& bytes) {
+  static tavuUeventSender sender;
+  ASSERT_TRUE(sender.iv_fd >= 0 || tavuOpenUeventSender(&sender, 0)) << std::strerror(errno);
+  ASSERT_TRUE(tavuSendUevent(&sender, bytes)) << std::strerror(errno);
+}
 
-// Sends the uevent of these KEY=VALUE strings to multicast group 1, as the
-// kernel would.
-void tavuSendUevent(const tavuLines& keys);
+inline void tavuSendUevent(const tavuLines& keys) {
+  tavuSendDatagram(tavuUeventDatagram(keys));
+}
+
+// The sandbox's own entries of /dev.
+inline bool tavuSandboxOwn(const std::filesystem::path& path) {
+  static const std::set<std::string> own = {"null", "zero",  "random", "urandom",
+                                            "fd",   "stdin", "stdout", "stderr"};
+  return path.parent_path() == "/dev" && own.count(path.filename()) != 0;
+}
 
 // Everything below /dev but the sandbox's own entries, sorted, one line
 // each: "d 0755 /dev/tts", "c 0640 4:65 /dev/tts/1", "l 0777 /dev/shm/x".
-tavuLines tavuDevTree();
-void tavuClearDev();  // all that goes
+inline tavuLines tavuDevTree() {
+  tavuLines found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator("/dev")) {
+    struct stat info {};
+    if (tavuSandboxOwn(entry.path()) || lstat(entry.path().c_str(), &info) != 0) continue;
+    const char* type = S_ISCHR(info.st_mode) ? "c" : S_ISDIR(info.st_mode) ? "d" : "l";
+    char head[32];
+    std::snprintf(head, sizeof head, "%s %04o ", type, info.st_mode & 07777);
+    if (*type == 'c')
+      std::snprintf(head + 7, sizeof head - 7, "%u:%u ", major(info.st_rdev), minor(info.st_rdev));
+    found.push_back(head + entry.path().string());
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// All that goes.
+inline void tavuClearDev() {
+  for (const auto& entry : std::filesystem::directory_iterator("/dev"))
+    if (!tavuSandboxOwn(entry.path())) std::filesystem::remove_all(entry.path());
+}
