@@ -1,17 +1,7 @@
 // The daemon end to end, as the board runs it: the kernel's uevents in, the
 // /dev tree and the client's messages out, one row per behaviour.
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <algorithm>
-#include <chrono>
-#include <climits>
-#include <regex>
-#include <sstream>
-#include <thread>
 
 #include "tavu_test.h"
-#include "uevent_send.h"
 
 namespace {
 
@@ -91,9 +81,7 @@ class DaemonEndToEnd : public ::testing::Test {
 
 // The walk down /dev with openat2, and level by level as on kernels before 5.6.
 const char* const TAVU_WALKS[] = {"", "openat2+"};
-std::string tavuWalkName(const std::string& plan) {
-  return plan.empty() ? "" : "WithoutOpenat2";
-}
+#define TAVU_WALK_NAME(plan) std::string(*(plan) ? "WithoutOpenat2" : "")
 
 // ---- /dev follows the kernel: the node table and the classification ----
 
@@ -146,7 +134,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, NodeTable,
                                             ::testing::ValuesIn(TAVU_WALKS)),
                          [](const auto& info) {
                            return std::get<0>(info.param).name +
-                                  tavuWalkName(std::get<1>(info.param));
+                                  TAVU_WALK_NAME(std::get<1>(info.param));
                          });
 
 // ---- How each key's value is read ----
@@ -163,8 +151,6 @@ struct tavuKeyRow {
 // clang-format off
 const tavuKeyRow TAVU_KEY_ROWS[] = {
     {"PlainNumbers", {"SEQNUM=812", "LINK=5", "TLOR=-2"}, "1 812 5 -2", {}},
-    {"SignAccepted", {"SEQNUM=+7"}, "1 7 0 0", {}},
-    {"LeadingBlanksAccepted", {"SEQNUM=  7"}, "1 7 0 0", {}},
     {"SaturatedHigh", {"SEQNUM=99999999999"}, "1 2147483647 0 0", {}},
     {"SaturatedLow", {"SEQNUM=-99999999999"}, "1 -2147483648 0 0", {}},
     {"TrailingCharacter", {"SEQNUM=12x"}, "", {"SEQNUM=" NOT_A_NUMBER}},
@@ -257,7 +243,7 @@ TEST_P(Walk, ADevMountedLaterIsTheOneUsed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, Walk, ::testing::ValuesIn(TAVU_WALKS),
-                         [](const auto& info) { return "Openat2" + tavuWalkName(info.param); });
+                         [](const auto& info) { return "Openat2" + TAVU_WALK_NAME(info.param); });
 
 // ---- Before the client comes ----
 
@@ -285,17 +271,15 @@ TEST_F(DaemonEndToEnd, EventsBeforeTheClientWaitForItInOrderByteExact) {
 // in order, paced as the receive buffer allows; its memory is given back
 // once it is delivered, and not again for a client that keeps up.
 TEST_F(DaemonEndToEnd, ABacklogComesInOrderAndItsMemoryGoesBackOnce) {
-  constexpr int TAVU_BACKLOG = 2000, TAVU_PER_SECOND = 2000;
-  const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < TAVU_BACKLOG; ++i) {
-    std::this_thread::sleep_until(start +
-                                  std::chrono::microseconds(1000000LL * i / TAVU_PER_SECOND));
-    tavuSendUevent({"ACTION=add", "DEVPATH=/class/uart/ttyS" + std::to_string(i), "SUBSYSTEM=uart",
-                    "SEQNUM=" + std::to_string(i + 1), "MAJOR=4", "MINOR=1"});
-  }
+  constexpr int TAVU_BACKLOG = 2000;
+  ASSERT_EQ(tavuRunProgram("tavuinject", {"--repeat", std::to_string(TAVU_BACKLOG), "--rate",
+                                          "2000", "ACTION=add", "DEVPATH=/class/uart/ttyS{n}",
+                                          "SUBSYSTEM=uart", "SEQNUM={n}", "MAJOR=4", "MINOR=1"})
+                .status,
+            0);
   ASSERT_NO_FATAL_FAILURE(connect());
   int received = 0;
-  for (int32_t seq = 0; received + iv_daemon.ueventDrops() < TAVU_BACKLOG; ++received) {
+  for (int32_t seq = -1; received + iv_daemon.ueventDrops() < TAVU_BACKLOG; ++received) {
     const tavuWireEvent event = receiveAndAcknowledge();
     ASSERT_GT(event.seq, seq) << "after " << received << " events";
     seq = event.seq;
@@ -367,7 +351,7 @@ TEST(ClientUids, NobodyServedByRootsDaemon) {
   EXPECT_THAT(monitor.out, ::testing::HasSubstr("path=/class/uart/ttyS1 type=uart serial=1"));
 }
 
-// ---- The handshake ----
+// ---- Acknowledgments ----
 
 // What a client sends, and the report it earns.
 struct tavuClientRow {
@@ -375,8 +359,6 @@ struct tavuClientRow {
   std::string bytes;
   const char* report;
 };
-
-// ---- Acknowledgments ----
 
 #define ACK_MISMATCH \
   "tavunetlink:tavunetlink_SendToClient: Acknowledge message didn't match sent message, "

@@ -2,10 +2,6 @@
 // (TAVU_FAIL) makes one call fail; the row checks the exact report, where it
 // went (printed before the client's handshake, traced after) and how the
 // daemon ended.
-#include <fcntl.h>
-#include <sys/socket.h>
-
-#include <regex>
 
 #include "tavu_test.h"
 

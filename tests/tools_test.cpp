@@ -1,8 +1,6 @@
 // The tools as a platform engineer runs them, in the sandbox, one row per
 // run: what each prints, sends or writes, and its exit status.
 #include <linux/netlink.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include "tavu_test.h"
 

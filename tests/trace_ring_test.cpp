@@ -1,11 +1,7 @@
 // The trace library's stand-in read back through the decoder: entries keep
 // their arguments, the ring keeps the newest whole entries, damage is told
 // and not followed, and bad names, sizes or descriptors do no harm.
-#include <fcntl.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstddef>
 
 #include "tavu_test.h"
@@ -124,11 +120,6 @@ TEST_F(TraceRing, BadNamesSizesAndDescriptorsAreRefused) {
                   trace_kelu_write2(bad, 0, 1, "x", 0, nullptr),
               -2);
   }
-  // No more than the stand-in's 64 at once.
-  int result = 0;
-  for (int i = 0; i < 64 && result == 0; ++i)
-    result = trace_kelu_init_buffer(&desc, ("S" + std::to_string(i)).c_str(), 256);
-  EXPECT_EQ(result, -1);
 }
 
 }  // namespace

@@ -44,19 +44,13 @@ bool g_attrInitPlanned = false;
 std::vector<tavuFaultItem*>& tavuFaultPlan() {
   static auto* plan = [] {
     auto* items = new std::vector<tavuFaultItem*>;
-    const char* text = std::getenv("TAVU_FAIL");
-    const std::string all = text != nullptr ? text : "";
+    const std::string all = std::getenv("TAVU_FAIL") != nullptr ? std::getenv("TAVU_FAIL") : "";
     static const std::regex item(R"((\w+)(?::(\w+))?(?:@(\w+))?(?:#(\d+))?(\+)?(\^)?(,|$))");
     for (std::sregex_iterator at(all.begin(), all.end(), item), end; at != end; ++at) {
       const std::smatch& m = *at;
-      auto* fault = new tavuFaultItem;
-      fault->call = m[1];
+      auto* fault = new tavuFaultItem{
+          m[1], m[2], m[3], m[4].matched ? std::stoi(m[4]) : 1, m[5].matched, m[6].matched};
       g_attrInitPlanned = g_attrInitPlanned || fault->call == "pthread_attr_init";
-      fault->object = m[2];
-      fault->thread = m[3];
-      if (m[4].matched) fault->from = std::stoi(m[4]);
-      fault->onwards = m[5].matched;
-      fault->afterBind = m[6].matched;
       items->push_back(fault);
     }
     return items;
@@ -91,11 +85,9 @@ bool tavuFailNow(const char* call, const std::string& object) {
 }
 
 std::string tavuQueueName(const void* object) {
-  if (object == &g_netlinkDataQueue_mutex || object == &g_netlinkDataQueue_cond) {
+  if (object == &g_netlinkDataQueue_mutex || object == &g_netlinkDataQueue_cond)
     return "netlinkDataQueue";
-  }
-  if (object == &g_hpEvQueue_mutex || object == &g_hpEvQueue_cond) return "hpEvQueue";
-  return "other";
+  return object == &g_hpEvQueue_mutex || object == &g_hpEvQueue_cond ? "hpEvQueue" : "other";
 }
 
 std::string tavuFamilyName(int family) {
@@ -105,8 +97,8 @@ std::string tavuFamilyName(int family) {
 std::string tavuSocketFamily(int fd) {
   int family = AF_UNSPEC;
   socklen_t length = sizeof family;
-  return tavuFamilyName(getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &family, &length) == 0 ? family
-                                                                                     : AF_UNSPEC);
+  getsockopt(fd, SOL_SOCKET, SO_DOMAIN, &family, &length);
+  return tavuFamilyName(family);
 }
 
 }  // namespace

@@ -1,11 +1,12 @@
 // What every test of the daemon stands on: the daemon started as a user
 // starts it, inside scripts/sandbox; the kernel played by the tools' uevent
 // sender; the client played byte by byte; /dev as a listing; the trace
-// decoded by tavutrace.
+// decoded by tavutrace. It brings the system and standard headers every
+// test uses.
 #pragma once
 
 #include <dirent.h>
-#include <poll.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -17,12 +18,15 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -41,11 +45,6 @@ using tavuLines = std::vector<std::string>;
 template <typename Row>
 std::string tavuRowName(const ::testing::TestParamInfo<Row>& info) {
   return info.param.name;
-}
-
-inline tavuLines tavuWords(const std::string& text) {
-  std::istringstream in(text);
-  return {std::istream_iterator<std::string>(in), {}};
 }
 
 inline std::string tavuEnv(const char* name) {
@@ -120,7 +119,8 @@ inline pid_t tavuSpawn(const std::string& name, const std::string& argv0, const 
                        const std::string& out, const std::string& err,
                        const std::string& plan = "") {
   const bool ours = name.find('/') == std::string::npos;
-  tavuLines words = tavuWords(ours ? tavuEnv("TAVU_EMULATOR") : "");
+  std::istringstream emulator(ours ? tavuEnv("TAVU_EMULATOR") : "");
+  tavuLines words{std::istream_iterator<std::string>(emulator), {}};
   const bool emulated = !words.empty();
   if (emulated) words.insert(words.end(), {"-0", argv0});  // the emulator's own option
   words.push_back(ours ? tavuEnv("TAVU_BIN_DIR") + "/" + name : name);
@@ -154,16 +154,15 @@ inline tavuRun tavuRunProgram(const std::string& name, const tavuLines& args) {
   return run;
 }
 
-// The process whose standard output is `path` and whose parent we are.
-inline pid_t tavuChildWriting(const std::string& path) {
+// The process whose standard output is `path`, a file of its own.
+inline pid_t tavuProcessWriting(const std::string& path) {
   DIR* proc = opendir("/proc");
   pid_t found = -1;
   while (const dirent* entry = found < 0 ? readdir(proc) : nullptr) {
     char link[PATH_MAX] = {};
-    const std::string dir = std::string("/proc/") + entry->d_name;
-    if (readlink((dir + "/fd/1").c_str(), link, sizeof link - 1) <= 0 || path != link) continue;
-    const std::string stat = tavuReadFile(dir + "/stat");
-    if (std::atoi(stat.c_str() + stat.rfind(')') + 4) == getpid()) found = std::atoi(entry->d_name);
+    const std::string out = std::string("/proc/") + entry->d_name + "/fd/1";
+    if (readlink(out.c_str(), link, sizeof link - 1) > 0 && path == link)
+      found = std::atoi(entry->d_name);
   }
   closedir(proc);
   return found;
@@ -192,12 +191,12 @@ class tavuDaemon {
     ASSERT_EQ(waitpid(launcher, &raw, 0), launcher);
     ASSERT_EQ(tavuStatusOf(raw), launcherStatus) << output();
     if (launcherStatus != 0) return;
-    // The daemon is our child writing into our output file; one that failed
+    // The daemon is our child (we reap orphans) writing into our output file; one that failed
     // at once may already be gone, and then it is ours to reap.
     ASSERT_TRUE(tavuAwait("a daemon left behind by its launcher", [&] {
       iv_pid = waitpid(-1, &raw, WNOHANG);
       if (iv_pid > 0) iv_status = tavuStatusOf(raw);
-      if (iv_pid <= 0) iv_pid = tavuChildWriting(iv_outputPath);
+      if (iv_pid <= 0) iv_pid = tavuProcessWriting(iv_outputPath);
       return iv_pid > 0;
     }));
   }
@@ -228,7 +227,8 @@ class tavuDaemon {
       ADD_FAILURE() << "printed:\n" << output();
   }
   void waitTraced(const std::string& line) {
-    if (!tavuAwait("traced: " + line, [&] { return tavuHas(trace(), line); }))
+    if (!tavuAwait("traced: " + line,
+                   [&] { return ::testing::Value(trace(), ::testing::Contains(line)); }))
       ADD_FAILURE() << "trace: " << ::testing::PrintToString(trace());
   }
   // The trace buffer decoded by tavutrace with this daemon's own table, one
@@ -263,16 +263,11 @@ inline std::string tavuHandshake(int32_t serial) {
   return tavuHeader(0x12345678, serial, 17) + std::string("ready to receive\0", 17);
 }
 
-// Exactly `size` bytes unless the stream ends, or its deadline passes, first.
+// Exactly `size` bytes unless the stream ends, or the socket's receive
+// deadline passes, first.
 inline std::string tavuReadBytes(int fd, size_t size) {
-  std::string bytes;
-  char chunk[4096];
-  const auto wait = static_cast<int>(tavuPatience().count());
-  for (pollfd ready{fd, POLLIN, 0}; bytes.size() < size && poll(&ready, 1, wait) == 1;) {
-    const ssize_t n = recv(fd, chunk, std::min(size - bytes.size(), sizeof chunk), 0);
-    if (n <= 0) break;
-    bytes.append(chunk, static_cast<size_t>(n));
-  }
+  std::string bytes(size, '\0');
+  bytes.resize(static_cast<size_t>(std::max<ssize_t>(0, recv(fd, &bytes[0], size, MSG_WAITALL))));
   return bytes;
 }
 
@@ -293,6 +288,8 @@ class tavuWireClient {
     std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
     close();
     iv_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const timeval deadline{tavuPatience().count() / 1000, 0};  // of each read
+    setsockopt(iv_fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
     tavuAwait("the daemon's client socket takes a connection", [&] {
       return ::connect(iv_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
     });
