@@ -51,7 +51,7 @@ static struct tavuWireHeader tavuGetHeader(const unsigned char* in) {
   return header;
 }
 
-static int tavuFail(int error) {
+static int tavuFailWith(int error) {
   errno = error;
   return -1;
 }
@@ -66,7 +66,7 @@ static int tavuSendMessage(int fd, const unsigned char* message, size_t size) {
     sent = send(fd, message, size, MSG_NOSIGNAL);
   } while (sent == -1 && errno == EINTR);
   if (sent == -1) return -1;
-  if ((size_t)sent != size) return tavuFail(EIO);
+  if ((size_t)sent != size) return tavuFailWith(EIO);
   return 0;
 }
 
@@ -87,7 +87,7 @@ static int tavuAwaitInput(int fd, const struct timespec* deadline) {
   do {
     ready = poll(&input, 1, tavuMillisecondsLeft(deadline));
   } while (ready == -1 && errno == EINTR);
-  if (ready == 0) return tavuFail(ETIMEDOUT);
+  if (ready == 0) return tavuFailWith(ETIMEDOUT);
   return ready == 1 ? 0 : -1;
 }
 
@@ -137,7 +137,7 @@ static int tavuConnectToName(void) {
   }
   int error = errno;
   close(fd);
-  return tavuFail(error);
+  return tavuFailWith(error);
 }
 
 static int tavuListenerUid(int fd, uid_t* uid) {
@@ -165,7 +165,7 @@ int tavuclient_connect(void) {
   int fd = tavuConnectToName();
   if (fd == -1 || tavuDaemonTrusted(fd)) return fd;
   close(fd);
-  return tavuFail(EPERM);
+  return tavuFailWith(EPERM);
 }
 
 int tavuclient_listener_uid(uid_t* uid) {
@@ -182,16 +182,16 @@ static int tavuReceiveHandshakeReply(int fd, int32_t serial_num, const struct ti
   ssize_t received = tavuReceiveFully(fd, reply, sizeof reply, deadline);
   if (received == -1) return -1;
   /* A daemon that rejects the handshake reports it and ends at once. */
-  if (received == 0) return tavuFail(ECONNRESET);
-  if (received < (ssize_t)sizeof reply) return tavuFail(EPROTO);
+  if (received == 0) return tavuFailWith(ECONNRESET);
+  if (received < (ssize_t)sizeof reply) return tavuFailWith(EPROTO);
 
   struct tavuWireHeader header = tavuGetHeader(reply);
   if (header.signature == TAVUCLIENT_SIGNATURE && header.payload_length == TAVUCLIENT_REFUSED) {
-    return tavuFail(EACCES);
+    return tavuFailWith(EACCES);
   }
   if (header.signature != TAVUCLIENT_SIGNATURE || header.serial_num != serial_num ||
       header.payload_length != 0) {
-    return tavuFail(EPROTO);
+    return tavuFailWith(EPROTO);
   }
   return 0;
 }
@@ -231,12 +231,14 @@ static int tavuDecodePayload(const unsigned char* payload, size_t size,
   size_t texts_size = size - TAVUCLIENT_NUMBERS_SIZE; /* both texts with their NULs */
 
   const unsigned char* path_nul = memchr(texts, '\0', texts_size);
-  if (path_nul == NULL) return tavuFail(EPROTO);
+  if (path_nul == NULL) return tavuFailWith(EPROTO);
   size_t path_size = (size_t)(path_nul - texts) + 1;
   size_t type_size = texts_size - path_size;
-  if (type_size == 0) return tavuFail(EPROTO);
-  if (memchr(texts + path_size, '\0', type_size) != texts + texts_size - 1) return tavuFail(EPROTO);
-  if (path_size > TAVUCLIENT_TEXT_MAX || type_size > TAVUCLIENT_TEXT_MAX) return tavuFail(EPROTO);
+  if (type_size == 0) return tavuFailWith(EPROTO);
+  if (memchr(texts + path_size, '\0', type_size) != texts + texts_size - 1)
+    return tavuFailWith(EPROTO);
+  if (path_size > TAVUCLIENT_TEXT_MAX || type_size > TAVUCLIENT_TEXT_MAX)
+    return tavuFailWith(EPROTO);
 
   event->time = tavuGetInt32(payload + 0);
   event->action = tavuGetInt32(payload + 4);
@@ -253,21 +255,21 @@ int tavuclient_receive_event(int fd, struct tavuclient_event* event) {
   ssize_t received = tavuReceiveFully(fd, head, sizeof head, NULL);
   if (received == -1) return -1;
   if (received == 0) return 0; /* the daemon has gone */
-  if (received < (ssize_t)sizeof head) return tavuFail(EPROTO);
+  if (received < (ssize_t)sizeof head) return tavuFailWith(EPROTO);
 
   /* Check the sizes before reading on: a bad length must not make us
    * wait for bytes that will never come, or overrun the buffer. */
   struct tavuWireHeader header = tavuGetHeader(head);
   if (header.signature != TAVUCLIENT_SIGNATURE || header.payload_length < TAVUCLIENT_PAYLOAD_MIN ||
       header.payload_length > TAVUCLIENT_PAYLOAD_MAX) {
-    return tavuFail(EPROTO);
+    return tavuFailWith(EPROTO);
   }
 
   unsigned char payload[TAVUCLIENT_PAYLOAD_MAX];
   size_t size = (size_t)header.payload_length;
   received = tavuReceiveFully(fd, payload, size, NULL);
   if (received == -1) return -1;
-  if ((size_t)received < size) return tavuFail(EPROTO); /* cut off in the middle */
+  if ((size_t)received < size) return tavuFailWith(EPROTO); /* cut off in the middle */
 
   if (tavuDecodePayload(payload, size, event) != 0) return -1;
   event->serial_num = header.serial_num;
