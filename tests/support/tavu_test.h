@@ -288,7 +288,8 @@ class tavuWireClient {
     std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
     close();
     iv_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const timeval deadline{tavuPatience().count() / 1000, 0};  // of each read
+    // Each read's deadline.
+    const timeval deadline{static_cast<time_t>(tavuPatience().count() / 1000), 0};
     setsockopt(iv_fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
     tavuAwait("the daemon's client socket takes a connection", [&] {
       return ::connect(iv_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
