@@ -42,6 +42,59 @@ bool g_mountTableOpened = false;
 // Kernels before 5.6 have no openat2: the walk then goes level by level.
 bool g_openat2Missing = false;
 
+// Directories directly in /dev, kept open from one event to the next with
+// the identity they had when the walk reached them. Each use first asks,
+// by one fstatat that follows nothing, whether the name still names that
+// directory (an inode held open is never reused), and takes its status
+// from the answer; /dev taken again, or the directory removed, lets it go.
+struct tavuKeptLevel {
+  std::string iv_name;
+  int iv_fd;
+  dev_t iv_device;
+  ino_t iv_inode;
+};
+constexpr size_t TAVU_KEPT_LEVELS = 16;
+std::vector<tavuKeptLevel> g_keptLevels;
+
+// Lets go of the kept directory `name`, or of every one when null.
+void tavuForgetKept(const std::string* name) {
+  for (auto kept = g_keptLevels.begin(); kept != g_keptLevels.end();) {
+    if (name != nullptr && kept->iv_name != *name) {
+      ++kept;
+      continue;
+    }
+    close(kept->iv_fd);
+    kept = g_keptLevels.erase(kept);
+  }
+}
+
+// Keeps `level`, just walked to and its status filled, as `name`; from
+// then on the keeping owns its descriptor.
+void tavuKeep(const std::string& name, tavuDevLevel* level) {
+  if (g_keptLevels.size() == TAVU_KEPT_LEVELS) {
+    const std::string oldest = g_keptLevels.front().iv_name;
+    tavuForgetKept(&oldest);
+  }
+  g_keptLevels.push_back({name, level->iv_fd, level->iv_status.st_dev, level->iv_status.st_ino});
+  level->iv_owned = false;
+}
+
+// The kept directory `name`, when the name still names it.
+bool tavuKeptNow(const std::string& name, tavuDevLevel* level) {
+  for (const tavuKeptLevel& kept : g_keptLevels) {
+    if (kept.iv_name != name) continue;
+    struct stat now {};
+    if (fstatat(g_devRoot.iv_fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_dev == kept.iv_device && now.st_ino == kept.iv_inode) {
+      *level = {kept.iv_fd, false, now};
+      return true;
+    }
+    tavuForgetKept(&name);
+    return false;
+  }
+  return false;
+}
+
 bool tavuMountsChanged() {
   if (g_mountTable < 0) return true;
   pollfd table{g_mountTable, POLLPRI, 0};
@@ -58,6 +111,7 @@ int tavuReopenDevRoot() {
   struct stat status {};
   const int error = fd == -1 ? errno : fstat(fd, &status) != 0 ? errno : 0;
   if (error != 0 && fd != -1) close(fd);
+  tavuForgetKept(nullptr);
   if (g_devRoot.iv_fd != -1) close(g_devRoot.iv_fd);
   g_devRoot.iv_fd = error == 0 ? fd : -1;
   g_devRoot.iv_status = status;
@@ -150,25 +204,31 @@ bool tavuWalkLevels(const std::vector<std::string>& levels, bool make, tavuDevLe
 }
 
 // Opens the directory `levels` below /dev, as last taken, into `level`,
-// its status filled when `status` is set. With `make`, missing levels are
-// made (0755). False, with nothing left open, when it cannot be reached
-// inside /dev.
+// its status filled when `status` is set (always for a level directly in
+// /dev, which is kept). With `make`, missing levels are made (0755). False,
+// with nothing left open, when it cannot be reached inside /dev.
 bool tavuOpenDevLevel(const std::vector<std::string>& levels, bool make, bool status,
                       tavuDevLevel* level) {
   if (levels.empty()) {
     *level = g_devRoot;
     return g_devRoot.iv_fd != -1;
   }
+  const bool keep = levels.size() == 1;
+  if (keep && tavuKeptNow(levels[0], level)) return true;
   const int fd = g_openat2Missing ? -1 : tavuOpenBeneath(g_devRoot.iv_fd, levels);
   if (fd == -1) {
     g_openat2Missing = g_openat2Missing || errno == ENOSYS;
     const bool walk = g_openat2Missing || (make && errno == ENOENT);
-    return walk && tavuWalkLevels(levels, make, level);
+    if (!walk || !tavuWalkLevels(levels, make, level)) return false;
+  } else {
+    *level = {fd, true, {}};
+    if ((status || keep) && fstat(fd, &level->iv_status) != 0) {
+      close(fd);
+      return false;
+    }
   }
-  *level = {fd, true, {}};
-  if (!status || fstat(fd, &level->iv_status) == 0) return true;
-  close(fd);
-  return false;
+  if (keep) tavuKeep(levels[0], level);
+  return true;
 }
 
 // The node's own name within its directory, or "" when the node path does
@@ -197,10 +257,11 @@ void tavuRemoveEmptyLevels(std::vector<std::string> levels) {
     tavuDevLevel parent;
     if (!tavuOpenDevLevel(levels, false, false, &parent)) continue;
     errno = 0;
-    const bool kept = unlinkat(parent.iv_fd, name.c_str(), AT_REMOVEDIR) != 0 &&
-                      (errno == ENOTEMPTY || errno == EEXIST);
+    const bool removed = unlinkat(parent.iv_fd, name.c_str(), AT_REMOVEDIR) == 0;
+    const bool stays = !removed && (errno == ENOTEMPTY || errno == EEXIST);
     tavuCloseDevLevel(parent);
-    if (kept) return;
+    if (removed && levels.empty()) tavuForgetKept(&name);
+    if (stays) return;
   }
 }
 

@@ -229,17 +229,22 @@ TEST_P(Walk, LinksMountsAndOthersGroupsInDevLeadNowhere) {
   ASSERT_EQ(system("umount /dev/mnt"), 0);
 }
 
-// The /dev a path reaches when the event comes: one mounted later is used.
-TEST_P(Walk, ADevMountedLaterIsTheOneUsed) {
+// The /dev a path reaches when the event comes: a directory put in the
+// place of one used before, and a /dev mounted later, are the ones used.
+TEST_P(Walk, WhatThePathReachesNowIsUsed) {
   ASSERT_NO_FATAL_FAILURE(connect());
   tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
   EXPECT_EQ(eventsUntilMarker().size(), 1u);
-  ASSERT_EQ(system("mount -t tmpfs none /dev"), 0);
+  ASSERT_EQ(system("mv /dev/tts /dev/old && mkdir -m 700 /dev/tts"), 0);
   tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66"));
   EXPECT_EQ(eventsUntilMarker().size(), 1u);
-  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:66 /dev/tts/2", "d 0755 /dev/tts"));
+  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:65 /dev/old/1", "c 0640 4:66 /dev/tts/2",
+                                         "d 0700 /dev/tts", "d 0755 /dev/old"));
+  ASSERT_EQ(system("mount -t tmpfs none /dev"), 0);
+  tavuSendUevent(tavuUevent("add /class/uart/ttyS3 uart 4:67"));
+  EXPECT_EQ(eventsUntilMarker().size(), 1u);
+  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:67 /dev/tts/3", "d 0755 /dev/tts"));
   ASSERT_EQ(system("umount -l /dev"), 0);  // the daemon holds it open
-  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, Walk, ::testing::ValuesIn(TAVU_WALKS),
