@@ -1,14 +1,19 @@
 // The hardened floor: the daemon's walk, call for call, and nothing more.
 // /dev is held open and opened again only after the mount table changed;
-// each node's directory is opened below it by one openat2 that follows no
-// link and enters no other file system. The floor's directories are one
-// level deep ("tts").
+// a node's directory is opened below it by one openat2 that follows no
+// link and enters no other file system, and then kept open: each later
+// event asks first, by one fstatat that follows nothing, whether its name
+// still names that directory (an inode held open is never reused). The floor's directories are one
+// level deep
+// ("tts"); it keeps one.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <poll.h>
 #include <sys/syscall.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "floor_nodes.h"
 
@@ -20,9 +25,19 @@ int g_devFd = -1;
 struct stat g_devStatus {};
 int g_mountTableFd = -1;
 bool g_openat2Missing = false;  // kernels before 5.6
+// The directory kept open, its name and its identity.
+int g_keptFd = -1;
+std::string g_keptName;
+struct stat g_keptStatus {};
+
+void tavuForgetKept() {
+  if (g_keptFd >= 0) close(g_keptFd);
+  g_keptFd = -1;
+}
 
 // A link at /dev itself is followed: only root can make one.
 bool tavuOpenDev() {
+  tavuForgetKept();
   if (g_devFd >= 0) close(g_devFd);
   g_devFd = open("/dev", TAVU_FLOOR_DIR_FLAGS);
   if (g_devFd < 0 && errno == ENOENT && mkdir("/dev", TAVU_FLOOR_DIR_MODE) == 0) {
@@ -67,6 +82,48 @@ void tavuOwnByRoot(int dirFd, const struct stat& dir, const char* name) {
   }
 }
 
+// The directory `dir` of /dev and its status: the kept one while its name
+// still names it, else walked to (made first when `make` and missing) and
+// kept.
+int tavuDirNow(const char* dir, bool make, struct stat* status) {
+  if (g_keptFd >= 0 && g_keptName == dir &&
+      fstatat(g_devFd, dir, status, AT_SYMLINK_NOFOLLOW) == 0 &&
+      status->st_dev == g_keptStatus.st_dev && status->st_ino == g_keptStatus.st_ino) {
+    return g_keptFd;
+  }
+  tavuForgetKept();
+  int fd = tavuOpenDir(dir);
+  if (fd < 0 && make && errno == ENOENT && mkdirat(g_devFd, dir, TAVU_FLOOR_DIR_MODE) == 0) {
+    tavuOwnByRoot(g_devFd, g_devStatus, dir);
+    fd = tavuOpenDir(dir);
+  }
+  if (fd < 0 || fstat(fd, status) != 0) {
+    if (fd >= 0) close(fd);
+    return -1;
+  }
+  g_keptFd = fd;
+  g_keptName = dir;
+  g_keptStatus = *status;
+  return fd;
+}
+
+void tavuAdd(const char* dir, const char* name, dev_t device) {
+  struct stat status {};
+  const int fd = tavuDirNow(dir, true, &status);
+  if (fd >= 0 && mknodat(fd, name, TAVU_FLOOR_NODE_MODE, device) == 0) {
+    tavuOwnByRoot(fd, status, name);
+  }
+}
+
+void tavuRemove(const char* dir, const char* name) {
+  struct stat status {};
+  const int fd = tavuDirNow(dir, false, &status);
+  if (fd < 0) return;
+  (void)unlinkat(fd, name, 0);
+  // ENOTEMPTY while other nodes are there.
+  if (unlinkat(g_devFd, dir, AT_REMOVEDIR) == 0) tavuForgetKept();
+}
+
 }  // namespace
 
 bool tavuHardenedStart() {
@@ -77,30 +134,13 @@ bool tavuHardenedStart() {
 void tavuHardenedAdd(char* node, size_t dirEnd, dev_t device) {
   tavuFollowMounts();
   node[dirEnd] = '\0';
-  const char* dir = node + TAVU_FLOOR_DEV_LENGTH;
-  const char* name = node + dirEnd + 1;
-  int fd = tavuOpenDir(dir);
-  if (fd < 0 && errno == ENOENT && mkdirat(g_devFd, dir, TAVU_FLOOR_DIR_MODE) == 0) {
-    tavuOwnByRoot(g_devFd, g_devStatus, dir);
-    fd = tavuOpenDir(dir);
-  }
-  struct stat status {};
-  if (fd >= 0 && fstat(fd, &status) == 0 && mknodat(fd, name, TAVU_FLOOR_NODE_MODE, device) == 0) {
-    tavuOwnByRoot(fd, status, name);
-  }
-  if (fd >= 0) close(fd);
+  tavuAdd(node + TAVU_FLOOR_DEV_LENGTH, node + dirEnd + 1, device);
   node[dirEnd] = '/';
 }
 
 void tavuHardenedRemove(char* node, size_t dirEnd) {
   tavuFollowMounts();
   node[dirEnd] = '\0';
-  const char* dir = node + TAVU_FLOOR_DEV_LENGTH;
-  const int fd = tavuOpenDir(dir);
-  if (fd >= 0) {
-    (void)unlinkat(fd, node + dirEnd + 1, 0);
-    close(fd);
-    (void)unlinkat(g_devFd, dir, AT_REMOVEDIR);  // ENOTEMPTY while other nodes are there
-  }
+  tavuRemove(node + TAVU_FLOOR_DEV_LENGTH, node + dirEnd + 1);
   node[dirEnd] = '/';
 }

@@ -20,9 +20,11 @@ void tavuPlainRemove(char* node, size_t dirEnd);
 
 // Opens /dev (made when missing) and the mount table; false with errno.
 bool tavuHardenedStart();
-// From the held descriptor of /dev: openat2 of the directory (no link, no
-// other file system), fstat, mknodat, close.
+// Below the held descriptor of /dev, in the directory kept open: fstatat of
+// its name (still that directory?), mknodat. The first time, or when the
+// name names another: openat2 of the directory (no link, no other file
+// system) and fstat instead of the fstatat.
 void tavuHardenedAdd(char* node, size_t dirEnd, dev_t device);
-// openat2 of the directory, unlinkat of the node, close, unlinkat of the
-// directory (which stays while it holds other nodes).
+// fstatat as above, unlinkat of the node, unlinkat of the directory (which
+// stays while it holds other nodes).
 void tavuHardenedRemove(char* node, size_t dirEnd);
