@@ -114,12 +114,21 @@ TEST_F(TraceRing, BadNamesSizesAndDescriptorsAreRefused) {
         << name;
     EXPECT_EQ(desc, TRACE_KELU_NO_BUFFER);
   }
+  // Made again, a buffer starts empty under the same descriptor.
   const trace_kelu_desc_t first = create("AGAIN", 256);
+  trace_kelu_write_all(first, 1, "", 1, 0);
+  EXPECT_EQ(create("AGAIN", 256), first);
+  EXPECT_EQ(entries("AGAIN"), "");
   for (const trace_kelu_desc_t bad : {TRACE_KELU_NO_BUFFER, first + 1, 0u}) {
     EXPECT_EQ(trace_kelu_write_all(bad, 1, " %d", 1, 0, 1) +
                   trace_kelu_write2(bad, 0, 1, "x", 0, nullptr),
               -2);
   }
+  // And no more than the stand-in's 64 at once.
+  int result = 0;
+  for (int i = 0; i < 64 && result == 0; ++i)
+    result = trace_kelu_init_buffer(&desc, ("S" + std::to_string(i)).c_str(), 256);
+  EXPECT_EQ(result, -1);
 }
 
 }  // namespace
