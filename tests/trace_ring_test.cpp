@@ -103,6 +103,9 @@ TEST_F(TraceRing, DamageIsToldNotFollowed) {
   EXPECT_EQ(entries("DAMAGE"), " !");
   trace_kelu_write_all(desc, 0, " %d", 0, 0, 9);
   EXPECT_EQ(entries("DAMAGE"), "6:0:0:0:9");
+  poke("DAMAGE", offsetof(tavuTraceFileHeader, next), 256);  // just past the ring's end
+  trace_kelu_write_all(desc, 0, " %d", 0, 0, 10);
+  EXPECT_EQ(entries("DAMAGE"), "7:0:0:0:10");
 }
 
 TEST_F(TraceRing, BadNamesSizesAndDescriptorsAreRefused) {
@@ -124,6 +127,7 @@ TEST_F(TraceRing, BadNamesSizesAndDescriptorsAreRefused) {
                   trace_kelu_write2(bad, 0, 1, "x", 0, nullptr),
               -2);
   }
+  EXPECT_EQ(trace_kelu_write2(first, 0, 0, nullptr, 1, nullptr), -1);  // a size without bytes
   // And no more than the stand-in's 64 at once.
   int result = 0;
   for (int i = 0; i < 64 && result == 0; ++i)
