@@ -111,12 +111,14 @@ TEST_F(TraceRing, DamageIsToldNotFollowed) {
 TEST_F(TraceRing, BadNamesSizesAndDescriptorsAreRefused) {
   trace_kelu_desc_t desc = 7;
   for (const char* name : {"", ".", "..", "a/b", "0123456789abcdef0123456789abcdef"}) {
-    EXPECT_EQ(trace_kelu_init_buffer(&desc, name, 256) + trace_kelu_init_buffer(&desc, "S", 255) +
-                  trace_kelu_init_buffer(&desc, "L", (64u << 20) + 1),
-              -3)
-        << name;
-    EXPECT_EQ(desc, TRACE_KELU_NO_BUFFER);
+    errno = 0;
+    EXPECT_EQ(trace_kelu_init_buffer(&desc, name, 256), -1) << name;
+    EXPECT_EQ(errno, EINVAL) << name;
   }
+  EXPECT_EQ(
+      trace_kelu_init_buffer(&desc, "S", 255) + trace_kelu_init_buffer(&desc, "L", (64u << 20) + 1),
+      -2);
+  EXPECT_EQ(desc, TRACE_KELU_NO_BUFFER);
   // Made again, a buffer starts empty under the same descriptor.
   const trace_kelu_desc_t first = create("AGAIN", 256);
   trace_kelu_write_all(first, 1, "", 1, 0);
