@@ -69,6 +69,8 @@ TEST_F(TraceRing, EntriesKeepTheirArgumentsHeadsAndOrder) {
             "0:1:10:0:p:(null):-42:-559038737 1:2:11:2:" + std::string(1024, 'L') +
                 ":-2147483648 2:3:12:1:kept 3:0:0:0:abc 4:0:0:0: 5:0:0:0:abc 6:4:13:0:" +
                 std::string(1024, 'K'));
+  struct stat file {};
+  EXPECT_EQ(stat("t/ROUND", &file) == 0 ? file.st_mode & 07777 : 0, 0644u);  // anyone may read
 }
 
 TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {

@@ -69,10 +69,10 @@ init() {
   rows dash "$PATH"
   mkdir "$work/busybox" && busybox --install -s "$work/busybox"
   rows "$work/busybox/sh" "$work/busybox"
-  # Started with standard input closed and a pipe on descriptor 5, whose reader must see
-  # its end at once; then with output into a closed pipe, where a report costs nothing.
-  "$daemon" 0<&- 5>&1 > /dev/null | cat
-  ok test "$(readlink "/proc/$(pids)/fd/0")" = /dev/null
+  # Started with standard input and error closed and a pipe on descriptor 5, whose reader
+  # must see its end at once; then with output into a closed pipe, where a report costs nothing.
+  "$daemon" 0<&- 2>&- 5>&1 > /dev/null | cat
+  ok test "$(readlink "/proc/$(pids)/fd/0") $(readlink "/proc/$(pids)/fd/2")" = "/dev/null /dev/null"
   kill "$(pids)"
   while [ -n "$(pids)" ]; do sleep 0.01; done
   "$daemon" | true
