@@ -2,7 +2,8 @@
 // directory by the walk below: /dev is taken as a path reaches it now (a
 // link at /dev itself is followed, only root can make one), and below it no
 // link is followed and no other file system is entered, whatever other
-// users have put there.
+// users have put there. A directory directly in /dev stays open once
+// reached, for as long as its name still names it.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <poll.h>
@@ -27,7 +28,7 @@ constexpr int TAVU_LEVEL_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
 // One directory of /dev, open as an O_PATH descriptor.
 struct tavuDevLevel {
   int iv_fd = -1;
-  bool iv_owned = false;     // false for /dev itself, which the walk keeps open
+  bool iv_owned = false;     // false for /dev itself and a kept directory: they stay open
   struct stat iv_status {};  // filled when asked for: what it gives what is made in it
 };
 
