@@ -3,10 +3,11 @@
 // link at /dev itself is followed, only root can make one), and below it no
 // link is followed and no other file system is entered, whatever other
 // users have put there. A directory directly in /dev stays open once
-// reached, for as long as its name still names it.
+// reached, until the kernel reports its name removed, renamed or changed.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
@@ -44,23 +45,27 @@ bool g_mountTableOpened = false;
 bool g_openat2Missing = false;
 
 // Directories directly in /dev, kept open from one event to the next with
-// the identity they had when the walk reached them. Each use first asks,
-// by one fstatat that follows nothing, whether the name still names that
-// directory (an inode held open is never reused), and takes its status
-// from the answer; /dev taken again, or the directory removed, lets it go.
+// the status they had when the walk reached them. Only root can remove,
+// rename or change a name in /dev, and the kernel reports each such change
+// on g_devWatch, polled with the mount table: a name reported is let go,
+// and a report on /dev itself, or reports lost, take /dev again.
 struct tavuKeptLevel {
   std::string iv_name;
   int iv_fd;
-  dev_t iv_device;
-  ino_t iv_inode;
+  struct stat iv_status;
 };
+// -1: nothing is kept.
+int g_devWatch = -1;
+int g_devWatchId = -1;  // the watch on /dev as last taken
+constexpr uint32_t TAVU_DEV_WATCH_EVENTS =
+    IN_DELETE | IN_MOVED_FROM | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
 constexpr size_t TAVU_KEPT_LEVELS = 16;
 std::vector<tavuKeptLevel> g_keptLevels;
 
 // Lets go of the kept directory `name`, or of every one when null.
-void tavuForgetKept(const std::string* name) {
+void tavuForgetKept(const char* name) {
   for (auto kept = g_keptLevels.begin(); kept != g_keptLevels.end();) {
-    if (name != nullptr && kept->iv_name != *name) {
+    if (name != nullptr && kept->iv_name != name) {
       ++kept;
       continue;
     }
@@ -72,34 +77,59 @@ void tavuForgetKept(const std::string* name) {
 // Keeps `level`, just walked to and its status filled, as `name`; from
 // then on the keeping owns its descriptor.
 void tavuKeep(const std::string& name, tavuDevLevel* level) {
+  if (g_devWatchId == -1) return;
   if (g_keptLevels.size() == TAVU_KEPT_LEVELS) {
     const std::string oldest = g_keptLevels.front().iv_name;
-    tavuForgetKept(&oldest);
+    tavuForgetKept(oldest.c_str());
   }
-  g_keptLevels.push_back({name, level->iv_fd, level->iv_status.st_dev, level->iv_status.st_ino});
+  g_keptLevels.push_back({name, level->iv_fd, level->iv_status});
   level->iv_owned = false;
 }
 
-// The kept directory `name`, when the name still names it.
-bool tavuKeptNow(const std::string& name, tavuDevLevel* level) {
+bool tavuKept(const std::string& name, tavuDevLevel* level) {
   for (const tavuKeptLevel& kept : g_keptLevels) {
     if (kept.iv_name != name) continue;
-    struct stat now {};
-    if (fstatat(g_devRoot.iv_fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
-        now.st_dev == kept.iv_device && now.st_ino == kept.iv_inode) {
-      *level = {kept.iv_fd, false, now};
-      return true;
-    }
-    tavuForgetKept(&name);
-    return false;
+    *level = {kept.iv_fd, false, kept.iv_status};
+    return true;
   }
   return false;
 }
 
-bool tavuMountsChanged() {
-  if (g_mountTable < 0) return true;
-  pollfd table{g_mountTable, POLLPRI, 0};
-  return poll(&table, 1, 0) != 0;  // -1: cannot tell, so look again
+// Watches /dev as just taken instead of the one taken before, whose
+// reports still queued are then passed over.
+void tavuWatchDevRoot() {
+  if (g_devWatchId != -1) (void)inotify_rm_watch(g_devWatch, g_devWatchId);
+  g_devWatchId = -1;
+  if (g_devWatch == -1 || g_devRoot.iv_fd == -1) return;
+  const std::string path = "/proc/self/fd/" + std::to_string(g_devRoot.iv_fd);
+  g_devWatchId = inotify_add_watch(g_devWatch, path.c_str(), TAVU_DEV_WATCH_EVENTS);
+}
+
+// Lets go of every kept directory reported on. False when /dev itself was
+// reported on, or reports were lost.
+bool tavuReadDevWatch() {
+  alignas(inotify_event) char reports[4096];
+  bool devStands = true;
+  ssize_t length = 0;
+  while ((length = read(g_devWatch, reports, sizeof reports)) > 0) {
+    for (ssize_t at = 0; at < length;) {
+      const auto* report = reinterpret_cast<const inotify_event*>(reports + at);
+      at += static_cast<ssize_t>(sizeof *report + report->len);
+      if (report->wd != g_devWatchId && (report->mask & IN_Q_OVERFLOW) == 0) continue;
+      if (report->len == 0) devStands = false;
+      if (report->len != 0) tavuForgetKept(report->name);
+    }
+  }
+  return devStands;
+}
+
+// True when nothing was reported since the last look; -1 from poll cannot
+// tell, so /dev is taken again.
+bool tavuDevUnchanged() {
+  if (g_mountTable < 0) return false;
+  pollfd reporters[2] = {{g_mountTable, POLLPRI, 0}, {g_devWatch, POLLIN, 0}};
+  const int ready = poll(reporters, 2, 0);
+  return ready == 0 || (ready > 0 && reporters[0].revents == 0 && tavuReadDevWatch());
 }
 
 int tavuReopenDevRoot() {
@@ -116,13 +146,14 @@ int tavuReopenDevRoot() {
   if (g_devRoot.iv_fd != -1) close(g_devRoot.iv_fd);
   g_devRoot.iv_fd = error == 0 ? fd : -1;
   g_devRoot.iv_status = status;
+  tavuWatchDevRoot();
   return error;
 }
 
-// /dev as a path reaches it now: taken again when the mount table has
-// changed since it was last taken. False when it cannot be had.
+// /dev as a path reaches it now: taken again when the mount table, or /dev
+// itself, has changed since it was last taken. False when it cannot be had.
 bool tavuDevRootNow() {
-  return (g_devRoot.iv_fd != -1 && !tavuMountsChanged()) || tavuOpenDevRoot() == 0;
+  return (g_devRoot.iv_fd != -1 && tavuDevUnchanged()) || tavuOpenDevRoot() == 0;
 }
 
 void tavuCloseDevLevel(const tavuDevLevel& level) {
@@ -215,7 +246,7 @@ bool tavuOpenDevLevel(const std::vector<std::string>& levels, bool make, bool st
     return g_devRoot.iv_fd != -1;
   }
   const bool keep = levels.size() == 1;
-  if (keep && tavuKeptNow(levels[0], level)) return true;
+  if (keep && tavuKept(levels[0], level)) return true;
   const int fd = g_openat2Missing ? -1 : tavuOpenBeneath(g_devRoot.iv_fd, levels);
   if (fd == -1) {
     g_openat2Missing = g_openat2Missing || errno == ENOSYS;
@@ -261,7 +292,6 @@ void tavuRemoveEmptyLevels(std::vector<std::string> levels) {
     const bool removed = unlinkat(parent.iv_fd, name.c_str(), AT_REMOVEDIR) == 0;
     const bool stays = !removed && (errno == ENOTEMPTY || errno == EEXIST);
     tavuCloseDevLevel(parent);
-    if (removed && levels.empty()) tavuForgetKept(&name);
     if (stays) return;
   }
 }
@@ -272,6 +302,7 @@ int tavuOpenDevRoot() {
   if (!g_mountTableOpened) {
     g_mountTableOpened = true;
     g_mountTable = open(TAVU_MOUNT_TABLE, O_RDONLY | O_CLOEXEC);
+    g_devWatch = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   }
   return tavuReopenDevRoot();
 }

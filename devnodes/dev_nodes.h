@@ -26,8 +26,9 @@ void tavuCreateDevNode(const std::string& nodePath, const std::string& directory
 // The node, then every directory of its chain that it leaves empty.
 void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory);
 
-// Takes /dev as a path reaches it (made first when missing, as mkdir would)
-// and the mount table that tells when to take it again. Returns 0, or the
+// Takes /dev as a path reaches it (made first when missing, as mkdir would),
+// with the mount table and the watch on /dev that tell when to take it, or
+// a directory kept open in it, again. Returns 0, or the
 // errno that keeps /dev from being used; the node operations try again by
 // themselves.
 int tavuOpenDevRoot();

@@ -1,15 +1,15 @@
 // The hardened floor: the daemon's walk, call for call, and nothing more.
 // /dev is held open and opened again only after the mount table changed;
 // a node's directory is opened below it by one openat2 that follows no
-// link and enters no other file system, and then kept open: each later
-// event asks first, by one fstatat that follows nothing, whether its name
-// still names that directory (an inode held open is never reused). The floor's directories are one
-// level deep
-// ("tts"); it keeps one.
+// link and enters no other file system, and then kept open until the
+// kernel reports its name in /dev removed, renamed or changed. One poll
+// per event asks the mount table and those reports together. The floor's
+// directories are one level deep ("tts"); it keeps one.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -24,8 +24,10 @@ constexpr int TAVU_FLOOR_DIR_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
 int g_devFd = -1;
 struct stat g_devStatus {};
 int g_mountTableFd = -1;
+int g_devWatchFd = -1;
+int g_devWatchId = -1;
 bool g_openat2Missing = false;  // kernels before 5.6
-// The directory kept open, its name and its identity.
+// The directory kept open, its name and its status.
 int g_keptFd = -1;
 std::string g_keptName;
 struct stat g_keptStatus {};
@@ -43,14 +45,41 @@ bool tavuOpenDev() {
   if (g_devFd < 0 && errno == ENOENT && mkdir("/dev", TAVU_FLOOR_DIR_MODE) == 0) {
     g_devFd = open("/dev", TAVU_FLOOR_DIR_FLAGS);
   }
-  return g_devFd >= 0 && fstat(g_devFd, &g_devStatus) == 0;
+  if (g_devWatchId >= 0) (void)inotify_rm_watch(g_devWatchFd, g_devWatchId);
+  const std::string path = "/proc/self/fd/" + std::to_string(g_devFd);
+  g_devWatchId = inotify_add_watch(
+      g_devWatchFd, path.c_str(),
+      IN_DELETE | IN_MOVED_FROM | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR);
+  return g_devFd >= 0 && g_devWatchId >= 0 && fstat(g_devFd, &g_devStatus) == 0;
 }
 
-// The kernel marks the mount table at every mount and unmount, after which
-// /dev may be another file system.
-void tavuFollowMounts() {
-  pollfd table{g_mountTableFd, POLLPRI, 0};
-  if (poll(&table, 1, 0) == 1 && (table.revents & (POLLPRI | POLLERR)) != 0) (void)tavuOpenDev();
+// Lets go of the kept directory when reported on; false when /dev itself
+// was, or reports were lost.
+bool tavuReadDevWatch() {
+  alignas(inotify_event) char reports[4096];
+  bool devStands = true;
+  ssize_t length = 0;
+  while ((length = read(g_devWatchFd, reports, sizeof reports)) > 0) {
+    for (ssize_t at = 0; at < length;) {
+      const auto* report = reinterpret_cast<const inotify_event*>(reports + at);
+      at += static_cast<ssize_t>(sizeof *report + report->len);
+      if (report->wd != g_devWatchId && (report->mask & IN_Q_OVERFLOW) == 0) continue;
+      if (report->len == 0) devStands = false;
+      if (report->len != 0 && g_keptName == report->name) tavuForgetKept();
+    }
+  }
+  return devStands;
+}
+
+// One poll asks both: the mount table, which the kernel marks at every
+// mount and unmount (after which /dev may be another file system), and the
+// reports on /dev.
+void tavuFollowChanges() {
+  pollfd reporters[2] = {{g_mountTableFd, POLLPRI, 0}, {g_devWatchFd, POLLIN, 0}};
+  const int ready = poll(reporters, 2, 0);
+  if (ready != 0 && (ready < 0 || reporters[0].revents != 0 || !tavuReadDevWatch())) {
+    (void)tavuOpenDev();
+  }
 }
 
 // Without openat2: no link followed, and the file system checked by hand.
@@ -82,13 +111,11 @@ void tavuOwnByRoot(int dirFd, const struct stat& dir, const char* name) {
   }
 }
 
-// The directory `dir` of /dev and its status: the kept one while its name
-// still names it, else walked to (made first when `make` and missing) and
-// kept.
+// The directory `dir` of /dev and its status: the kept one, else walked
+// to (made first when `make` and missing) and kept.
 int tavuDirNow(const char* dir, bool make, struct stat* status) {
-  if (g_keptFd >= 0 && g_keptName == dir &&
-      fstatat(g_devFd, dir, status, AT_SYMLINK_NOFOLLOW) == 0 &&
-      status->st_dev == g_keptStatus.st_dev && status->st_ino == g_keptStatus.st_ino) {
+  if (g_keptFd >= 0 && g_keptName == dir) {
+    *status = g_keptStatus;
     return g_keptFd;
   }
   tavuForgetKept();
@@ -120,26 +147,26 @@ void tavuRemove(const char* dir, const char* name) {
   const int fd = tavuDirNow(dir, false, &status);
   if (fd < 0) return;
   (void)unlinkat(fd, name, 0);
-  // ENOTEMPTY while other nodes are there.
-  if (unlinkat(g_devFd, dir, AT_REMOVEDIR) == 0) tavuForgetKept();
+  (void)unlinkat(g_devFd, dir, AT_REMOVEDIR);  // ENOTEMPTY while other nodes are there
 }
 
 }  // namespace
 
 bool tavuHardenedStart() {
   g_mountTableFd = open("/proc/self/mountinfo", O_RDONLY | O_CLOEXEC);
-  return g_mountTableFd >= 0 && tavuOpenDev();
+  g_devWatchFd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  return g_mountTableFd >= 0 && g_devWatchFd >= 0 && tavuOpenDev();
 }
 
 void tavuHardenedAdd(char* node, size_t dirEnd, dev_t device) {
-  tavuFollowMounts();
+  tavuFollowChanges();
   node[dirEnd] = '\0';
   tavuAdd(node + TAVU_FLOOR_DEV_LENGTH, node + dirEnd + 1, device);
   node[dirEnd] = '/';
 }
 
 void tavuHardenedRemove(char* node, size_t dirEnd) {
-  tavuFollowMounts();
+  tavuFollowChanges();
   node[dirEnd] = '\0';
   tavuRemove(node + TAVU_FLOOR_DEV_LENGTH, node + dirEnd + 1);
   node[dirEnd] = '/';

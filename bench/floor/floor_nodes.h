@@ -18,13 +18,14 @@ void tavuPlainAdd(char* node, size_t dirEnd, dev_t device);
 // unlink, then rmdir of the directory.
 void tavuPlainRemove(char* node, size_t dirEnd);
 
-// Opens /dev (made when missing) and the mount table; false with errno.
+// Opens /dev (made when missing), the mount table and a watch on /dev;
+// false with errno.
 bool tavuHardenedStart();
-// Below the held descriptor of /dev, in the directory kept open: fstatat of
-// its name (still that directory?), mknodat. The first time, or when the
-// name names another: openat2 of the directory (no link, no other file
-// system) and fstat instead of the fstatat.
+// poll of the mount table and the watch, then mknodat below the held
+// descriptor of /dev, in the directory kept open. The first time, or after
+// its name was reported on: openat2 of the directory (no link, no other
+// file system) and fstat first.
 void tavuHardenedAdd(char* node, size_t dirEnd, dev_t device);
-// fstatat as above, unlinkat of the node, unlinkat of the directory (which
+// poll as above, unlinkat of the node, unlinkat of the directory (which
 // stays while it holds other nodes).
 void tavuHardenedRemove(char* node, size_t dirEnd);
