@@ -2,8 +2,8 @@
 // directory by the walk below: /dev is taken as a path reaches it now (a
 // link at /dev itself is followed, only root can make one), and below it no
 // link is followed and no other file system is entered, whatever other
-// users have put there. A directory directly in /dev stays open once
-// reached, until the kernel reports its name removed, renamed or changed.
+// users have put there. A directory, once reached, stays open for as long
+// as its name still names it.
 #include <fcntl.h>
 #include <linux/openat2.h>
 #include <poll.h>
@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <vector>
 
 #include "dev_nodes.h"
@@ -26,11 +27,11 @@ constexpr mode_t TAVU_NODE_MODE = S_IFCHR | 0660;
 constexpr mode_t TAVU_DIRECTORY_MODE = 0755;
 constexpr int TAVU_LEVEL_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
 
-// One directory of /dev, open as an O_PATH descriptor.
+// One directory of /dev, open as an O_PATH descriptor that stays open: /dev
+// itself, or a kept directory.
 struct tavuDevLevel {
   int iv_fd = -1;
-  bool iv_owned = false;     // false for /dev itself and a kept directory: they stay open
-  struct stat iv_status {};  // filled when asked for: what it gives what is made in it
+  struct stat iv_status {};  // what it gives what is made in it
 };
 
 // /dev as a path reached it when last taken. Start-up takes it before the
@@ -44,28 +45,36 @@ bool g_mountTableOpened = false;
 // Kernels before 5.6 have no openat2: the walk then goes level by level.
 bool g_openat2Missing = false;
 
-// Directories directly in /dev, kept open from one event to the next with
-// the status they had when the walk reached them. Only root can remove,
-// rename or change a name in /dev, and the kernel reports each such change
-// on g_devWatch, polled with the mount table: a name reported is let go,
-// and a report on /dev itself, or reports lost, take /dev again.
+// Directories below /dev, kept open from one event to the next with the
+// status they had when the walk reached them, and found again along the
+// way down. Each use first asks whether the name still names that
+// directory: one fstatat that follows nothing, from its kept parent (an
+// inode held open is never reused), which also gives its status. For a
+// name directly in /dev the kernel answers ahead: only root can remove,
+// rename or change one, and g_devWatch reports each such change; polled
+// with the mount table, it lets a reported name go, and takes /dev again
+// after a report on /dev itself or lost reports.
 struct tavuKeptLevel {
-  std::string iv_name;
+  std::string iv_path;  // below /dev: "tts", "kwb0/1"
   int iv_fd;
   struct stat iv_status;
 };
-// -1: nothing is kept.
+// -1: names in /dev are asked too.
 int g_devWatch = -1;
 int g_devWatchId = -1;  // the watch on /dev as last taken
 constexpr uint32_t TAVU_DEV_WATCH_EVENTS =
     IN_DELETE | IN_MOVED_FROM | IN_ATTRIB | IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
-constexpr size_t TAVU_KEPT_LEVELS = 16;
+constexpr size_t TAVU_KEPT_LEVELS = 32;
 std::vector<tavuKeptLevel> g_keptLevels;
 
-// Lets go of the kept directory `name`, or of every one when null.
-void tavuForgetKept(const char* name) {
+// Lets go of the kept directory `path` and of those below it, or of every
+// one when null.
+void tavuForgetKept(const char* path) {
+  const std::string::size_type length = path == nullptr ? 0 : std::strlen(path);
   for (auto kept = g_keptLevels.begin(); kept != g_keptLevels.end();) {
-    if (name != nullptr && kept->iv_name != name) {
+    const std::string& own = kept->iv_path;
+    if (path != nullptr &&
+        (own.compare(0, length, path) != 0 || (own.size() != length && own[length] != '/'))) {
       ++kept;
       continue;
     }
@@ -74,23 +83,22 @@ void tavuForgetKept(const char* name) {
   }
 }
 
-// Keeps `level`, just walked to and its status filled, as `name`; from
-// then on the keeping owns its descriptor.
-void tavuKeep(const std::string& name, tavuDevLevel* level) {
-  if (g_devWatchId == -1) return;
-  if (g_keptLevels.size() == TAVU_KEPT_LEVELS) {
-    const std::string oldest = g_keptLevels.front().iv_name;
-    tavuForgetKept(oldest.c_str());
-  }
-  g_keptLevels.push_back({name, level->iv_fd, level->iv_status});
-  level->iv_owned = false;
-}
-
-bool tavuKept(const std::string& name, tavuDevLevel* level) {
+// The kept directory `path`, whose last level `name` lies in `parent`,
+// when the name still names it.
+bool tavuKeptNow(const std::string& path, const std::string& name, const tavuDevLevel& parent,
+                 tavuDevLevel* level) {
   for (const tavuKeptLevel& kept : g_keptLevels) {
-    if (kept.iv_name != name) continue;
-    *level = {kept.iv_fd, false, kept.iv_status};
-    return true;
+    if (kept.iv_path != path) continue;
+    *level = {kept.iv_fd, kept.iv_status};
+    if (path == name && g_devWatchId != -1) return true;
+    struct stat now {};
+    if (fstatat(parent.iv_fd, name.c_str(), &now, AT_SYMLINK_NOFOLLOW) == 0 &&
+        now.st_dev == kept.iv_status.st_dev && now.st_ino == kept.iv_status.st_ino) {
+      level->iv_status = now;
+      return true;
+    }
+    tavuForgetKept(path.c_str());
+    return false;
   }
   return false;
 }
@@ -156,10 +164,6 @@ bool tavuDevRootNow() {
   return (g_devRoot.iv_fd != -1 && tavuDevUnchanged()) || tavuOpenDevRoot() == 0;
 }
 
-void tavuCloseDevLevel(const tavuDevLevel& level) {
-  if (level.iv_owned) close(level.iv_fd);
-}
-
 // Gives `name`, just made in `parent`, the owner and group a directory of
 // root's gives (root, and the directory's group where it is set-group-id),
 // and hands it to root (0:0) in a set-group-id directory of another user's,
@@ -188,32 +192,35 @@ std::vector<std::string> tavuLevelsBelowDev(const std::string& directory) {
   return levels;
 }
 
-// One call for the whole way down: no link, nothing above the start, no
-// other mount.
-int tavuOpenBeneath(int dirFd, const std::vector<std::string>& levels) {
-  std::string path;
-  for (const std::string& name : levels) path += (path.empty() ? "" : "/") + name;
-  open_how how{};
-  how.flags = TAVU_LEVEL_FLAGS;
-  how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
-  return static_cast<int>(syscall(SYS_openat2, dirFd, path.c_str(), &how, sizeof how));
+// One level down, following no link and entering no other file system:
+// openat2 sees to it; without it (kernels before 5.6) the file system is
+// compared by the caller.
+int tavuOpenBelow(const tavuDevLevel& parent, const std::string& name) {
+  if (!g_openat2Missing) {
+    open_how how{};
+    how.flags = TAVU_LEVEL_FLAGS;
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS | RESOLVE_NO_XDEV;
+    const long fd = syscall(SYS_openat2, parent.iv_fd, name.c_str(), &how, sizeof how);
+    if (fd != -1 || errno != ENOSYS) return static_cast<int>(fd);
+    g_openat2Missing = true;
+  }
+  return openat(parent.iv_fd, name.c_str(), TAVU_LEVEL_FLAGS | O_NOFOLLOW);
 }
 
-// Goes one level down from `parent`, making it first when it is missing and
-// `make` says so; the file system is checked by hand, as no flag does it.
+// Goes one level down from `parent` into `child`, its status filled,
+// making it first when it is missing and `make` says so.
 bool tavuDescend(const tavuDevLevel& parent, const std::string& name, bool make,
                  tavuDevLevel* child) {
-  const int flags = TAVU_LEVEL_FLAGS | O_NOFOLLOW;
-  int fd = openat(parent.iv_fd, name.c_str(), flags);
+  int fd = tavuOpenBelow(parent, name);
   if (fd == -1 && errno == ENOENT && make) {
     errno = 0;
     if (mkdirat(parent.iv_fd, name.c_str(), TAVU_DIRECTORY_MODE) == 0) {
       tavuOwnAsParentGives(parent, name.c_str());
     }
-    fd = openat(parent.iv_fd, name.c_str(), flags);
+    fd = tavuOpenBelow(parent, name);
   }
   if (fd == -1) return false;
-  *child = {fd, true, {}};
+  *child = {fd, {}};
   if (fstat(fd, &child->iv_status) == 0 && child->iv_status.st_dev == g_devRoot.iv_status.st_dev) {
     return true;
   }
@@ -221,46 +228,26 @@ bool tavuDescend(const tavuDevLevel& parent, const std::string& name, bool make,
   return false;
 }
 
-// Level by level: where openat2 is missing, and to make missing levels.
-bool tavuWalkLevels(const std::vector<std::string>& levels, bool make, tavuDevLevel* level) {
+// Opens the directory `levels` below /dev, as last taken, into `level`,
+// its status filled: down the kept directories as far as they go, then a
+// level at a time, each kept once reached. With `make`, missing levels are
+// made (0755). False, with nothing left open, when it cannot be reached
+// inside /dev.
+bool tavuOpenDevLevel(const std::vector<std::string>& levels, bool make, tavuDevLevel* level) {
+  if (g_keptLevels.size() + levels.size() > TAVU_KEPT_LEVELS) tavuForgetKept(nullptr);
   tavuDevLevel current = g_devRoot;
+  std::string path;
   for (const std::string& name : levels) {
+    path += (path.empty() ? "" : "/") + name;
     tavuDevLevel child;
-    const bool reached = tavuDescend(current, name, make, &child);
-    tavuCloseDevLevel(current);
-    if (!reached) return false;
+    if (!tavuKeptNow(path, name, current, &child)) {
+      if (!tavuDescend(current, name, make, &child)) return false;
+      g_keptLevels.push_back({path, child.iv_fd, child.iv_status});
+    }
     current = child;
   }
   *level = current;
-  return true;
-}
-
-// Opens the directory `levels` below /dev, as last taken, into `level`,
-// its status filled when `status` is set (always for a level directly in
-// /dev, which is kept). With `make`, missing levels are made (0755). False,
-// with nothing left open, when it cannot be reached inside /dev.
-bool tavuOpenDevLevel(const std::vector<std::string>& levels, bool make, bool status,
-                      tavuDevLevel* level) {
-  if (levels.empty()) {
-    *level = g_devRoot;
-    return g_devRoot.iv_fd != -1;
-  }
-  const bool keep = levels.size() == 1;
-  if (keep && tavuKept(levels[0], level)) return true;
-  const int fd = g_openat2Missing ? -1 : tavuOpenBeneath(g_devRoot.iv_fd, levels);
-  if (fd == -1) {
-    g_openat2Missing = g_openat2Missing || errno == ENOSYS;
-    const bool walk = g_openat2Missing || (make && errno == ENOENT);
-    if (!walk || !tavuWalkLevels(levels, make, level)) return false;
-  } else {
-    *level = {fd, true, {}};
-    if ((status || keep) && fstat(fd, &level->iv_status) != 0) {
-      close(fd);
-      return false;
-    }
-  }
-  if (keep) tavuKeep(levels[0], level);
-  return true;
+  return current.iv_fd != -1;
 }
 
 // The node's own name within its directory, or "" when the node path does
@@ -287,11 +274,10 @@ void tavuRemoveEmptyLevels(std::vector<std::string> levels) {
     const std::string name = levels.back();
     levels.pop_back();
     tavuDevLevel parent;
-    if (!tavuOpenDevLevel(levels, false, false, &parent)) continue;
+    if (!tavuOpenDevLevel(levels, false, &parent)) continue;
     errno = 0;
     const bool removed = unlinkat(parent.iv_fd, name.c_str(), AT_REMOVEDIR) == 0;
     const bool stays = !removed && (errno == ENOTEMPTY || errno == EEXIST);
-    tavuCloseDevLevel(parent);
     if (stays) return;
   }
 }
@@ -311,7 +297,7 @@ void tavuCreateDevNode(const std::string& nodePath, const std::string& directory
                        int32_t minor) {
   if (!tavuAcceptable(nodePath, directory) || !tavuDevRootNow()) return;
   tavuDevLevel parent;
-  if (!tavuOpenDevLevel(tavuLevelsBelowDev(directory), true, true, &parent)) return;
+  if (!tavuOpenDevLevel(tavuLevelsBelowDev(directory), true, &parent)) return;
   // A name that ends in "." leaves the node nothing but its directories.
   const std::string name = tavuNodeName(nodePath, directory);
   const dev_t device = makedev(static_cast<uint32_t>(major), static_cast<uint32_t>(minor));
@@ -319,7 +305,6 @@ void tavuCreateDevNode(const std::string& nodePath, const std::string& directory
   if (!name.empty() && mknodat(parent.iv_fd, name.c_str(), TAVU_NODE_MODE, device) == 0) {
     tavuOwnAsParentGives(parent, name.c_str());
   }
-  tavuCloseDevLevel(parent);
 }
 
 void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory) {
@@ -327,10 +312,9 @@ void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory
   const std::vector<std::string> levels = tavuLevelsBelowDev(directory);
   const std::string name = tavuNodeName(nodePath, directory);
   tavuDevLevel parent;
-  if (!name.empty() && tavuOpenDevLevel(levels, false, false, &parent)) {
+  if (!name.empty() && tavuOpenDevLevel(levels, false, &parent)) {
     errno = 0;
     unlinkat(parent.iv_fd, name.c_str(), 0);
-    tavuCloseDevLevel(parent);
   }
   tavuRemoveEmptyLevels(levels);
 }

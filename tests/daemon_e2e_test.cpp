@@ -59,9 +59,10 @@ class DaemonEndToEnd : public ::testing::Test {
     iv_client.acknowledge(event.serial);
     return event;
   }
-  // "type path action" of each event up to the marker; with `numbers`,
-  // "action seq link tlor".
-  tavuLines eventsUntilMarker(bool numbers = false) {
+  // Sends `uevents` and the marker; "type path action" of each event up to
+  // the marker, or with `numbers` "action seq link tlor".
+  tavuLines eventsUntilMarker(const tavuLines& uevents = {}, bool numbers = false) {
+    for (const std::string& uevent : uevents) tavuSendUevent(tavuUevent(uevent));
     tavuSendUevent(tavuUevent(TAVU_MARKER));
     tavuLines events;
     for (tavuWireEvent event;
@@ -124,8 +125,7 @@ class NodeTable : public DaemonEndToEnd,
 TEST_P(NodeTable, DevAndClientFollowTheKernel) {
   const tavuNodeRow& row = std::get<0>(GetParam());
   ASSERT_NO_FATAL_FAILURE(connect());
-  for (const std::string& uevent : row.uevents) tavuSendUevent(tavuUevent(uevent));
-  EXPECT_THAT(eventsUntilMarker(), ElementsAreArray(row.delivered));
+  EXPECT_THAT(eventsUntilMarker(row.uevents), ElementsAreArray(row.delivered));
   EXPECT_THAT(tavuDevTree(), ElementsAreArray(row.tree));
 }
 
@@ -174,7 +174,7 @@ TEST_P(KeyTable, ValuesReadAsTheKernelMeantThem) {
   tavuLines keys = {"ACTION=add", "DEVPATH=/devices/u", "SUBSYSTEM=uart"};
   keys.insert(keys.end(), GetParam().extra.begin(), GetParam().extra.end());
   tavuSendUevent(keys);
-  EXPECT_EQ(eventsUntilMarker(true),
+  EXPECT_EQ(eventsUntilMarker({}, true),
             *GetParam().delivered ? tavuLines{GetParam().delivered} : tavuLines{});
   // (Each carries the whole datagram, which the trace shows after its text.)
   EXPECT_EQ(tavuCaptures(iv_daemon.trace(), "uevent (.*) \"[a-z]+@/devices/u\" .*"),
@@ -195,7 +195,7 @@ TEST_F(DaemonEndToEnd, ShapesThatCarryNoEventAndAStringCutShort) {
   const std::string cut =
       tavuUeventDatagram({"ACTION=add", "DEVPATH=/devices/u", "SUBSYSTEM=uart", "SEQNUM=5"});
   tavuSendDatagram(cut.substr(0, cut.size() - 1));
-  EXPECT_THAT(eventsUntilMarker(true), ElementsAre("1 0 0 0"));
+  EXPECT_THAT(eventsUntilMarker({}, true), ElementsAre("1 0 0 0"));
 }
 
 // Whatever others have put under /dev: nothing outside it changes, no link
@@ -212,12 +212,10 @@ TEST_P(Walk, LinksMountsAndOthersGroupsInDevLeadNowhere) {
                       " chgrp 100 /dev/sg && chown 65534:100 /dev/og &&"
                       " mkdir /dev/mnt && mount -t tmpfs none /dev/mnt"));
   ASSERT_NO_FATAL_FAILURE(connect());
-  for (const char* uevent :
-       {"remove /class/gpio/shm.x.precious gpio", "add /class/gpio/shm.x.made gpio 1:1",
-        "add /class/gpio/mnt.1 gpio 1:2", "add /class/gpio/sg.d.1 gpio 1:3",
-        "add /class/gpio/og.1 gpio 1:4", "add /class/gpio/og.e.1 gpio 1:5"})
-    tavuSendUevent(tavuUevent(uevent));
-  EXPECT_EQ(eventsUntilMarker().size(), 6u);
+  eventsUntilMarker({"remove /class/gpio/shm.x.precious gpio",
+                     "add /class/gpio/shm.x.made gpio 1:1", "add /class/gpio/mnt.1 gpio 1:2",
+                     "add /class/gpio/sg.d.1 gpio 1:3", "add /class/gpio/og.1 gpio 1:4",
+                     "add /class/gpio/og.e.1 gpio 1:5"});
   EXPECT_THAT(tavuDevTree(),
               ElementsAreArray({"c 0640 1:3 /dev/sg/d/1", "c 0640 1:4 /dev/og/1",
                                 "c 0640 1:5 /dev/og/e/1", "d 1777 /dev/mnt", "d 1777 /dev/shm",
@@ -233,16 +231,18 @@ TEST_P(Walk, LinksMountsAndOthersGroupsInDevLeadNowhere) {
 // place of one used before, and a /dev mounted later, are the ones used.
 TEST_P(Walk, WhatThePathReachesNowIsUsed) {
   ASSERT_NO_FATAL_FAILURE(connect());
-  tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
-  EXPECT_EQ(eventsUntilMarker().size(), 1u);
-  ASSERT_EQ(system("mv /dev/tts /dev/old && mkdir -m 700 /dev/tts"), 0);
-  tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66"));
-  EXPECT_EQ(eventsUntilMarker().size(), 1u);
-  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:65 /dev/old/1", "c 0640 4:66 /dev/tts/2",
-                                         "d 0700 /dev/tts", "d 0755 /dev/old"));
+  eventsUntilMarker({"add /class/uart/ttyS1 uart 4:65", "add /class/kwb/kwb0.1.1 kwb 5:1"});
+  ASSERT_EQ(system("mv /dev/tts /dev/old && mv /dev/kwb0/1 /dev/kwb0/old &&"
+                   " mkdir -m 700 /dev/tts /dev/kwb0/1"),
+            0);
+  eventsUntilMarker({"add /class/uart/ttyS2 uart 4:66", "add /class/kwb/kwb0.1.2 kwb 5:2"});
+  EXPECT_THAT(
+      tavuDevTree(),
+      ElementsAre("c 0640 4:65 /dev/old/1", "c 0640 4:66 /dev/tts/2", "c 0640 5:1 /dev/kwb0/old/1",
+                  "c 0640 5:2 /dev/kwb0/1/2", "d 0700 /dev/kwb0/1", "d 0700 /dev/tts",
+                  "d 0755 /dev/kwb0", "d 0755 /dev/kwb0/old", "d 0755 /dev/old"));
   ASSERT_EQ(system("mount -t tmpfs none /dev"), 0);
-  tavuSendUevent(tavuUevent("add /class/uart/ttyS3 uart 4:67"));
-  EXPECT_EQ(eventsUntilMarker().size(), 1u);
+  eventsUntilMarker({"add /class/uart/ttyS3 uart 4:67"});
   EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:67 /dev/tts/3", "d 0755 /dev/tts"));
   ASSERT_EQ(system("umount -l /dev"), 0);  // the daemon holds it open
 }
