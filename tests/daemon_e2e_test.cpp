@@ -80,9 +80,10 @@ class DaemonEndToEnd : public ::testing::Test {
   tavuWireClient iv_client;
 };
 
-// The walk down /dev with openat2, and level by level as on kernels before 5.6.
-const char* const TAVU_WALKS[] = {"", "openat2+"};
-#define TAVU_WALK_NAME(plan) std::string(*(plan) ? "WithoutOpenat2" : "")
+// The walk down /dev with openat2 and inotify, and without either (level by
+// level, each directory looked up), as on old kernels.
+const char* const TAVU_WALKS[] = {"", "openat2+,inotify_init1"};
+#define TAVU_WALK_NAME(plan) std::string(*(plan) ? "WithoutOpenat2OrInotify" : "")
 
 // ---- /dev follows the kernel: the node table and the classification ----
 
@@ -248,7 +249,7 @@ TEST_P(Walk, WhatThePathReachesNowIsUsed) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, Walk, ::testing::ValuesIn(TAVU_WALKS),
-                         [](const auto& info) { return "Openat2" + TAVU_WALK_NAME(info.param); });
+                         [](const auto& info) { return "Walk" + TAVU_WALK_NAME(info.param); });
 
 // ---- Before the client comes ----
 

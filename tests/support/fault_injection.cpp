@@ -132,6 +132,7 @@ TAVU_WRAP(int, accept, (int fd, sockaddr* a, socklen_t* l), (fd, a, l), "", TAVU
 TAVU_WRAP(ssize_t, recv, (int fd, void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(ECONNRESET))
 TAVU_WRAP(int, close_range, (unsigned first, unsigned last, int f), (first, last, f), "", TAVU_ERRNO(ENOSYS))
 TAVU_WRAP(ssize_t, send, (int fd, const void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(EPIPE))
+TAVU_WRAP(int, inotify_init1, (int f), (f), "", TAVU_ERRNO(ENOSYS))
 // clang-format on
 
 // open's mode argument is there only when a file may be made; on a 32-bit
