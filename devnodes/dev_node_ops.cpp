@@ -42,7 +42,8 @@ tavuDevLevel g_devRoot;
 // telling, so /dev is taken again every time.
 int g_mountTable = -1;
 bool g_mountTableOpened = false;
-// Kernels before 5.6 have no openat2: the walk then goes level by level.
+// Kernels before 5.6 have no openat2: each level is then opened with
+// O_NOFOLLOW, and its file system compared with /dev's.
 bool g_openat2Missing = false;
 
 // Directories below /dev, kept open from one event to the next with the
@@ -192,9 +193,8 @@ std::vector<std::string> tavuLevelsBelowDev(const std::string& directory) {
   return levels;
 }
 
-// One level down, following no link and entering no other file system:
-// openat2 sees to it; without it (kernels before 5.6) the file system is
-// compared by the caller.
+// One level down, following no link and entering no other mount; the
+// caller compares file systems, which is all that O_NOFOLLOW leaves open.
 int tavuOpenBelow(const tavuDevLevel& parent, const std::string& name) {
   if (!g_openat2Missing) {
     open_how how{};
