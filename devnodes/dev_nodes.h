@@ -28,7 +28,6 @@ void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory
 
 // Takes /dev as a path reaches it (made first when missing, as mkdir would),
 // with the mount table and the watch on /dev that tell when to take it, or
-// a directory kept open in it, again. Returns 0, or the
-// errno that keeps /dev from being used; the node operations try again by
-// themselves.
+// a directory kept open in it, again. Returns 0, or the errno that keeps
+// /dev from being used; the node operations try again by themselves.
 int tavuOpenDevRoot();
