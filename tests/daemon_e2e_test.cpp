@@ -112,7 +112,7 @@ const tavuNodeRow TAVU_NODE_ROWS[] = {
     {"BusSerialPortKnownByItsPathAloneTheSubsystemFirst", {"add /class/ttyKWB/ttyKWB5 - 4:69", "add /class/uart/ttyS5 - 4:69", "add /class/uart/ttyKWB6 uart 4:70"}, {"ttyKWB /class/ttyKWB/ttyKWB5 1", "uart /class/uart/ttyKWB6 1"}, {"c 0640 4:69 /dev/ttsKWB/5", "c 0640 4:70 /dev/ttsKWB/6", "d 0755 /dev/ttsKWB"}},
     {"NoActionNoMajorNoNode", {"- /class/iomux/iomux0 iomux 4:1", "add /class/iomux/iomux1 iomux 0:1", "add /class/iomux/iomux2 iomux", "add /devices/x/class/uart/ttyS3 uart 4:67"}, {"iomux /class/iomux/iomux0 0", "iomux /class/iomux/iomux1 1", "iomux /class/iomux/iomux2 1", "uart /devices/x/class/uart/ttyS3 1"}, {}},
     {"RemovalKeepsADirectoryStillInUse", {"add /class/uart/ttyS0 uart 4:64", "add /class/uart/ttyS1 uart 4:65", "remove /class/uart/ttyS0 uart"}, {"uart /class/uart/ttyS0 1", "uart /class/uart/ttyS1 1", "uart /class/uart/ttyS0 2"}, {"c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"}},
-    {"RemovalTakesEveryEmptyLevel", {"add /class/kwb/kwb0.1.2 kwb 250:3", "remove /class/kwb/kwb0.1.2 kwb"}, {"kwb /class/kwb/kwb0.1.2 1", "kwb /class/kwb/kwb0.1.2 2"}, {}},
+    {"RemovalTakesEveryEmptyLevelPastAMissingOne", {"add /class/kwb/kwb0.1.2 kwb 250:3", "remove /class/kwb/kwb0.1.2 kwb", "add /class/kwb/kwb0. kwb 250:4", "remove /class/kwb/kwb0.1.2 kwb"}, {"kwb /class/kwb/kwb0.1.2 1", "kwb /class/kwb/kwb0.1.2 2", "kwb /class/kwb/kwb0. 1", "kwb /class/kwb/kwb0.1.2 2"}, {}},
     {"ANodeAlreadyThereStaysAsItIs", {"add /class/uart/ttyS1 uart 4:65", "add /class/uart/ttyS1 uart 5:5"}, {"uart /class/uart/ttyS1 1", "uart /class/uart/ttyS1 1"}, {"c 0640 4:65 /dev/tts/1", "d 0755 /dev/tts"}},
 };
 // clang-format on
