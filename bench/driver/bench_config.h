@@ -13,6 +13,7 @@ struct tavuBenchConfig {
   int runs = 7;
   bool timedRuns = true;  // false: the call count alone
   uint32_t throughputEvents = 1000;
+  int throughputBursts = 3;  // per run; the fastest counts
   uint32_t burstStart = 250;
   uint32_t burstCap = 20000;
   std::vector<uint32_t> dropSizes = {2000, 5000, 10000};

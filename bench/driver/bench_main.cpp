@@ -46,6 +46,7 @@ enum : int { TAVU_BENCH_CANNOT_RUN = 3 };
 
 void tavuMakeQuick(tavuBenchConfig* config) {
   config->runs = 1;
+  config->throughputBursts = 1;
   config->burstCap = 5000;
   config->dropSizes = {2000};
   config->latencyEvents = 2500;

@@ -1,5 +1,6 @@
 // Node throughput and burst capacity.
 #include <algorithm>
+#include <map>
 
 #include "measures.h"
 #include "results.h"
@@ -25,27 +26,36 @@ bool tavuBurstDrops(tavuSubject* subject, uint32_t size, uint32_t* drops, std::s
 
 }  // namespace
 
+// The fastest of a few bursts each way: a burst of 1,000 lasts about 10 ms,
+// and on a shared machine a stall of the same order only ever slows one
+// down. The drops are the most any burst had.
 bool tavuMeasureNodes(const tavuBenchConfig& config, int run, tavuSubject* subject,
                       std::string* error) {
   const char* name = tavuSubjectName(subject->kind);
   const uint32_t count = config.throughputEvents;
-  tavuTrial adds, removes;
-  tavuClearNodes();
-  if (!tavuRunTrial(subject, TAVU_UART_ADD, count, 0, count, &adds, error) ||
-      !tavuRunTrial(subject, TAVU_UART_REMOVE, count, 0, 0, &removes, error)) {
-    return false;
+  std::map<std::string, double> best;
+  for (int burst = 0; burst < config.throughputBursts; ++burst) {
+    tavuTrial adds, removes;
+    tavuClearNodes();
+    if (!tavuRunTrial(subject, TAVU_UART_ADD, count, 0, count, &adds, error) ||
+        !tavuRunTrial(subject, TAVU_UART_REMOVE, count, 0, 0, &removes, error)) {
+      return false;
+    }
+    std::map<std::string, double> figures = {
+        {"add_rate", tavuRate(adds.nodes, adds.sendNs[0], adds.lastNodeNs)},
+        {"remove_rate",
+         tavuRate(adds.nodes - removes.nodes, removes.sendNs[0], removes.lastNodeNs)},
+        {"add_drops", adds.drops},
+        {"remove_drops", removes.drops}};
+    if (subject->arrivals != nullptr) {
+      figures["client_add_rate"] = tavuRate(adds.acked, adds.sendNs[0], adds.lastAckNs);
+      figures["client_remove_rate"] = tavuRate(removes.acked, removes.sendNs[0], removes.lastAckNs);
+    }
+    for (const auto& figure : figures)
+      best[figure.first] = std::max(best[figure.first], figure.second);
   }
-  tavuRecord(run, "add_rate", name, tavuRate(adds.nodes, adds.sendNs[0], adds.lastNodeNs));
-  tavuRecord(run, "remove_rate", name,
-             tavuRate(adds.nodes - removes.nodes, removes.sendNs[0], removes.lastNodeNs));
   // A rate is only worth its events: one the kernel dropped was not served.
-  tavuRecord(run, "add_drops", name, adds.drops);
-  tavuRecord(run, "remove_drops", name, removes.drops);
-  if (subject->arrivals != nullptr) {
-    tavuRecord(run, "client_add_rate", name, tavuRate(adds.acked, adds.sendNs[0], adds.lastAckNs));
-    tavuRecord(run, "client_remove_rate", name,
-               tavuRate(removes.acked, removes.sendNs[0], removes.lastAckNs));
-  }
+  for (const auto& figure : best) tavuRecord(run, figure.first, name, figure.second);
   tavuClearNodes();
   return true;
 }

@@ -32,9 +32,10 @@ struct tavuRow {
 };
 
 const tavuRow kRows[] = {
-    {"adds/s, first datagram sent to last node present (1,000 unpaced)", "add_rate", true},
-    {"removes/s, to last node gone (1,000 unpaced)", "remove_rate", true},
-    {"kernel drops in those 1,000 adds / removes", "add_drops remove_drops", false},
+    {"adds/s, first datagram sent to last node present (1,000 unpaced, fastest burst of a run)",
+     "add_rate", true},
+    {"removes/s, to last node gone (1,000 unpaced, fastest burst of a run)", "remove_rate", true},
+    {"kernel drops in those bursts of adds / removes (the most)", "add_drops remove_drops", false},
     {"adds/s to the client's last acknowledgment", "client_add_rate", true},
     {"removes/s to the client's last acknowledgment", "client_remove_rate", true},
     {"largest unpaced burst without a kernel drop (tried up to 20,000)", "burst_capacity", true},
