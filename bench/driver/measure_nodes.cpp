@@ -54,7 +54,7 @@ bool tavuMeasureNodes(const tavuBenchConfig& config, int run, tavuSubject* subje
     for (const auto& figure : figures)
       best[figure.first] = std::max(best[figure.first], figure.second);
   }
-  // A rate is only worth its events: one the kernel dropped was not served.
+  // The drops go beside the rates: a rate is only worth the events served.
   for (const auto& figure : best) tavuRecord(run, figure.first, name, figure.second);
   tavuClearNodes();
   return true;
