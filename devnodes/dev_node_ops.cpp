@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -115,12 +116,15 @@ void tavuWatchDevRoot() {
 }
 
 // Lets go of every kept directory reported on. False when /dev itself was
-// reported on, or reports were lost.
+// reported on, or reports were lost. The kernel hands out whole reports: a
+// read that left room for the largest one took them all.
 bool tavuReadDevWatch() {
   alignas(inotify_event) char reports[4096];
+  constexpr ssize_t TAVU_FULL = sizeof reports - (sizeof(inotify_event) + NAME_MAX + 1);
   bool devStands = true;
   ssize_t length = 0;
-  while ((length = read(g_devWatch, reports, sizeof reports)) > 0) {
+  do {
+    length = read(g_devWatch, reports, sizeof reports);
     for (ssize_t at = 0; at < length;) {
       const auto* report = reinterpret_cast<const inotify_event*>(reports + at);
       at += static_cast<ssize_t>(sizeof *report + report->len);
@@ -128,7 +132,7 @@ bool tavuReadDevWatch() {
       if (report->len == 0) devStands = false;
       if (report->len != 0) tavuForgetKept(report->name);
     }
-  }
+  } while (length > TAVU_FULL);
   return devStands;
 }
 

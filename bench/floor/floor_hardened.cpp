@@ -13,6 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <climits>
 #include <string>
 
 #include "floor_nodes.h"
@@ -57,9 +58,11 @@ bool tavuOpenDev() {
 // was, or reports were lost.
 bool tavuReadDevWatch() {
   alignas(inotify_event) char reports[4096];
+  constexpr ssize_t TAVU_FULL = sizeof reports - (sizeof(inotify_event) + NAME_MAX + 1);
   bool devStands = true;
   ssize_t length = 0;
-  while ((length = read(g_devWatchFd, reports, sizeof reports)) > 0) {
+  do {
+    length = read(g_devWatchFd, reports, sizeof reports);
     for (ssize_t at = 0; at < length;) {
       const auto* report = reinterpret_cast<const inotify_event*>(reports + at);
       at += static_cast<ssize_t>(sizeof *report + report->len);
@@ -67,7 +70,7 @@ bool tavuReadDevWatch() {
       if (report->len == 0) devStands = false;
       if (report->len != 0 && g_keptName == report->name) tavuForgetKept();
     }
-  }
+  } while (length > TAVU_FULL);
   return devStands;
 }
 
