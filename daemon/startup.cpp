@@ -80,7 +80,7 @@ void tavuDetach() {
 
 // Told once, at start: the worker tries again at every event, silently.
 void tavuOpenDev() {
-  const int error = tavuOpenDevRoot();
+  const int error = tavuDevUsable();
   if (error == 0) return;
   TAVU_REPORT("%s:%s: /dev cannot be used, errno=%d: no node is made or removed until it can\n",
               error);

@@ -26,8 +26,7 @@ void tavuCreateDevNode(const std::string& nodePath, const std::string& directory
 // The node, then every directory of its chain that it leaves empty.
 void tavuRemoveDevNode(const std::string& nodePath, const std::string& directory);
 
-// Takes /dev as a path reaches it (made first when missing, as mkdir would),
-// with the mount table and the watch on /dev that tell when to take it, or
-// a directory kept open in it, again. Returns 0, or the errno that keeps
-// /dev from being used; the node operations try again by themselves.
-int tavuOpenDevRoot();
+// 0 when /dev can be used as a path reaches it now, or will be made by the
+// first node it must hold; else the errno that keeps it from being used.
+// The node operations ask again by themselves at every event.
+int tavuDevUsable();

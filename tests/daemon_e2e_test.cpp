@@ -80,10 +80,11 @@ class DaemonEndToEnd : public ::testing::Test {
   tavuWireClient iv_client;
 };
 
-// The walk down /dev with openat2 and inotify, and without either (level by
-// level, each directory looked up), as on old kernels.
-const char* const TAVU_WALKS[] = {"", "openat2+,inotify_init1"};
-#define TAVU_WALK_NAME(plan) std::string(*(plan) ? "WithoutOpenat2OrInotify" : "")
+// The walk down /dev with openat2 and statx's mount ids, and without either
+// (each level opened with O_NOFOLLOW, its mount compared; nothing kept), as
+// on old kernels.
+const char* const TAVU_WALKS[] = {"", "openat2+,statx+"};
+#define TAVU_WALK_NAME(plan) std::string(*(plan) ? "WithoutOpenat2OrMounts" : "")
 
 // ---- /dev follows the kernel: the node table and the classification ----
 
@@ -246,6 +247,41 @@ TEST_P(Walk, WhatThePathReachesNowIsUsed) {
   eventsUntilMarker({"add /class/uart/ttyS3 uart 4:67"});
   EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:67 /dev/tts/3", "d 0755 /dev/tts"));
   ASSERT_EQ(system("umount -l /dev"), 0);  // the daemon holds it open
+}
+
+// However many directories, however deep: the daemon never holds more
+// descriptors than at start and the walk's 32, and a node 400 levels down
+// is made and removed as a plain chain of mkdir would.
+TEST_P(Walk, DescriptorsStayBoundedWhateverTheDepth) {
+  ASSERT_NO_FATAL_FAILURE(connect());
+  const auto held = [&] {
+    const auto fds =
+        std::filesystem::directory_iterator("/proc/" + std::to_string(iv_daemon.pid()) + "/fd");
+    return static_cast<long>(std::distance(begin(fds), end(fds)));
+  };
+  const long start = held();
+  long most = start;
+  std::string deep, deepNode = "/dev/";
+  for (int level = 0; level < 400; ++level) {
+    deep += "d.";
+    deepNode += "d/";
+  }
+  for (int i = 0; i < 1000; ++i) {
+    // By hundreds, adds then their removes: 40 directories of two levels, and the deep one.
+    const int j = i % 100;
+    const std::string name =
+        j % 25 == 0 ? deep : "k" + std::to_string(j % 40) + "." + std::to_string(j % 7);
+    const bool add = i / 100 % 2 == 0;
+    tavuSendUevent(
+        tavuUevent((add ? "add " : "remove ") + ("/class/gpio/" + name) + ".1 gpio 1:1"));
+    receiveAndAcknowledge();
+    most = std::max(most, held());
+    if (i == 99) {
+      EXPECT_TRUE(std::filesystem::exists(deepNode + "1"));
+    }
+  }
+  EXPECT_LE(most, start + 32);
+  EXPECT_THAT(tavuDevTree(), ::testing::IsEmpty());
 }
 
 INSTANTIATE_TEST_SUITE_P(Walks, Walk, ::testing::ValuesIn(TAVU_WALKS),

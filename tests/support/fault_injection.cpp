@@ -9,12 +9,13 @@
 // `object` narrows a lock or wait to one queue (netlinkDataQueue,
 // hpEvQueue), a socket call to a family (unix, netlink) and open to a path
 // ("dev" for /dev); `thread` to main, worker or reader. "openat2" is the
-// system call, as a kernel before 5.6 answers it. The daemon's own code is
-// untouched.
+// system call, as a kernel before 5.6 answers it; "statx" answers without
+// the mount, as one before 5.8 does. The daemon's own code is untouched.
 #include <errno.h>
 #include <fcntl.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -132,7 +133,6 @@ TAVU_WRAP(int, accept, (int fd, sockaddr* a, socklen_t* l), (fd, a, l), "", TAVU
 TAVU_WRAP(ssize_t, recv, (int fd, void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(ECONNRESET))
 TAVU_WRAP(int, close_range, (unsigned first, unsigned last, int f), (first, last, f), "", TAVU_ERRNO(ENOSYS))
 TAVU_WRAP(ssize_t, send, (int fd, const void* b, size_t n, int f), (fd, b, n, f), tavuSocketFamily(fd), TAVU_ERRNO(EPIPE))
-TAVU_WRAP(int, inotify_init1, (int f), (f), "", TAVU_ERRNO(ENOSYS))
 // clang-format on
 
 // open's mode argument is there only when a file may be made; on a 32-bit
@@ -155,6 +155,13 @@ long __real_syscall(long number, ...);
 long __wrap_syscall(long number, long a, long b, long c, long d) {
   if (number == SYS_openat2 && tavuFailNow("openat2", "")) TAVU_ERRNO(ENOSYS)
   return __real_syscall(number, a, b, c, d);
+}
+
+int __real_statx(int fd, const char* path, int flags, unsigned mask, struct statx* status);
+int __wrap_statx(int fd, const char* path, int flags, unsigned mask, struct statx* status) {
+  const int rc = __real_statx(fd, path, flags, mask, status);
+  if (rc == 0 && tavuFailNow("statx", "")) status->stx_mask &= ~STATX_MNT_ID;
+  return rc;
 }
 
 int __real_bind(int fd, const sockaddr* address, socklen_t length);

@@ -349,17 +349,19 @@ inline bool tavuSandboxOwn(const std::filesystem::path& path) {
 }
 
 // Everything below /dev but the sandbox's own entries, sorted, one line
-// each: "d 0755 /dev/tts", "c 0640 4:65 /dev/tts/1", "l 0777 /dev/shm/x".
-inline tavuLines tavuDevTree() {
+// each: "d 0755 /dev/tts", "c 0640 4:65 /dev/tts/1", "l 0777 /dev/shm/x";
+// with `owners`, "d 0755 0:0 /dev/tts". Or the same of another tree.
+inline tavuLines tavuDevTree(bool owners = false, const char* top = "/dev") {
   tavuLines found;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator("/dev")) {
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(top)) {
     struct stat info {};
     if (tavuSandboxOwn(entry.path()) || lstat(entry.path().c_str(), &info) != 0) continue;
     const char* type = S_ISCHR(info.st_mode) ? "c" : S_ISDIR(info.st_mode) ? "d" : "l";
-    char head[32];
-    std::snprintf(head, sizeof head, "%s %04o ", type, info.st_mode & 07777);
+    char head[64];
+    int length = std::snprintf(head, sizeof head, "%s %04o ", type, info.st_mode & 07777);
+    if (owners) length += std::snprintf(head + length, 24, "%u:%u ", info.st_uid, info.st_gid);
     if (*type == 'c')
-      std::snprintf(head + 7, sizeof head - 7, "%u:%u ", major(info.st_rdev), minor(info.st_rdev));
+      std::snprintf(head + length, 24, "%u:%u ", major(info.st_rdev), minor(info.st_rdev));
     found.push_back(head + entry.path().string());
   }
   std::sort(found.begin(), found.end());
