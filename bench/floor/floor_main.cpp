@@ -19,12 +19,11 @@ const char TAVU_FLOOR_USAGE[] = R"(Usage: tavubench-floor [--hardened]
 
 Receives uevents with the daemon's 256 KiB buffer and makes a class device's
 node (mknod; mkdir only when needed) or removes it (unlink, rmdir):
-/class/uart/ttyS3 gives /dev/tts/3. --hardened makes the daemon's calls
-instead: below a descriptor of /dev held open (opened again when the mount
-table changed, polled at every event), openat2 of the directory with no link
-followed and no other file system entered, then fstat, mknodat and close, or
-unlinkat, close and unlinkat of the directory. Run it in scripts/sandbox,
-until killed. Exit status: 1 the socket or /dev failed, 2 bad usage.
+/class/uart/ttyS3 gives /dev/tts/3. --hardened makes and removes it with
+the daemon's own walk instead (no link followed, no mount point crossed,
+the directories reached kept open and looked up again at every event).
+Run it in scripts/sandbox, until killed. Exit status: 1 the socket or /dev
+failed, 2 bad usage.
 )";
 
 void (*g_floorAdd)(char* node, size_t dirEnd, dev_t device) = tavuPlainAdd;
@@ -108,7 +107,7 @@ int main(int argc, char** argv) {
   if (usage >= 0) return usage;
   umask(022);  // as the daemon: nodes 0640, directories 0755
   if (g_floorAdd == tavuHardenedAdd && !tavuHardenedStart()) {
-    std::perror("tavubench-floor: /dev or the mount table");
+    std::perror("tavubench-floor: /dev");
     return 1;
   }
   const int fd = tavuFloorOpenSocket();

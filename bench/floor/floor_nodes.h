@@ -1,5 +1,5 @@
 // The floor's node calls, in two forms: the plain one, the least a device
-// manager can make, and the hardened one, the daemon's walk call for call.
+// manager can make, and the hardened one, the daemon's own walk.
 // Both take the node as "/dev/tts/12", cut at `dirEnd` (the "/" before its
 // name), a path they may change while they work and put back.
 #pragma once
@@ -18,14 +18,8 @@ void tavuPlainAdd(char* node, size_t dirEnd, dev_t device);
 // unlink, then rmdir of the directory.
 void tavuPlainRemove(char* node, size_t dirEnd);
 
-// Opens /dev (made when missing), the mount table and a watch on /dev;
-// false with errno.
+// Whether /dev can be used; false with errno.
 bool tavuHardenedStart();
-// poll of the mount table and the watch, then mknodat below the held
-// descriptor of /dev, in the directory kept open. The first time, or after
-// its name was reported on: openat2 of the directory (no link, no other
-// file system) and fstat first.
+// The daemon's tavuCreateDevNode and tavuRemoveDevNode.
 void tavuHardenedAdd(char* node, size_t dirEnd, dev_t device);
-// poll as above, unlinkat of the node, unlinkat of the directory (which
-// stays while it holds other nodes).
 void tavuHardenedRemove(char* node, size_t dirEnd);
