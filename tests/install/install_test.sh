@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installation as a packager and a board's init system rely on it, one mode a test:
-#   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR  (as root: times scripts/sandbox)
+#   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR
+#   install_test.sh sandbox SOURCE_DIR   (as root, with build/bin built: drives scripts/sandbox)
 #   install_test.sh init INIT_SCRIPT DAEMON TAVUMON   (starts daemons: inside scripts/sandbox)
 #   install_test.sh debian BUILD_DIR C_COMPILER NM
 set -uo pipefail
@@ -18,10 +19,25 @@ lint() {
   for script in "$2" "$4"/{postinst,prerm,postrm}; do
     ok dash -n "$script"; ok busybox sh -n "$script"; ok shellcheck -s sh "$script"
   done
-  # A command's own status 124 (another timer's) and the sandbox's time limit: only the latter says so.
-  sandbox=$(dirname "$0")/../../scripts/sandbox
-  ok test "$("$sandbox" --timeout 8 -- timeout 1 sleep 30 2>&1; echo $?)" = 124
-  ok test "$("$sandbox" --timeout 1 -- sleep 30 2>&1; echo $?)" = $'sandbox: \'sleep\' did not finish within 1s and was killed\n124'
+}
+
+# The sandbox as a newcomer meets it: a command's own status 124 (another timer's) and the time
+# limit, of which only the latter says so; usage errors; its input passed; the README's five
+# commands by hand, typed at a terminal into the shell that the first opens.
+sandbox() {
+  cd "$1" || exit 1
+  ok test "$(scripts/sandbox --timeout 8 -- timeout 1 sleep 30 2>&1; echo $?)" = 124
+  ok test "$(scripts/sandbox --timeout 1 -- sleep 30 2>&1; echo $?)" = $'sandbox: \'sleep\' did not finish within 1s and was killed\n124'
+  for args in "--timeout abc" "--timeout 0" --bogus; do
+    [[ $(scripts/sandbox $args -- true 2>&1; echo $?) == *$'\nTry \'scripts/sandbox --help\'.\n2' ]] || fail "sandbox $args: no usage error"
+  done
+  [[ $(scripts/sandbox --help) == *"(pid 1)." ]] || fail "sandbox --help: more than the help"
+  ok test "$(echo hello | scripts/sandbox -- cat)" = hello
+  recipe=$(awk '/^### By hand/ { f = 1 } f && /^```/ { if (c++) exit; next } c' README.md)
+  # shellcheck disable=SC2016 # expanded inside
+  out=$({ tail -n +2 <<< "$recipe"; echo 'for _ in $(seq 3000); do [ -c /dev/tts/1 ] && break; sleep 0.01; done; ls -l /dev/tts; exit'; } |
+    timeout 60 script -qec "$(head -1 <<< "$recipe")" /dev/null)
+  [[ $out == *"crw-r----- 1 root root 4, 65 "* ]] || fail "the five commands by hand: no node /dev/tts/1 in: $out"
 }
 
 pids() { for dir in /proc/[0-9]*; do [ "$(readlink "$dir/exe")" = "$daemon" ] && echo "${dir#/proc/}"; done 2> /dev/null; }
@@ -173,6 +189,6 @@ maintainer() {
   [[ $status = 0 && $calls = "$4" ]] || fail "$1 $2 with '$3': status $status, called '$calls'; wanted 0, '$4'"
 }
 
-[[ ${1:-} =~ ^(lint|init|debian)$ ]] || { sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[[ ${1:-} =~ ^(lint|sandbox|init|debian)$ ]] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 "$@"
 [ "$failures" = 0 ]
