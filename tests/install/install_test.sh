@@ -106,10 +106,15 @@ debian() {
   for p in tavunetlink tavunetlink-tools libtavuclient-dev; do
     deb[$p]=$(echo "$work/out/${p}_"*.deb) && dpkg-deb -x "${deb[$p]}" "$work/root/$p" || exit 1
   done
-  # The architecture follows from the daemon's ELF header, not from what the build asked for.
-  declare -A debian_arch=(["ELF64 little X86-64"]=amd64 ["ELF32 big PowerPC"]=powerpc)
-  elf=$(readelf -h "$work/root/tavunetlink/usr/sbin/tavunetlink" | awk '/Class:/ { c = $2 } /Data:/ { d = $4 } /Machine:/ { m = $NF } END { print c, d, m }')
-  arch=${debian_arch[$elf]:-}
+  # Every program is of the machine the compiler builds for, and stripped, with nothing said by the
+  # install step (a host strip complains and leaves a board's file as it was); the architecture follows.
+  declare -A target=([x86_64-linux-gnu]="ELF64 little X86-64|amd64" [powerpc-linux-gnu]="ELF32 big PowerPC|powerpc")
+  wanted=${target[$("$2" -dumpmachine)]:-?|?} && elf=${wanted%|*} arch=${wanted#*|}
+  for program in "$work"/root/*/usr/*bin/*; do
+    [[ $(readelf -h "$program" | awk '/Class:/ { c = $2 } /Data:/ { d = $4 } /Machine:/ { m = $NF } END { print c, d, m }') = "$elf" &&
+       $(readelf -S "$program") != *.symtab* ]] || fail "$program: not a stripped $elf program"
+  done
+  ok test -z "$(grep -Ev '^(CPack(Deb)?: |-- )' "$work/cpack.log")"
   for p in "${!deb[@]}"; do [ "$(dpkg-deb -f "${deb[$p]}" Architecture)" = "$arch" ] || fail "$p: not for binaries of $elf"; done
   declare -A package=([libc.so.6]=libc6 [libm.so.6]=libc6 [libstdc++.so.6]=libstdc++6 [libgcc_s.so.1]=libgcc-s1 [libelf.so.1]=libelf1)
   for p in tavunetlink tavunetlink-tools; do
