@@ -92,7 +92,7 @@ init() {
   read -r starter _ < <(sed -n 's/^ExecStart=//p' "${script%/*}/tavunetlink.service")
   out=$("${script%/*}/${starter##*/}" "$daemon" 2>&1)
   [[ $out == *$'errno=98\ntavunetlink: the daemon ended while starting: the name is held by uid 65534, pid '$squatter ]] || fail "unit's start: $out"
-  kill "$squatter"
+  kill "$squatter" && wait "$squatter" 2> /dev/null  # gone, with its socket
   # Started with standard input and error closed and a pipe on descriptor 5, whose reader
   # must see its end at once; then with output into a closed pipe, where a report costs nothing.
   "$daemon" 0<&- 2>&- 5>&1 > /dev/null | cat
