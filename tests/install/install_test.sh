@@ -28,6 +28,7 @@ sandbox() {
   cd "$1" || exit 1
   ok test "$(scripts/sandbox --timeout 8 -- timeout 1 sleep 30 2>&1; echo $?)" = 124
   ok test "$(scripts/sandbox --timeout 1 -- sleep 30 2>&1; echo $?)" = $'sandbox: \'sleep\' did not finish within 1s and was killed\n124'
+  # shellcheck disable=SC2086 # the arguments are words
   for args in "--timeout abc" "--timeout 0" --bogus; do [[ $(scripts/sandbox $args -- true 2>&1; echo $?) == *$'\nTry \'scripts/sandbox --help\'.\n2' ]] || fail "sandbox $args"; done
   [[ $(scripts/sandbox --help) == *"(pid 1)." ]] || fail "sandbox --help: more than the help"
   ok test "$(echo hello | scripts/sandbox -- cat)" = hello
