@@ -91,9 +91,10 @@ foreach(component TAVUNETLINK TOOLS DEV)
 endforeach()
 
 # The daemon's maintainer scripts register the service with whichever init
-# system the machine runs; the init script is a conffile. The other packages
-# have none.
-file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles "${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d/tavunetlink\n")
+# system the machine runs; the init script and its settings are conffiles.
+# The other packages have none.
+file(WRITE ${CMAKE_BINARY_DIR}/debian/conffiles
+     "${CMAKE_INSTALL_FULL_SYSCONFDIR}/default/tavunetlink\n${CMAKE_INSTALL_FULL_SYSCONFDIR}/init.d/tavunetlink\n")
 foreach(script postinst prerm postrm)
   configure_file(${CMAKE_SOURCE_DIR}/service/debian/${script} ${CMAKE_BINARY_DIR}/debian/${script} COPYONLY)
 endforeach()

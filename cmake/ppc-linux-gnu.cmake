@@ -1,4 +1,21 @@
 # Cross build for the board: 32-bit big-endian PowerPC, glibc.
+#
+# Its binutils are named, not found: a build folder configured before they
+# were installed found the host's, and keeps what it found in its cache and
+# in its record of the compiler (ar and ranlib), which is read after this
+# file. A host strip fails on every PowerPC file of "cmake --install
+# --strip" and cpack, and leaves them unstripped. So they go into the cache
+# here, and again over the compiler's record at the end of project().
+foreach(tool ar ranlib strip objcopy objdump nm readelf addr2line)
+  string(TOUPPER ${tool} variable)
+  set(CMAKE_${variable} /usr/bin/powerpc-linux-gnu-${tool} CACHE FILEPATH "the board's ${tool}" FORCE)
+  set(CMAKE_${variable} /usr/bin/powerpc-linux-gnu-${tool})
+endforeach()
+if(CMAKE_CXX_COMPILER_LOADED)  # included again by project()
+  return()
+endif()
+set(CMAKE_PROJECT_INCLUDE ${CMAKE_CURRENT_LIST_FILE})
+
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR powerpc)
 set(CMAKE_C_COMPILER powerpc-linux-gnu-gcc)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installation as a packager and a board's init system rely on it, one mode a test:
-#   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR  (as root: times scripts/sandbox)
+#   install_test.sh lint UNIT INIT_SCRIPT DAEMON MAINTAINER_SCRIPTS_DIR
+#   install_test.sh sandbox SOURCE_DIR   (as root, with build/bin built: drives scripts/sandbox)
 #   install_test.sh init INIT_SCRIPT DAEMON TAVUMON   (starts daemons: inside scripts/sandbox)
 #   install_test.sh debian BUILD_DIR C_COMPILER NM
 set -uo pipefail
@@ -12,16 +13,30 @@ ok() { "$@" || fail "$*"; }
 
 # The unit as systemd reads it, the shell scripts as dash, BusyBox sh and shellcheck do.
 lint() {
-  sed "s|^ExecStart=.*|ExecStart=$3|" "$1" > "$work/tavunetlink.service"
+  sed "s|^ExecStart=.*|ExecStart=${1%/*}/tavunetlink-start $3|" "$1" > "$work/tavunetlink.service"
   # verify exits 0 on some bad settings, so any word from it is a failure.
   ok test -z "$(systemd-analyze verify --man=no "$work/tavunetlink.service" 2>&1 || echo failed)"
-  for script in "$2" "$4"/{postinst,prerm,postrm}; do
+  for script in "$2" "${1%/*}/tavunetlink-start" "$4"/{postinst,prerm,postrm}; do
     ok dash -n "$script"; ok busybox sh -n "$script"; ok shellcheck -s sh "$script"
   done
-  # A command's own status 124 (another timer's) and the sandbox's time limit: only the latter says so.
-  sandbox=$(dirname "$0")/../../scripts/sandbox
-  ok test "$("$sandbox" --timeout 8 -- timeout 1 sleep 30 2>&1; echo $?)" = 124
-  ok test "$("$sandbox" --timeout 1 -- sleep 30 2>&1; echo $?)" = $'sandbox: \'sleep\' did not finish within 1s and was killed\n124'
+}
+
+# The sandbox as a newcomer meets it: a command's own status 124 (another timer's) and the time
+# limit, of which only the latter says so; usage errors; its input passed; the README's five
+# commands by hand, typed at a terminal into the shell that the first opens.
+sandbox() {
+  cd "$1" || exit 1
+  ok test "$(scripts/sandbox --timeout 8 -- timeout 1 sleep 30 2>&1; echo $?)" = 124
+  ok test "$(scripts/sandbox --timeout 1 -- sleep 30 2>&1; echo $?)" = $'sandbox: \'sleep\' did not finish within 1s and was killed\n124'
+  # shellcheck disable=SC2086 # the arguments are words
+  for args in "--timeout abc" "--timeout 0" --bogus; do [[ $(scripts/sandbox $args -- true 2>&1; echo $?) == *$'\nTry \'scripts/sandbox --help\'.\n2' ]] || fail "sandbox $args"; done
+  [[ $(scripts/sandbox --help) == *"(pid 1)." ]] || fail "sandbox --help: more than the help"
+  ok test "$(echo hello | scripts/sandbox -- cat)" = hello
+  recipe=$(awk '/^### By hand/ { f = 1 } f && /^```/ { if (c++) exit; next } c' README.md)
+  # shellcheck disable=SC2016 # expanded inside
+  out=$({ tail -n +2 <<< "$recipe"; echo 'for _ in $(seq 3000); do [ -c /dev/tts/1 ] && break; sleep 0.01; done; ls -l /dev/tts; exit'; } |
+    timeout 60 script -qec "$(head -1 <<< "$recipe")" /dev/null)
+  [[ $out == *"crw-r----- 1 root root 4, 65 "* ]] || fail "the five commands by hand: no node /dev/tts/1 in: $out"
 }
 
 pids() { for dir in /proc/[0-9]*; do [ "$(readlink "$dir/exe")" = "$daemon" ] && echo "${dir#/proc/}"; done 2> /dev/null; }
@@ -29,7 +44,7 @@ pids() { for dir in /proc/[0-9]*; do [ "$(readlink "$dir/exe")" = "$daemon" ] &&
 # row DAEMON ACTION STATUS TEXT STATE: the init script run on one DAEMON, its status and words,
 # then STATE as seen from outside: how many of its daemons run, the client socket, what coldplug saw.
 row() {
-  out=$(DAEMON=${exe[$1]} DAEMON_OUTPUT=$work/daemon.out TRIGGER=$work/trigger PROBE=$probe PATH=$path "$sh" "$script" "$2" 2>&1)
+  out=$(DAEMON=${exe[$1]} DAEMON_OUTPUT=$work/daemon.out TRIGGER=$work/trigger PROBE=$probe STARTER=$work/start PATH=$path "$sh" "$script" "$2" 2>&1)
   status=$?
   seen="$(pids | wc -w) $(grep -q ' @tavunetlinksocket' /proc/net/unix && echo listening || echo closed) $(cat "$work/coldplug" 2> /dev/null || echo none)"
   rm -f "$work/coldplug"
@@ -37,12 +52,15 @@ row() {
 }
 
 # "other" is a daemon the script does not know, holding the client socket: its own cannot bind it.
+# The starter runs under the same shell; a start keeps the previous run's trace buffer.
 rows() {
   sh=$1 path=$2
+  sed "1s|.*|#!$sh|" "${script%/*}/tavunetlink-start" > "$work/start" && chmod +x "$work/start" && echo "$sh" > /run/tavutrace/TAVUNL
   #   daemon action  status text                   daemons socket coldplug
   row own   status   3 "is not running"            "0 closed none"
   row own   stop     0 "not running"               "0 closed none"
   row own   start    0 "started"                   "1 listening after-bind"
+  ok test "$(ls /run/tavutrace) $(cat /run/tavutrace/TAVUNL.1)" = "TAVUNL.1 $sh"
   row own   status   0 "is running (pid $(pids))"  "1 listening none"
   row own   start    0 "already running"           "1 listening none"
   row own   restart  0 "started"                   "1 listening after-bind"
@@ -50,8 +68,7 @@ rows() {
   row own   bogus    2 "Usage:"                    "0 closed none"
   row none  start    5 "not an executable"         "0 closed none"
   row other start    0 "started"                   "0 listening after-bind"
-  row own   start    1 "ended while starting"      "0 listening none"
-  ok grep -q Exiting "$work/daemon.out"
+  row own   start    1 "socket bind() failed, errno=98; the name is held by uid 0, pid $(pidof other)" "0 listening none"
   row other stop     0 "stopped"                   "0 closed none"
 }
 
@@ -66,9 +83,17 @@ init() {
   # shellcheck disable=SC2016 # expanded by the stand-in
   printf '#!/bin/sh\n(%s --listening "$(pidof tavunetlink other)" --timeout 0.01 2> /dev/null && echo after-bind || echo before-bind) >> %s\n' \
     "$probe" "$work/coldplug" > "$work/trigger" && chmod +x "$work/trigger"
-  rows dash "$PATH"
+  rows /bin/dash "$PATH"
   mkdir "$work/busybox" && busybox --install -s "$work/busybox"
   rows "$work/busybox/sh" "$work/busybox"
+  # The unit's start while user nobody holds the name: the daemon's own last line, then who holds it.
+  setpriv --reuid=65534 --regid=65534 --clear-groups perl -MSocket -e 'socket(S, AF_UNIX, SOCK_STREAM, 0);
+    bind(S, pack("S", AF_UNIX) . "\0tavunetlinksocket" . "\0" x 90) && listen(S, 0) && sleep 90' & squatter=$!
+  for _ in $(seq 1000); do grep -q ' @tavunetlinksocket' /proc/net/unix && break; sleep 0.01; done
+  read -r starter _ < <(sed -n 's/^ExecStart=//p' "${script%/*}/tavunetlink.service")
+  out=$("${script%/*}/${starter##*/}" "$daemon" 2>&1)
+  [[ $out == *$'errno=98\ntavunetlink: the daemon ended while starting: the name is held by uid 65534, pid '$squatter ]] || fail "unit's start: $out"
+  kill "$squatter" && wait "$squatter" 2> /dev/null  # gone, with its socket
   # Started with standard input and error closed and a pipe on descriptor 5, whose reader
   # must see its end at once; then with output into a closed pipe, where a report costs nothing.
   "$daemon" 0<&- 2>&- 5>&1 > /dev/null | cat
@@ -90,10 +115,15 @@ debian() {
   for p in tavunetlink tavunetlink-tools libtavuclient-dev; do
     deb[$p]=$(echo "$work/out/${p}_"*.deb) && dpkg-deb -x "${deb[$p]}" "$work/root/$p" || exit 1
   done
-  # The architecture follows from the daemon's ELF header, not from what the build asked for.
-  declare -A debian_arch=(["ELF64 little X86-64"]=amd64 ["ELF32 big PowerPC"]=powerpc)
-  elf=$(readelf -h "$work/root/tavunetlink/usr/sbin/tavunetlink" | awk '/Class:/ { c = $2 } /Data:/ { d = $4 } /Machine:/ { m = $NF } END { print c, d, m }')
-  arch=${debian_arch[$elf]:-}
+  # Every program is of the machine the compiler builds for, and stripped, with nothing said by the
+  # install step (a host strip complains and leaves a board's file as it was); the architecture follows.
+  declare -A target=([x86_64-linux-gnu]="ELF64 little X86-64|amd64" [powerpc-linux-gnu]="ELF32 big PowerPC|powerpc")
+  wanted=${target[$("$2" -dumpmachine)]:-?|?} && elf=${wanted%|*} arch=${wanted#*|}
+  for program in "$work"/root/*/usr/*bin/*; do
+    [[ $(readelf -h "$program" | awk '/Class:/ { c = $2 } /Data:/ { d = $4 } /Machine:/ { m = $NF } END { print c, d, m }') = "$elf" &&
+       $(readelf -S "$program") != *.symtab* ]] || fail "$program: not a stripped $elf program"
+  done
+  ok test -z "$(grep -Ev '^(CPack(Deb)?: |-- )' "$work/cpack.log")"
   for p in "${!deb[@]}"; do [ "$(dpkg-deb -f "${deb[$p]}" Architecture)" = "$arch" ] || fail "$p: not for binaries of $elf"; done
   declare -A package=([libc.so.6]=libc6 [libm.so.6]=libc6 [libstdc++.so.6]=libstdc++6 [libgcc_s.so.1]=libgcc-s1 [libelf.so.1]=libelf1)
   for p in tavunetlink tavunetlink-tools; do
@@ -104,9 +134,9 @@ debian() {
   done
   # Every file of each package with its mode and owner, and any directory not root's drwxr-xr-x;
   # the library's directory is the multiarch one natively.
-  declare -A programs=([tavunetlink]="etc/init.d/tavunetlink usr/sbin/tavunetlink"
+  declare -A programs=([tavunetlink]="etc/init.d/tavunetlink usr/libexec/tavunetlink-start usr/sbin/tavunetlink"
                        [tavunetlink-tools]="usr/bin/tavuinject usr/bin/tavumon usr/bin/tavutrigger")
-  declare -A data=([tavunetlink]="lib/systemd/system/tavunetlink.service usr/share/man/man8/tavunetlink.8.gz"
+  declare -A data=([tavunetlink]="etc/default/tavunetlink lib/systemd/system/tavunetlink.service usr/share/man/man8/tavunetlink.8.gz"
                    [tavunetlink-tools]="usr/share/man/man1/tavuinject.1.gz usr/share/man/man1/tavumon.1.gz usr/share/man/man1/tavutrigger.1.gz"
                    [libtavuclient-dev]="usr/include/tavuclient.h usr/lib/libtavuclient.a usr/lib/pkgconfig/tavuclient.pc")
   # tavutrace decodes on the workstation: in its package, never in the board's.
@@ -121,7 +151,7 @@ debian() {
   # What each asks of the others, its conffiles, its control files: only the daemon's has
   # maintainer scripts, so only it registers a service.
   #       package           recommends        conffiles                control files
-  control tavunetlink       tavunetlink-tools /etc/init.d/tavunetlink "conffiles control md5sums postinst postrm prerm"
+  control tavunetlink       tavunetlink-tools "$(printf '/etc/%s/tavunetlink\n' default init.d)" "conffiles control md5sums postinst postrm prerm"
   control tavunetlink-tools ""                ""                      "control md5sums"
   control libtavuclient-dev ""                ""                      "control md5sums"
   # One changelog for all, of the packages' version, and a machine-readable copyright.
@@ -145,6 +175,10 @@ debian() {
   maintainer postrm   remove    "systemctl deb-systemd-helper"     "systemctl --system daemon-reload;deb-systemd-helper mask tavunetlink.service"
   maintainer postrm   purge     ""                                 ""
   maintainer postrm   purge     "update-rc.d deb-systemd-helper"   "update-rc.d tavunetlink remove;deb-systemd-helper purge tavunetlink.service;deb-systemd-helper unmask tavunetlink.service"
+  # An image installed with dpkg --root: the helpers, which follow DPKG_ROOT, alone; nothing of this machine's.
+  DPKG_ROOT=/image maintainer postinst configure "deb-systemd-helper update-rc.d" "deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service"
+  DPKG_ROOT=/image maintainer prerm   remove    invoke-rc.d                        ""
+  DPKG_ROOT=/image maintainer postrm  remove    "systemctl deb-systemd-helper"     "deb-systemd-helper mask tavunetlink.service"
   # A client program built from the unpacked -dev package alone.
   pc_dir=$(dirname "$(find "$work/root/libtavuclient-dev" -name tavuclient.pc)")
   flags=$(PKG_CONFIG_SYSROOT_DIR=$work/root/libtavuclient-dev PKG_CONFIG_LIBDIR=$pc_dir pkg-config --cflags --libs tavuclient) || fail "pkg-config does not know tavuclient"
@@ -173,6 +207,6 @@ maintainer() {
   [[ $status = 0 && $calls = "$4" ]] || fail "$1 $2 with '$3': status $status, called '$calls'; wanted 0, '$4'"
 }
 
-[[ ${1:-} =~ ^(lint|init|debian)$ ]] || { sed -n '2,5p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
+[[ ${1:-} =~ ^(lint|sandbox|init|debian)$ ]] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
 "$@"
 [ "$failures" = 0 ]
