@@ -229,26 +229,6 @@ TEST_P(Walk, LinksMountsAndOthersGroupsInDevLeadNowhere) {
   ASSERT_EQ(system("umount /dev/mnt"), 0);
 }
 
-// The /dev a path reaches when the event comes: a directory put in the
-// place of one used before, and a /dev mounted later, are the ones used.
-TEST_P(Walk, WhatThePathReachesNowIsUsed) {
-  ASSERT_NO_FATAL_FAILURE(connect());
-  eventsUntilMarker({"add /class/uart/ttyS1 uart 4:65", "add /class/kwb/kwb0.1.1 kwb 5:1"});
-  ASSERT_EQ(system("mv /dev/tts /dev/old && mv /dev/kwb0/1 /dev/kwb0/old &&"
-                   " mkdir -m 700 /dev/tts /dev/kwb0/1"),
-            0);
-  eventsUntilMarker({"add /class/uart/ttyS2 uart 4:66", "add /class/kwb/kwb0.1.2 kwb 5:2"});
-  EXPECT_THAT(
-      tavuDevTree(),
-      ElementsAre("c 0640 4:65 /dev/old/1", "c 0640 4:66 /dev/tts/2", "c 0640 5:1 /dev/kwb0/old/1",
-                  "c 0640 5:2 /dev/kwb0/1/2", "d 0700 /dev/kwb0/1", "d 0700 /dev/tts",
-                  "d 0755 /dev/kwb0", "d 0755 /dev/kwb0/old", "d 0755 /dev/old"));
-  ASSERT_EQ(system("mount -t tmpfs none /dev"), 0);
-  eventsUntilMarker({"add /class/uart/ttyS3 uart 4:67"});
-  EXPECT_THAT(tavuDevTree(), ElementsAre("c 0640 4:67 /dev/tts/3", "d 0755 /dev/tts"));
-  ASSERT_EQ(system("umount -l /dev"), 0);  // the daemon holds it open
-}
-
 // However many directories, however deep: the daemon never holds more
 // descriptors than at start and the walk's 32, and a node 400 levels down
 // is made and removed as a plain chain of mkdir would.

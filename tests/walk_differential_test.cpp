@@ -27,68 +27,62 @@ std::string tavuPickDir(std::mt19937& pick, int most) {
   return path;
 }
 
-// The device path of a node in `directory` ("/dev" itself: "x").
-std::string tavuDevicePath(const std::string& directory, unsigned minor) {
-  std::string name = directory.size() > 5 ? directory.substr(5) + "." + std::to_string(minor) : "x";
-  std::replace(name.begin(), name.end(), '/', '.');
-  return "/class/gpio/" + name;
+using tavuChange = void (*)(const char* one, const char* other, unsigned dice);
+const char TAVU_AWAY[] = "/dev.old";  // where /dev itself goes, and comes back from
+
+// Changes to /dev as root or nobody may make them; failures are part of the game.
+// clang-format off
+const tavuChange TAVU_CHANGES[] = {
+    [](const char* one, const char*, unsigned dice) { (void)mkdir(one, dice % 2 ? 0755 : 02775); },
+    [](const char* one, const char*, unsigned) { (void)rmdir(one); },
+    [](const char* one, const char* other, unsigned dice) { (void)rename(one, dice % 6 ? other : TAVU_AWAY); },
+    [](const char* one, const char*, unsigned) { (void)rename(TAVU_AWAY, one); },
+    [](const char*, const char*, unsigned) { (void)rename("/dev", TAVU_AWAY); },
+    [](const char* one, const char* other, unsigned) { (void)renameat2(AT_FDCWD, one, AT_FDCWD, other, RENAME_EXCHANGE); },
+    [](const char* one, const char*, unsigned dice) { (void)symlink(std::strcmp(one, "/dev") == 0 ? TAVU_AWAY : dice % 2 ? "/out" : "../b", one); },
+    [](const char* one, const char*, unsigned dice) { (void)chown(one, dice % 2 ? 0 : 65534, 100); },
+    [](const char* one, const char*, unsigned dice) { (void)chmod(one, dice % 2 ? 0755 : 02775); },
+    [](const char* one, const char*, unsigned) { (void)mount("none", one, "tmpfs", 0, "mode=1777"); },
+    [](const char* one, const char* other, unsigned dice) { (void)mount(one, dice % 3 ? other : one, nullptr, MS_BIND, nullptr); },
+    [](const char* one, const char*, unsigned) { (void)umount2(one, MNT_DETACH); },
+};
+// clang-format on
+
+// /dev itself first, when it is there, then what it holds.
+tavuLines tavuTreeNow() {
+  if (!std::filesystem::exists("/dev")) return {};
+  tavuLines tree = tavuDevTree(true);
+  tree.insert(tree.begin(), "/dev");
+  return tree;
 }
 
-// One change to /dev as root or nobody may make it, or one event; returns
-// whether it was an event. Failures are part of the game.
+// A node added, removed, or both, at one to four levels ("/dev/x" at none).
+// A removal alone makes nothing, not even /dev.
+void tavuEvent(std::mt19937& pick) {
+  const std::string at = tavuPickDir(pick, 4).substr(4);
+  std::string name = at.empty() ? "x" : at.substr(1) + "." + std::to_string(pick() % 3), node, dir;
+  std::replace(name.begin(), name.end(), '/', '.');
+  const unsigned what = pick() % 3;
+  const tavuLines before = what == 0 ? tavuTreeNow() : tavuLines{};
+  if (!tavuMakeDevNodePath("/class/gpio/" + name, node, dir)) return;
+  if (what != 0) tavuCreateDevNode(node, dir, static_cast<int32_t>(what), 7);
+  if (what != 1) tavuRemoveDevNode(node, dir);
+  const tavuLines after = what == 0 ? tavuTreeNow() : tavuLines{};
+  if (!std::includes(before.begin(), before.end(), after.begin(), after.end()))
+    std::puts("broken: a removal made something");
+}
+
+// One change or one event; true for an event.
 bool tavuStep(std::mt19937& pick) {
+  const unsigned which = pick() % 16;
+  if (which >= std::size(TAVU_CHANGES)) {
+    tavuEvent(pick);
+    return true;
+  }
   const std::string one = tavuPickDir(pick, 3), other = tavuPickDir(pick, 3);
-  const char* away = "/dev.old";  // /dev itself goes there and comes back
   const bool nobody = pick() % 4 == 0;
   if (nobody) (void)seteuid(65534);
-  switch (pick() % 15) {
-    case 0:
-      (void)mkdir(one.c_str(), pick() % 2 ? 0755 : 02775);
-      break;
-    case 1:
-      (void)rmdir(one.c_str());
-      break;
-    case 2:
-      (void)rename(one.c_str(), pick() % 6 ? other.c_str() : away);
-      break;
-    case 3:
-      (void)rename(away, one.c_str());
-      break;
-    case 4:
-      (void)renameat2(AT_FDCWD, one.c_str(), AT_FDCWD, other.c_str(), RENAME_EXCHANGE);
-      break;
-    case 5:
-      (void)symlink(one == "/dev" ? away : pick() % 2 ? "/out" : "../b", one.c_str());
-      break;
-    case 6:
-      (void)chown(one.c_str(), pick() % 2 ? 0 : 65534, 100);
-      break;
-    case 7:
-      (void)chmod(one.c_str(), pick() % 2 ? 0755 : 02775);
-      break;
-    case 8:
-      (void)mount("none", one.c_str(), "tmpfs", 0, "mode=1777");
-      break;
-    case 9:
-      (void)mount(one.c_str(), pick() % 3 ? other.c_str() : one.c_str(), nullptr, MS_BIND, nullptr);
-      break;
-    case 10:
-      (void)umount2(one.c_str(), MNT_DETACH);
-      break;
-    default: {
-      if (nobody) (void)seteuid(0);
-      std::string node, directory;
-      const unsigned minor = pick() % 3, what = pick() % 3;
-      const std::string at = tavuPickDir(pick, 4);
-      if (!tavuMakeDevNodePath(tavuDevicePath(at, minor), node, directory)) return false;
-      const bool devBefore = std::filesystem::exists("/dev");
-      if (what != 0) tavuCreateDevNode(node, directory, static_cast<int32_t>(what), 7);
-      if (what != 1) tavuRemoveDevNode(node, directory);
-      if (what == 0 && !devBefore && std::filesystem::exists("/dev"))
-        std::puts("broken: /dev made");
-      return true;
-    }
-  }
+  TAVU_CHANGES[which](one.c_str(), other.c_str(), static_cast<unsigned>(pick()));
   if (nobody) (void)seteuid(0);
   return false;
 }
@@ -127,9 +121,8 @@ void tavuReplay(unsigned seed) {
     if (!tavuStep(pick)) continue;
     most = std::max(most, tavuDescriptors() - before);
     if (most > 32) std::printf("broken: %zu descriptors held\n", most);
-    const tavuLines tree = std::filesystem::exists("/dev") ? tavuDevTree(true) : tavuLines{};
     const tavuLines out = tavuDevTree(true, "/out");  // where links lead
-    std::printf("step %d: %s %s\n", step, ::testing::PrintToString(tree).c_str(),
+    std::printf("step %d: %s %s\n", step, ::testing::PrintToString(tavuTreeNow()).c_str(),
                 ::testing::PrintToString(out).c_str());
   }
   std::printf("held %s\n", most > 0 ? "some" : "none");
@@ -154,11 +147,11 @@ int tavuReplayAll(unsigned seed) {
 }
 
 // The lines of a replay that begin with `head`.
-tavuLines tavuLinesOf(const tavuLines& lines, const std::string& head) {
-  tavuLines found;
-  std::copy_if(lines.begin(), lines.end(), std::back_inserter(found),
-               [&](const std::string& line) { return line.rfind(head, 0) == 0; });
-  return found;
+tavuLines tavuLinesOf(tavuLines lines, const std::string& head) {
+  lines.erase(std::remove_if(lines.begin(), lines.end(),
+                             [&](const std::string& line) { return line.rfind(head, 0) != 0; }),
+              lines.end());
+  return lines;
 }
 
 TEST(WalkDifferential, KeptDirectoriesMakeTheTreeOfAWalkThatKeepsNothing) {
