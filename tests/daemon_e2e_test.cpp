@@ -201,8 +201,9 @@ TEST_F(DaemonEndToEnd, ShapesThatCarryNoEventAndAStringCutShort) {
 }
 
 // Whatever others have put under /dev: nothing outside it changes, no link
-// or other file system is entered; a set-group-id directory of root's gives
-// its group, as mknod and mkdir do, and one of another user's gives nothing.
+// is followed and no mount point crossed, not even a bind mount of /dev's own; a set-group-id
+// directory of root's gives its group, as mknod and mkdir do, and one of another user's gives
+// nothing.
 class Walk : public DaemonEndToEnd, public ::testing::WithParamInterface<const char*> {
  protected:
   Walk() { iv_plan = GetParam(); }
@@ -212,21 +213,23 @@ TEST_P(Walk, LinksMountsAndOthersGroupsInDevLeadNowhere) {
   ASSERT_EQ(0, system("mkdir -p -m 1777 /dev/shm /tmp/out && : > /tmp/out/precious &&"
                       " ln -s /tmp/out /dev/shm/x && mkdir -m 2775 /dev/sg /dev/og &&"
                       " chgrp 100 /dev/sg && chown 65534:100 /dev/og &&"
-                      " mkdir /dev/mnt && mount -t tmpfs none /dev/mnt"));
+                      " mkdir /dev/mnt /dev/src /dev/bind && mount -t tmpfs none /dev/mnt &&"
+                      " mount --bind /dev/src /dev/bind"));
   ASSERT_NO_FATAL_FAILURE(connect());
   eventsUntilMarker({"remove /class/gpio/shm.x.precious gpio",
                      "add /class/gpio/shm.x.made gpio 1:1", "add /class/gpio/mnt.1 gpio 1:2",
                      "add /class/gpio/sg.d.1 gpio 1:3", "add /class/gpio/og.1 gpio 1:4",
-                     "add /class/gpio/og.e.1 gpio 1:5"});
-  EXPECT_THAT(tavuDevTree(),
-              ElementsAreArray({"c 0640 1:3 /dev/sg/d/1", "c 0640 1:4 /dev/og/1",
-                                "c 0640 1:5 /dev/og/e/1", "d 1777 /dev/mnt", "d 1777 /dev/shm",
-                                "d 2755 /dev/og/e", "d 2755 /dev/sg/d", "d 2775 /dev/og",
-                                "d 2775 /dev/sg", "l 0777 /dev/shm/x"}));
+                     "add /class/gpio/og.e.1 gpio 1:5", "add /class/gpio/bind.1 gpio 1:6"});
+  EXPECT_THAT(
+      tavuDevTree(),
+      ElementsAreArray({"c 0640 1:3 /dev/sg/d/1", "c 0640 1:4 /dev/og/1", "c 0640 1:5 /dev/og/e/1",
+                        "d 0755 /dev/bind", "d 0755 /dev/src", "d 1777 /dev/mnt", "d 1777 /dev/shm",
+                        "d 2755 /dev/og/e", "d 2755 /dev/sg/d", "d 2775 /dev/og", "d 2775 /dev/sg",
+                        "l 0777 /dev/shm/x"}));
   EXPECT_EQ(system("test \"$(ls /tmp/out) $(stat -c %u:%g /dev/og/1 /dev/og/e /dev/og/e/1"
                    " /dev/sg/d /dev/sg/d/1 | xargs)\" = 'precious 0:0 0:0 0:0 0:100 0:100'"),
             0);
-  ASSERT_EQ(system("umount /dev/mnt"), 0);
+  ASSERT_EQ(system("umount /dev/mnt /dev/bind"), 0);
 }
 
 // However many directories, however deep: the daemon never holds more
