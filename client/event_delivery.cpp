@@ -58,11 +58,11 @@ bool tavuSendMessage(const char* message, std::size_t size, const tavuNetlinkEve
     sent = send(g_clientSockfd.load(std::memory_order_acquire), message, size, MSG_NOSIGNAL);
   } while (sent == -1 && errno == EINTR);
   if (sent == static_cast<ssize_t>(size)) return true;
-  return TAVU_FAIL(false,
-                   "%s:%s: Send error errno=%d, netlinkEvent dropped: iv_action=%s, iv_seq=%d, "
-                   "iv_type=%s, iv_path=%s\n",
-                   errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
-                   tavuTextOrEmpty(event.iv_path));
+  return TAVU_REPORTED(false,
+                       "%s:%s: Send error errno=%d, netlinkEvent dropped: iv_action=%s, iv_seq=%d, "
+                       "iv_type=%s, iv_path=%s\n",
+                       errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
+                       tavuTextOrEmpty(event.iv_path));
 }
 
 void tavuTraceSent(const tavuNetlinkEvent& event, int32_t sentToClient) {
@@ -83,15 +83,16 @@ bool tavuReceiveAcknowledgment(tavunetlinkMsgHeader* ack, const tavuNetlinkEvent
     received = recv(g_clientSockfd.load(std::memory_order_acquire), bytes, sizeof bytes, 0);
   } while (received == -1 && errno == EINTR);
   if (received == -1) {
-    return TAVU_FAIL(false,
-                     "%s:%s: Acknowledge message recv error, errno=%d, on netlinkEvent sent: "
-                     "iv_action=%s, iv_seq=%d, iv_type=%s, iv_path=%s\n",
-                     errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
-                     tavuTextOrEmpty(event.iv_path));
+    return TAVU_REPORTED(false,
+                         "%s:%s: Acknowledge message recv error, errno=%d, on netlinkEvent sent: "
+                         "iv_action=%s, iv_seq=%d, iv_type=%s, iv_path=%s\n",
+                         errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
+                         tavuTextOrEmpty(event.iv_path));
   }
   if (received != static_cast<ssize_t>(sizeof bytes)) {
-    return TAVU_FAIL(false, "%s:%s: Acknowledge message length incorrect, expected=%d, actual=%d\n",
-                     static_cast<int32_t>(sizeof bytes), static_cast<int32_t>(received));
+    return TAVU_REPORTED(false,
+                         "%s:%s: Acknowledge message length incorrect, expected=%d, actual=%d\n",
+                         static_cast<int32_t>(sizeof bytes), static_cast<int32_t>(received));
   }
   *ack = tavuLoadMsgHeader(bytes);
   return true;

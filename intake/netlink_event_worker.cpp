@@ -16,7 +16,7 @@ bool tavuQueueEvent(tavuNetlinkEvent* event) {
   int rc = pthread_mutex_lock(&g_hpEvQueue_mutex);
   if (rc != 0) {
     delete event;  // never queued, so still ours
-    return TAVU_FAIL(false, "%s:%s: Exiting, failed pthread_mutex_lock(hpEvQueue) rc=%d\n", rc);
+    return TAVU_REPORTED(false, "%s:%s: Exiting, failed pthread_mutex_lock(hpEvQueue) rc=%d\n", rc);
   }
   g_hpEvQueue.push_back(event);
   // Still under the lock: once it is released the main thread may delete it.
@@ -25,7 +25,8 @@ bool tavuQueueEvent(tavuNetlinkEvent* event) {
              g_totalTavuEvents.load(), g_sentToClient.load());
   rc = pthread_mutex_unlock(&g_hpEvQueue_mutex);
   if (rc != 0) {
-    return TAVU_FAIL(false, "%s:%s: Exiting, failed pthread_mutex_unlock(hpEvQueue) rc=%d\n", rc);
+    return TAVU_REPORTED(false, "%s:%s: Exiting, failed pthread_mutex_unlock(hpEvQueue) rc=%d\n",
+                         rc);
   }
   return true;
 }
@@ -40,21 +41,23 @@ bool tavuInterpretDatagram(const NetlinkDatagram& datagram, bool* indicated) {
   g_totalTavuEvents.fetch_add(1, std::memory_order_relaxed);
   *indicated = true;
   if (event != nullptr) return tavuQueueEvent(event);
-  return TAVU_FAIL(true,
-                   "%s:%s: NULL tavuNetlinkEvent pointer returned by tavuHandleNetlinkEvent() when "
-                   "it indicated a tavu event, totalNetlinkEvents: %d, totalTavuEvents: %d, "
-                   "sentToClient %d\n",
-                   g_totalNetlinkEvents.load(), g_totalTavuEvents.load(), g_sentToClient.load());
+  return TAVU_REPORTED(
+      true,
+      "%s:%s: NULL tavuNetlinkEvent pointer returned by tavuHandleNetlinkEvent() when "
+      "it indicated a tavu event, totalNetlinkEvents: %d, totalTavuEvents: %d, "
+      "sentToClient %d\n",
+      g_totalNetlinkEvents.load(), g_totalTavuEvents.load(), g_sentToClient.load());
 }
 
 // Handles a record taken from the queue, without the queue's lock. False
 // when the thread must end.
 bool tavuHandleTakenDatagram(NetlinkDatagram* datagram, bool* indicated) {
   if (datagram == nullptr) {
-    return TAVU_FAIL(true,
-                     "%s:%s: NULL pointer returned by g_netlinkDataQueue.front(), "
-                     "totalNetlinkEvents: %d, totalTavuEvents: %d, sentToClient %d\n",
-                     g_totalNetlinkEvents.load(), g_totalTavuEvents.load(), g_sentToClient.load());
+    return TAVU_REPORTED(true,
+                         "%s:%s: NULL pointer returned by g_netlinkDataQueue.front(), "
+                         "totalNetlinkEvents: %d, totalTavuEvents: %d, sentToClient %d\n",
+                         g_totalNetlinkEvents.load(), g_totalTavuEvents.load(),
+                         g_sentToClient.load());
   }
   const bool goOn = tavuInterpretDatagram(*datagram, indicated);
   tavuFreeDatagram(datagram);
@@ -73,14 +76,14 @@ bool tavuDrainNetlinkDataQueue() {
     int rc = pthread_mutex_unlock(&g_netlinkDataQueue_mutex);
     if (rc != 0) {
       tavuFreeDatagram(datagram);  // taken, not interpreted, and nobody else has it
-      return TAVU_FAIL(false,
-                       "%s:%s: Exiting, failed pthread_mutex_unlock(netlinkDataQueue) rc=%d\n", rc);
+      return TAVU_REPORTED(
+          false, "%s:%s: Exiting, failed pthread_mutex_unlock(netlinkDataQueue) rc=%d\n", rc);
     }
     if (!tavuHandleTakenDatagram(datagram, &indicated)) return false;
     rc = pthread_mutex_lock(&g_netlinkDataQueue_mutex);
     if (rc != 0) {
-      return TAVU_FAIL(false, "%s:%s: Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=%d\n",
-                       rc);
+      return TAVU_REPORTED(
+          false, "%s:%s: Exiting, failed pthread_mutex_lock(netlinkDataQueue) rc=%d\n", rc);
     }
   }
   // Once per pass: while the reader keeps the queue full, the main thread

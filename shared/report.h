@@ -3,17 +3,18 @@
 // (TAVU_REPORTS_AS("tavuMonitorNetlinkSocket")); every report then prints
 // or traces the program's name and that name before its own arguments:
 //
-//   TAVU_REPORT(text, args...)       message report: printed to standard
-//                                    output until the trace buffer exists,
-//                                    traced from then on
-//   TAVU_FAIL(result, text, args...) the same as an expression worth
-//                                    `result`: a failure in one statement
-//   TAVU_EXIT(status, text, args...) the same, then exit(status)
-//   TAVU_TRACE(text, args...)        trace-only entry: dropped until the
-//                                    trace buffer exists; `text` is known
-//                                    only to the decoder
-//   TAVU_TRACE_BINARY(text, data, n) binary entry carrying n bytes of data,
-//                                    written in every state
+//   TAVU_REPORT(text, args...)            message report: printed to standard
+//                                         output until the trace buffer
+//                                         exists, traced from then on
+//   TAVU_REPORTED(result, text, args...)  the same as an expression worth
+//                                         `result`: `return TAVU_REPORTED(...)`
+//                                         reports and returns at once
+//   TAVU_EXIT(status, text, args...)      the same, then exit(status)
+//   TAVU_TRACE(text, args...)             trace-only entry: dropped until the
+//                                         trace buffer exists; `text` is
+//                                         known only to the decoder
+//   TAVU_TRACE_BINARY(text, data, n)      binary entry carrying n bytes of
+//                                         data, written in every state
 //
 // A text begins with "%s:%s: " for the program and the function. Each
 // site's hash, argument-type format and line are fixed at compile time
@@ -217,10 +218,10 @@ void tavuReportBinary(const tavuSite& site, const void* data, uint32_t length);
     ::tavuReportMessage(tavuSite_, text, g_progName, tavuReporter, ##__VA_ARGS__); \
   } while (0)
 
-#define TAVU_FAIL(result, text, ...)  \
-  ([&] {                              \
-    TAVU_REPORT(text, ##__VA_ARGS__); \
-    return result;                    \
+#define TAVU_REPORTED(result, text, ...) \
+  ([&] {                                 \
+    TAVU_REPORT(text, ##__VA_ARGS__);    \
+    return result;                       \
   }())
 
 #define TAVU_EXIT(status, text, ...)  \
