@@ -51,7 +51,7 @@ int32_t tavuNextSerialNum(int32_t serialNum) {
 }
 
 // One send for the whole message; a partly sent message is not completed.
-bool tavuSendMessage(const char* message, std::size_t size, const tavuNetlinkEvent& event) {
+bool tavuSendEventMessage(const char* message, std::size_t size, const tavuNetlinkEvent& event) {
   ssize_t sent;
   do {
     errno = 0;  // a short count leaves errno untouched; report 0 then
@@ -110,7 +110,7 @@ void tavuCheckAcknowledgment(const tavunetlinkMsgHeader& ack) {
 }
 
 void tavuDeliverMessage(const char* message, std::size_t size, const tavuNetlinkEvent& event) {
-  if (!tavuSendMessage(message, size, event)) return;
+  if (!tavuSendEventMessage(message, size, event)) return;
   // Counted once the socket took every byte, acknowledged or not.
   const int32_t sentToClient = g_sentToClient.fetch_add(1, std::memory_order_relaxed) + 1;
   tavuTraceSent(event, sentToClient);
