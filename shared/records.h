@@ -27,9 +27,7 @@ void tavuFreeDatagram(NetlinkDatagram* datagram);
 class tavuNetlinkEvent {
  public:
   tavuNetlinkEvent() = default;
-  // Copies the numbers and makes the copy its own heap copies of the texts;
-  // a text whose copy cannot be made stays null.
-  tavuNetlinkEvent(const tavuNetlinkEvent& other);
+  tavuNetlinkEvent(const tavuNetlinkEvent&) = delete;
   tavuNetlinkEvent& operator=(const tavuNetlinkEvent&) = delete;
   ~tavuNetlinkEvent();
 

@@ -13,8 +13,11 @@
 //   TAVU_TRACE(text, args...)             trace-only entry: dropped until the
 //                                         trace buffer exists; `text` is
 //                                         known only to the decoder
-//   TAVU_TRACE_BINARY(text, data, n)      binary entry carrying n bytes of
-//                                         data, written in every state
+//   TAVU_BINARY_SITE(site, text)          a binary entry's site, defined at
+//                                         namespace scope (a table's rows
+//                                         name theirs); tavuReportBinary(site,
+//                                         data, n) writes it with n bytes of
+//                                         data, in every state
 //
 // A text begins with "%s:%s: " for the program and the function. Each
 // site's hash, argument-type format and line are fixed at compile time
@@ -237,9 +240,6 @@ void tavuReportBinary(const tavuSite& site, const void* data, uint32_t length);
     ::tavuReportTraceOnly(tavuSite_, g_progName, tavuReporter, ##__VA_ARGS__); \
   } while (0)
 
-#define TAVU_TRACE_BINARY(text, data, length)                                                    \
-  do {                                                                                           \
-    static_assert(::tavuConversionCount(text) == 0, "a binary entry's text takes no arguments"); \
-    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_BINARY, text);                                         \
-    ::tavuReportBinary(tavuSite_, data, length);                                                 \
-  } while (0)
+#define TAVU_BINARY_SITE(name, text)                                                           \
+  static_assert(::tavuConversionCount(text) == 0, "a binary entry's text takes no arguments"); \
+  TAVU_DEFINE_SITE(name, TAVU_SITE_BINARY, text)
