@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "client_channel.h"
-#include "globals.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("tavunetlink_GetClientConnection")

@@ -9,10 +9,12 @@
 #include <cstring>
 
 #include "client_channel.h"
-#include "globals.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("tavunetlink_SendToClient")
+
+int32_t g_msgSerialNum = 0;
 
 namespace {
 

@@ -2,8 +2,8 @@
 // arrival order, and queues the events it makes for the main thread.
 #include <pthread.h>
 
-#include "globals.h"
 #include "intake.h"
+#include "queues.h"
 #include "report.h"
 #include "uevent_interpreter.h"
 

@@ -11,8 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "globals.h"
 #include "intake.h"
+#include "netlink_event.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("tavuMonitorNetlinkSocket")
@@ -23,8 +24,6 @@ namespace {
 constexpr int32_t TAVU_UEVENT_RCVBUF_SIZE = 262144;
 // Real-time (SCHED_FIFO) priority of the reader thread, where permitted.
 constexpr int TAVU_READER_PRIORITY = 10;
-// Longest datagram taken; the kernel drops the rest of a longer one.
-constexpr size_t TAVU_UEVENT_MAX = 4096;
 
 // A burst must be taken off the socket faster than the worker makes nodes,
 // or the kernel drops what no longer fits in the buffer. Between two

@@ -7,8 +7,8 @@
 
 #include "daemon_listens.h"
 #include "measures.h"
+#include "netlink_event.h"
 #include "proc_probe.h"
-#include "records.h"
 #include "results.h"
 
 namespace {

@@ -26,7 +26,7 @@
 #include <string>
 #include <vector>
 
-#include "globals.h"
+#include "queues.h"
 
 namespace {
 

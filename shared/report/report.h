@@ -25,6 +25,7 @@
 // Each site also leaves its record in the binary (site_record.h).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -32,8 +33,17 @@
 #include <tuple>
 #include <type_traits>
 
-#include "globals.h"
+#include <trace_kelu.h>
+
 #include "site_record.h"
+
+// Where reports go. The trace library fills g_netlinkTrace in place; other
+// threads read it only once g_tracInitCalled, set after that call returned,
+// says so.
+constexpr trace_kelu_desc_t TAVU_NO_TRACE_BUFFER = 0xFFFFFFFFu;  // all bits set
+extern trace_kelu_desc_t g_netlinkTrace;
+extern std::atomic<uint8_t> g_tracInitCalled;
+extern const char* g_progName;
 
 constexpr std::size_t TAVU_FORMAT_MAX = 64;
 
