@@ -56,13 +56,9 @@ void tavuReplaceString(char*& field, const char* value) {
 
 // Each reads a key's value into its place; false when the value is malformed.
 bool tavuReadAction(tavuUeventKeys& keys, const char* value) {
-  if (strcmp(value, "add") == 0) {
-    keys.record->iv_action = TAVU_ACTION_ADD;
-  } else if (strcmp(value, "remove") == 0) {
-    keys.record->iv_action = TAVU_ACTION_REMOVE;
-  } else {
-    return false;
-  }
+  const bool add = strcmp(value, "add") == 0;
+  if (!add && strcmp(value, "remove") != 0) return false;
+  keys.record->iv_action = add ? TAVU_ACTION_ADD : TAVU_ACTION_REMOVE;
   return true;
 }
 
@@ -101,7 +97,7 @@ struct tavuUeventKey {
   const char* text;  // including its "="
   size_t length;
   bool (*read)(tavuUeventKeys& keys, const char* value);
-  const tavuSite* malformed;
+  const tavuSite* malformed;  // null where every value is read
   bool rejects;
 };
 
