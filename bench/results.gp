@@ -1,13 +1,14 @@
 # The subjects side by side, for scripts/bench: adds and removes per second
 # (median of the runs, bars from the least to the most), and how the
-# latencies are distributed. Reads rates.dat and latency.dat in `data`.
+# latencies are distributed. Reads, in `data`, stats.tsv (row, subject,
+# median, least, most: the rows that begin "adds/s" and "removes/s", each
+# listing the same subjects in the same order) and latency-SUBJECT-TO.dat
+# (a latency in µs a line, every run's).
 set terminal svg size 1200,500 dynamic font "sans,12" background "white"
-latency = data.'/latency.dat'
-curves = 0
-if (system("test -s ".latency." && echo 1") eq "1") {
-  stats latency using 0 nooutput
-  curves = STATS_blocks
-}
+set datafile separator "\t"
+rates(what) = "< grep '^".what."/s' ".data."/stats.tsv | grep -v 'daemon / '"
+subject(row, name) = strstrt(row, "client") ? "to the client" : name
+latencies = system("ls ".data."/latency-*.dat 2>/dev/null")
 set multiplot layout 1,2
 
 set title "Nodes per second, 1,000 unpaced events, the fastest of 3 bursts in a run (bars: min–max over the runs)"
@@ -17,7 +18,8 @@ set style fill solid 0.5 border -1
 set ylabel "events/s"
 set yrange [0:*]
 set xtics scale 0 font ",10"
-plot data.'/rates.dat' using 2:3:4:xtic(1) title "adds", '' using 5:6:7 title "removes"
+plot rates("adds") using 3:4:5:xtic(subject(strcol(1), strcol(2))) title "adds", \
+     rates("removes") using 3:4:5 title "removes"
 
 set title "Latency at 5,000 events/s, every run"
 set style data lines
@@ -27,7 +29,8 @@ set ylabel "fraction of the events"
 set yrange [0:1]
 set key bottom right
 set grid
-if (curves > 0) {
-  plot for [i=0:curves-1] latency index i using 1:2 lw 2 title columnheader(1)
+if (words(latencies) > 0) {
+  plot for [file in latencies] file using 1:(1) smooth cnormal lw 2 \
+       title file[strstrt(file, "latency-") + 8:strlen(file) - 4]
 }
 unset multiplot

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "records.h"
+#include "netlink_event.h"
 #include "tavuclient.h"
 
 // The 12-byte header that opens every message, in host byte order, packed.
@@ -19,6 +19,16 @@ struct tavunetlinkMsgHeader {
 };
 static_assert(sizeof(tavunetlinkMsgHeader) == TAVUCLIENT_HEADER_SIZE, "the header is 12 bytes");
 static_assert(TAVUCLIENT_HANDSHAKE_SIZE == 29, "the handshake is 29 bytes");
+// The daemon's own values are those the library's clients read.
+static_assert(TAVU_ACTION_NONE == TAVUCLIENT_ACTION_NONE &&
+                  TAVU_ACTION_ADD == TAVUCLIENT_ACTION_ADD &&
+                  TAVU_ACTION_REMOVE == TAVUCLIENT_ACTION_REMOVE,
+              "the action codes are the wire's");
+static_assert(TAVU_UEVENT_MAX == TAVUCLIENT_TEXT_MAX, "a client holds any text a uevent can carry");
+
+// The serial number of the last message: the handshake's, then each
+// event's. Main thread only.
+extern int32_t g_msgSerialNum;
 
 // Received bytes carry no alignment, so the header is copied out of them.
 inline tavunetlinkMsgHeader tavuLoadMsgHeader(const void* bytes) {

@@ -12,7 +12,7 @@
 #include <cstring>
 
 #include "client_channel.h"
-#include "globals.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("tavunetlink_GetClientConnection")
@@ -39,12 +39,12 @@ int tavuListenForClient() {
   tavuBuildClientAddress(&address);
   const int listener = socket(AF_UNIX, SOCK_STREAM, 0);
   if (listener == -1)
-    return TAVU_FAIL(-1, "%s:%s: Exiting, socket create failed, errno=%d\n", errno);
+    return TAVU_REPORTED(-1, "%s:%s: Exiting, socket create failed, errno=%d\n", errno);
   if (bind(listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    return TAVU_FAIL(-1, "%s:%s: Exiting, socket bind() failed, errno=%d\n", errno);
+    return TAVU_REPORTED(-1, "%s:%s: Exiting, socket bind() failed, errno=%d\n", errno);
   }
   if (listen(listener, TAVU_CLIENT_BACKLOG) != 0) {
-    return TAVU_FAIL(-1, "%s:%s: Exiting, socket listen() failed, errno=%d\n", errno);
+    return TAVU_REPORTED(-1, "%s:%s: Exiting, socket listen() failed, errno=%d\n", errno);
   }
   return listener;
 }
@@ -131,7 +131,7 @@ int tavuAcceptClient(int listener) {
     socklen_t peerLength = sizeof peer;
     const int client = accept(listener, &peer, &peerLength);
     if (client == -1) {
-      return TAVU_FAIL(-1, "%s:%s: Exiting, client socket accept error, errno=%d\n", errno);
+      return TAVU_REPORTED(-1, "%s:%s: Exiting, client socket accept error, errno=%d\n", errno);
     }
     if (tavuPeerAllowed(client, &refusals)) {
       tavuTellUncounted(&refusals);  // before the trace takes the reports
@@ -149,7 +149,7 @@ ssize_t tavuReceiveHandshake(int client, unsigned char (&handshake)[TAVUCLIENT_H
     received = recv(client, handshake, sizeof handshake, 0);
   } while (received == -1 && errno == EINTR);
   if (received != -1) return received;
-  return TAVU_FAIL(-1, "%s:%s: Exiting, socket recv() failed, errno=%d\n", errno);
+  return TAVU_REPORTED(-1, "%s:%s: Exiting, socket recv() failed, errno=%d\n", errno);
 }
 
 // Whether the `count` bytes received are a handshake; any serial number is.
@@ -191,7 +191,7 @@ bool tavuSendHandshakeReply(int client, const unsigned char* handshake) {
     sent = send(client, &reply, sizeof reply, MSG_NOSIGNAL);
   } while (sent == -1 && errno == EINTR);
   if (sent != -1) return true;
-  return TAVU_FAIL(false, "%s:%s: Exiting, socket send() failed, errno=%d\n", errno);
+  return TAVU_REPORTED(false, "%s:%s: Exiting, socket send() failed, errno=%d\n", errno);
 }
 
 }  // namespace

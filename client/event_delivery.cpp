@@ -9,10 +9,12 @@
 #include <cstring>
 
 #include "client_channel.h"
-#include "globals.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("tavunetlink_SendToClient")
+
+int32_t g_msgSerialNum = 0;
 
 namespace {
 
@@ -51,18 +53,18 @@ int32_t tavuNextSerialNum(int32_t serialNum) {
 }
 
 // One send for the whole message; a partly sent message is not completed.
-bool tavuSendMessage(const char* message, std::size_t size, const tavuNetlinkEvent& event) {
+bool tavuSendEventMessage(const char* message, std::size_t size, const tavuNetlinkEvent& event) {
   ssize_t sent;
   do {
     errno = 0;  // a short count leaves errno untouched; report 0 then
     sent = send(g_clientSockfd.load(std::memory_order_acquire), message, size, MSG_NOSIGNAL);
   } while (sent == -1 && errno == EINTR);
   if (sent == static_cast<ssize_t>(size)) return true;
-  return TAVU_FAIL(false,
-                   "%s:%s: Send error errno=%d, netlinkEvent dropped: iv_action=%s, iv_seq=%d, "
-                   "iv_type=%s, iv_path=%s\n",
-                   errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
-                   tavuTextOrEmpty(event.iv_path));
+  return TAVU_REPORTED(false,
+                       "%s:%s: Send error errno=%d, netlinkEvent dropped: iv_action=%s, iv_seq=%d, "
+                       "iv_type=%s, iv_path=%s\n",
+                       errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
+                       tavuTextOrEmpty(event.iv_path));
 }
 
 void tavuTraceSent(const tavuNetlinkEvent& event, int32_t sentToClient) {
@@ -83,15 +85,16 @@ bool tavuReceiveAcknowledgment(tavunetlinkMsgHeader* ack, const tavuNetlinkEvent
     received = recv(g_clientSockfd.load(std::memory_order_acquire), bytes, sizeof bytes, 0);
   } while (received == -1 && errno == EINTR);
   if (received == -1) {
-    return TAVU_FAIL(false,
-                     "%s:%s: Acknowledge message recv error, errno=%d, on netlinkEvent sent: "
-                     "iv_action=%s, iv_seq=%d, iv_type=%s, iv_path=%s\n",
-                     errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
-                     tavuTextOrEmpty(event.iv_path));
+    return TAVU_REPORTED(false,
+                         "%s:%s: Acknowledge message recv error, errno=%d, on netlinkEvent sent: "
+                         "iv_action=%s, iv_seq=%d, iv_type=%s, iv_path=%s\n",
+                         errno, tavuActionWord(event), event.iv_seq, tavuTextOrEmpty(event.iv_type),
+                         tavuTextOrEmpty(event.iv_path));
   }
   if (received != static_cast<ssize_t>(sizeof bytes)) {
-    return TAVU_FAIL(false, "%s:%s: Acknowledge message length incorrect, expected=%d, actual=%d\n",
-                     static_cast<int32_t>(sizeof bytes), static_cast<int32_t>(received));
+    return TAVU_REPORTED(false,
+                         "%s:%s: Acknowledge message length incorrect, expected=%d, actual=%d\n",
+                         static_cast<int32_t>(sizeof bytes), static_cast<int32_t>(received));
   }
   *ack = tavuLoadMsgHeader(bytes);
   return true;
@@ -109,7 +112,7 @@ void tavuCheckAcknowledgment(const tavunetlinkMsgHeader& ack) {
 }
 
 void tavuDeliverMessage(const char* message, std::size_t size, const tavuNetlinkEvent& event) {
-  if (!tavuSendMessage(message, size, event)) return;
+  if (!tavuSendEventMessage(message, size, event)) return;
   // Counted once the socket took every byte, acknowledged or not.
   const int32_t sentToClient = g_sentToClient.fetch_add(1, std::memory_order_relaxed) + 1;
   tavuTraceSent(event, sentToClient);

@@ -8,7 +8,8 @@
 
 #include "client_channel.h"
 #include "daemon.h"
-#include "globals.h"
+#include "netlink_event.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("main")

@@ -17,8 +17,8 @@
 #include "client_channel.h"
 #include "daemon.h"
 #include "dev_nodes.h"
-#include "globals.h"
 #include "intake.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("main")

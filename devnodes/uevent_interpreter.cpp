@@ -1,5 +1,6 @@
-// The uevent interpreter: reads the keys of one datagram, decides whether
-// the client hears of the event and under which type, and keeps /dev in step.
+// The uevent interpreter: reads the keys of one datagram into the event's
+// record, made once on the heap, decides whether the client hears of the
+// event and under which type, and keeps /dev in step.
 #include "uevent_interpreter.h"
 
 #include <climits>
@@ -15,11 +16,15 @@
 
 namespace {
 
-// What the walk over one datagram leaves for the interpreter to decide on.
-// A seen DEVPATH= shows as a non-null record.iv_path (null also when its
-// copy could not be made, which drops the event all the same).
+// The walk over one datagram: the record it fills, and what the
+// interpreter decides on besides. A seen DEVPATH= shows as a non-null
+// record->iv_path (null also when its copy could not be made, which drops
+// the event all the same). The datagram travels along so that a binary
+// entry can carry all of it.
 struct tavuUeventKeys {
-  tavuNetlinkEvent record;  // the scratch record: numbers and both strings
+  tavuNetlinkEvent* record;
+  uint32_t length;
+  const char* data;
   bool subsystemSeen = false;
   int32_t major = 0;
   int32_t minor = 0;
@@ -43,128 +48,116 @@ bool tavuParseUeventNumber(const char* value, int32_t* number) {
   return true;
 }
 
-// The datagram travels along so that a binary entry can carry all of it.
-struct tavuKeyWalk {
-  tavuUeventKeys* keys;
-  uint32_t length;
-  const char* data;
-};
-
 // Replaces an owned string by a heap copy of `value`; null when no memory.
 void tavuReplaceString(char*& field, const char* value) {
   free(field);
   field = strdup(value);
 }
 
-void tavuHandleAction(tavuKeyWalk& walk, const char* value) {
-  tavuNetlinkEvent& record = walk.keys->record;
-  if (strcmp(value, "add") == 0) {
-    record.iv_action = TAVU_ACTION_ADD;
-  } else if (strcmp(value, "remove") == 0) {
-    record.iv_action = TAVU_ACTION_REMOVE;
-  } else {
-    walk.keys->rejected = true;
-    TAVU_TRACE_BINARY("uevent ACTION= value not recognised", walk.data, walk.length);
-  }
+// Each reads a key's value into its place; false when the value is malformed.
+bool tavuReadAction(tavuUeventKeys& keys, const char* value) {
+  const bool add = strcmp(value, "add") == 0;
+  if (!add && strcmp(value, "remove") != 0) return false;
+  keys.record->iv_action = add ? TAVU_ACTION_ADD : TAVU_ACTION_REMOVE;
+  return true;
 }
 
-void tavuHandleDevpath(tavuKeyWalk& walk, const char* value) {
-  tavuReplaceString(walk.keys->record.iv_path, value);
+bool tavuReadDevpath(tavuUeventKeys& keys, const char* value) {
+  tavuReplaceString(keys.record->iv_path, value);
+  return true;
 }
 
-void tavuHandleSubsystem(tavuKeyWalk& walk, const char* value) {
-  walk.keys->subsystemSeen = true;
-  tavuReplaceString(walk.keys->record.iv_type, value);
+bool tavuReadSubsystem(tavuUeventKeys& keys, const char* value) {
+  keys.subsystemSeen = true;
+  tavuReplaceString(keys.record->iv_type, value);
+  return true;
 }
 
-// Each malformed number has its own site, so the decoder tells them apart.
-void tavuHandleSeqnum(tavuKeyWalk& walk, const char* value) {
-  if (tavuParseUeventNumber(value, &walk.keys->record.iv_seq)) return;
-  walk.keys->rejected = true;
-  TAVU_TRACE_BINARY("uevent SEQNUM= value not a number", walk.data, walk.length);
+template <int32_t tavuNetlinkEvent::*field>
+bool tavuReadEventNumber(tavuUeventKeys& keys, const char* value) {
+  return tavuParseUeventNumber(value, &(keys.record->*field));
 }
 
-void tavuHandleMajor(tavuKeyWalk& walk, const char* value) {
-  if (tavuParseUeventNumber(value, &walk.keys->major)) return;
-  walk.keys->rejected = true;
-  TAVU_TRACE_BINARY("uevent MAJOR= value not a number", walk.data, walk.length);
+template <int32_t tavuUeventKeys::*field>
+bool tavuReadDeviceNumber(tavuUeventKeys& keys, const char* value) {
+  return tavuParseUeventNumber(value, &(keys.*field));
 }
 
-void tavuHandleMinor(tavuKeyWalk& walk, const char* value) {
-  if (tavuParseUeventNumber(value, &walk.keys->minor)) return;
-  walk.keys->rejected = true;
-  TAVU_TRACE_BINARY("uevent MINOR= value not a number", walk.data, walk.length);
-}
+// Each malformed value has its own site, so the decoder tells them apart.
+TAVU_BINARY_SITE(TAVU_BAD_ACTION, "uevent ACTION= value not recognised");
+TAVU_BINARY_SITE(TAVU_BAD_SEQNUM, "uevent SEQNUM= value not a number");
+TAVU_BINARY_SITE(TAVU_BAD_MAJOR, "uevent MAJOR= value not a number");
+TAVU_BINARY_SITE(TAVU_BAD_MINOR, "uevent MINOR= value not a number");
+TAVU_BINARY_SITE(TAVU_BAD_LINK, "uevent LINK= value not a number");
+TAVU_BINARY_SITE(TAVU_BAD_TLOR, "uevent TLOR= value not a number");
 
-// A bad LINK= is reported but does not cost the client its event.
-void tavuHandleLink(tavuKeyWalk& walk, const char* value) {
-  if (tavuParseUeventNumber(value, &walk.keys->record.iv_link)) return;
-  TAVU_TRACE_BINARY("uevent LINK= value not a number", walk.data, walk.length);
-}
-
-void tavuHandleTlor(tavuKeyWalk& walk, const char* value) {
-  if (tavuParseUeventNumber(value, &walk.keys->record.iv_tlor)) return;
-  walk.keys->rejected = true;
-  TAVU_TRACE_BINARY("uevent TLOR= value not a number", walk.data, walk.length);
-}
-
+// A key the interpreter reads: where its value goes and, for a value that
+// cannot be read, the binary entry left and whether the event is rejected.
 struct tavuUeventKey {
   const char* text;  // including its "="
   size_t length;
-  void (*handle)(tavuKeyWalk& walk, const char* value);
+  bool (*read)(tavuUeventKeys& keys, const char* value);
+  const tavuSite* malformed;  // null where every value is read
+  bool rejects;
 };
 
-#define TAVU_KEY(text, handler) \
-  { text, sizeof(text) - 1, handler }
+#define TAVU_KEY(text, read, malformed, rejects) \
+  { text, sizeof(text) - 1, read, malformed, rejects }
 
-// Compared in this order; the first match decides.
+// No key begins another, so the order does not matter. A bad LINK= is
+// reported but does not cost the client its event.
 const tavuUeventKey TAVU_UEVENT_KEYS[] = {
-    TAVU_KEY("ACTION=", tavuHandleAction),       TAVU_KEY("DEVPATH=", tavuHandleDevpath),
-    TAVU_KEY("SUBSYSTEM=", tavuHandleSubsystem), TAVU_KEY("SEQNUM=", tavuHandleSeqnum),
-    TAVU_KEY("MAJOR=", tavuHandleMajor),         TAVU_KEY("MINOR=", tavuHandleMinor),
-    TAVU_KEY("LINK=", tavuHandleLink),           TAVU_KEY("TLOR=", tavuHandleTlor),
+    TAVU_KEY("ACTION=", tavuReadAction, &TAVU_BAD_ACTION, true),
+    TAVU_KEY("DEVPATH=", tavuReadDevpath, nullptr, false),
+    TAVU_KEY("SUBSYSTEM=", tavuReadSubsystem, nullptr, false),
+    TAVU_KEY("SEQNUM=", tavuReadEventNumber<&tavuNetlinkEvent::iv_seq>, &TAVU_BAD_SEQNUM, true),
+    TAVU_KEY("MAJOR=", tavuReadDeviceNumber<&tavuUeventKeys::major>, &TAVU_BAD_MAJOR, true),
+    TAVU_KEY("MINOR=", tavuReadDeviceNumber<&tavuUeventKeys::minor>, &TAVU_BAD_MINOR, true),
+    TAVU_KEY("LINK=", tavuReadEventNumber<&tavuNetlinkEvent::iv_link>, &TAVU_BAD_LINK, false),
+    TAVU_KEY("TLOR=", tavuReadEventNumber<&tavuNetlinkEvent::iv_tlor>, &TAVU_BAD_TLOR, true),
 };
 
 #undef TAVU_KEY
 
-void tavuHandleUeventString(const char* string, size_t stringLength, tavuKeyWalk& walk) {
+void tavuReadUeventString(tavuUeventKeys& keys, const char* string, size_t stringLength) {
   for (const tavuUeventKey& key : TAVU_UEVENT_KEYS) {
-    if (stringLength >= key.length && memcmp(string, key.text, key.length) == 0) {
-      key.handle(walk, string + key.length);
-      return;
+    if (stringLength < key.length || memcmp(string, key.text, key.length) != 0) continue;
+    if (!key.read(keys, string + key.length)) {
+      keys.rejected = keys.rejected || key.rejects;
+      tavuReportBinary(*key.malformed, keys.data, keys.length);
     }
+    return;
   }
 }
 
 // Each NUL-terminated string that lies wholly within the datagram, in
 // order, against the key table. A tail without its NUL is passed over
 // unread beyond `length`: a string cut short, whose value cannot be trusted.
-void tavuReadUeventKeys(uint32_t length, const char* data, tavuUeventKeys* keys) {
-  tavuKeyWalk walk{keys, length, data};
+void tavuReadUeventKeys(tavuUeventKeys& keys) {
   uint32_t offset = 0;
-  while (offset < length) {
-    const char* string = data + offset;
-    const void* nul = memchr(string, '\0', length - offset);
+  while (offset < keys.length) {
+    const char* string = keys.data + offset;
+    const void* nul = memchr(string, '\0', keys.length - offset);
     if (nul == nullptr) break;
     const auto stringLength = static_cast<size_t>(static_cast<const char*>(nul) - string);
-    tavuHandleUeventString(string, stringLength, walk);
+    tavuReadUeventString(keys, string, stringLength);
     offset += static_cast<uint32_t>(stringLength) + 1;
   }
 }
 
 // Without a SUBSYSTEM= key, a path naming a bus serial port still tells
 // the type.
-void tavuApplyTtyKwbRule(tavuUeventKeys* keys) {
-  tavuNetlinkEvent& record = keys->record;
-  if (keys->subsystemSeen || record.iv_path == nullptr) return;
+void tavuApplyTtyKwbRule(const tavuUeventKeys& keys) {
+  tavuNetlinkEvent& record = *keys.record;
+  if (keys.subsystemSeen || record.iv_path == nullptr) return;
   if (strstr(record.iv_path, "/ttyKWB") != nullptr) record.iv_type = strdup("ttyKWB");
 }
 
 // Decides whether the client hears of the event and gives the record its
 // delivered type. A copy that cannot be made drops the event.
-bool tavuAcceptUevent(tavuUeventKeys* keys) {
-  tavuNetlinkEvent& record = keys->record;
-  if (keys->rejected) return false;
+bool tavuAcceptUevent(const tavuUeventKeys& keys) {
+  tavuNetlinkEvent& record = *keys.record;
+  if (keys.rejected) return false;
   tavuApplyTtyKwbRule(keys);
   if (record.iv_path == nullptr || record.iv_type == nullptr) return false;
   const char* delivered = tavuDeliveredType(record.iv_type, record.iv_path);
@@ -181,12 +174,13 @@ bool tavuAcceptUevent(tavuUeventKeys* keys) {
 // Only class devices have nodes; an "add" needs a major number, a
 // "remove" does not.
 void tavuKeepDevInStep(const tavuUeventKeys& keys) {
+  const tavuNetlinkEvent& record = *keys.record;
   std::string nodePath;
   std::string directory;
-  if (!tavuMakeDevNodePath(keys.record.iv_path, nodePath, directory)) return;
-  if (keys.record.iv_action == TAVU_ACTION_ADD && keys.major != 0) {
+  if (!tavuMakeDevNodePath(record.iv_path, nodePath, directory)) return;
+  if (record.iv_action == TAVU_ACTION_ADD && keys.major != 0) {
     tavuCreateDevNode(nodePath, directory, keys.major, keys.minor);
-  } else if (keys.record.iv_action == TAVU_ACTION_REMOVE) {
+  } else if (record.iv_action == TAVU_ACTION_REMOVE) {
     tavuRemoveDevNode(nodePath, directory);
   }
 }
@@ -195,19 +189,17 @@ void tavuKeepDevInStep(const tavuUeventKeys& keys) {
 
 int tavuHandleNetlinkEvent(uint32_t length, const char* data, tavuNetlinkEvent** event) {
   if (data == nullptr || event == nullptr) return 0;
-  tavuUeventKeys keys;
-  tavuReadUeventKeys(length, data, &keys);
-  if (!tavuAcceptUevent(&keys)) return 0;
-  // The record is made before /dev changes, so that an event the client
-  // cannot be told of leaves /dev as it was.
-  auto* record = new (std::nothrow) tavuNetlinkEvent(keys.record);
-  if (record == nullptr) return 0;
-  if (record->iv_path == nullptr || record->iv_type == nullptr) {
-    delete record;
+  tavuUeventKeys keys{new (std::nothrow) tavuNetlinkEvent, length, data};
+  if (keys.record == nullptr) return 0;
+  tavuReadUeventKeys(keys);
+  // Decided before /dev changes, so that an event the client cannot be
+  // told of leaves /dev as it was.
+  if (!tavuAcceptUevent(keys)) {
+    delete keys.record;
     return 0;
   }
   tavuKeepDevInStep(keys);
-  record->iv_time = time(nullptr);
-  *event = record;
+  keys.record->iv_time = time(nullptr);
+  *event = keys.record;
   return 1;
 }

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "records.h"
+#include "netlink_event.h"
 
 // Returns 1 and stores a new record through `event` when the datagram is an
 // event for the client; returns 0 and leaves `event` untouched otherwise.

@@ -1,8 +1,8 @@
 #include <errno.h>
 #include <pthread.h>
 
-#include "globals.h"
 #include "intake.h"
+#include "queues.h"
 
 void tavuStopIntake(tavuStopScope scope) {
   // The main thread holds this lock from its check of the descriptors until

@@ -11,8 +11,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "globals.h"
 #include "intake.h"
+#include "netlink_event.h"
+#include "queues.h"
 #include "report.h"
 
 TAVU_REPORTS_AS("tavuMonitorNetlinkSocket")
@@ -23,8 +24,6 @@ namespace {
 constexpr int32_t TAVU_UEVENT_RCVBUF_SIZE = 262144;
 // Real-time (SCHED_FIFO) priority of the reader thread, where permitted.
 constexpr int TAVU_READER_PRIORITY = 10;
-// Longest datagram taken; the kernel drops the rest of a longer one.
-constexpr size_t TAVU_UEVENT_MAX = 4096;
 
 // A burst must be taken off the socket faster than the worker makes nodes,
 // or the kernel drops what no longer fits in the buffer. Between two
@@ -72,14 +71,16 @@ tavuStopScope tavuOpenUeventSocket() {
   const int fd = socket(AF_NETLINK, SOCK_DGRAM, NETLINK_KOBJECT_UEVENT);
   // Stored before the test: -1 is the stop value as well.
   g_netlinkSocketFd.store(fd, std::memory_order_release);
-  if (fd == -1) return TAVU_FAIL(TAVU_STOP_SIGNAL_ONLY, "%s:%s: Exiting, socket create failed\n");
+  if (fd == -1)
+    return TAVU_REPORTED(TAVU_STOP_SIGNAL_ONLY, "%s:%s: Exiting, socket create failed\n");
   const int32_t size = TAVU_UEVENT_RCVBUF_SIZE;
   if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &size, sizeof size) != 0) {
-    return TAVU_FAIL(TAVU_STOP_BOTH, "%s:%s: setsockopt(SO_RCVBUFFORCE) error, errno=%d\n", errno);
+    return TAVU_REPORTED(TAVU_STOP_BOTH, "%s:%s: setsockopt(SO_RCVBUFFORCE) error, errno=%d\n",
+                         errno);
   }
   TAVU_TRACE("%s:%s: receive buffer forced to %d bytes\n", size);
   if (!tavuBindUeventSocket(g_netlinkSocketFd.load(std::memory_order_acquire), address)) {
-    return TAVU_FAIL(TAVU_STOP_BOTH, "%s:%s: Exiting, bind of netlink socket failed\n");
+    return TAVU_REPORTED(TAVU_STOP_BOTH, "%s:%s: Exiting, bind of netlink socket failed\n");
   }
   TAVU_TRACE("%s:%s: running\n");
   return TAVU_GO_ON;
@@ -122,14 +123,15 @@ tavuStopScope tavuQueueDatagram(const char* buffer, ssize_t n) {
   NetlinkDatagram* datagram = tavuNewDatagram(buffer, n);
   if (pthread_mutex_lock(&g_netlinkDataQueue_mutex) != 0) {
     tavuFreeDatagram(datagram);
-    return TAVU_FAIL(TAVU_STOP_BOTH,
-                     "%s:%s: Exiting, pthread_mutex_lock(netlinkDataQueue) failed\n");
+    return TAVU_REPORTED(TAVU_STOP_BOTH,
+                         "%s:%s: Exiting, pthread_mutex_lock(netlinkDataQueue) failed\n");
   }
   g_netlinkDataQueue.push_back(datagram);
   const int rc = pthread_mutex_unlock(&g_netlinkDataQueue_mutex);
   if (rc != 0) {
-    return TAVU_FAIL(TAVU_STOP_BOTH,
-                     "%s:%s: Exiting, pthread_mutex_unlock(netlinkDataQueue) failed rc=%d\n", rc);
+    return TAVU_REPORTED(TAVU_STOP_BOTH,
+                         "%s:%s: Exiting, pthread_mutex_unlock(netlinkDataQueue) failed rc=%d\n",
+                         rc);
   }
   (void)pthread_cond_signal(&g_netlinkDataQueue_cond);
   return TAVU_GO_ON;

@@ -1,5 +1,5 @@
 // Every failure the daemon can meet, one row each: the fault-injecting build
-// (TAVU_FAIL) makes one call fail; the row checks the exact report, where it
+// (TAVU_FAULTS) makes one call fail; the row checks the exact report, where it
 // went (printed before the client's handshake, traced after) and how the
 // daemon ended.
 

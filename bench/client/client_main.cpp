@@ -1,9 +1,7 @@
 // tavubench-client: the benchmark's client of the daemon, on the client
 // library. See --help.
 #include <errno.h>
-#include <fcntl.h>
 #include <getopt.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -22,15 +20,6 @@ Exit status: 0 the daemon went away; 1 no connection or a protocol error.
 )";
 
 constexpr uint64_t TAVU_CONNECT_TIMEOUT_NS = 10000000000u;
-
-tavuArrivals* tavuMapArrivals(const char* path) {
-  const int fd = open(path, O_RDWR | O_CLOEXEC);
-  void* base = fd < 0
-                   ? MAP_FAILED
-                   : mmap(nullptr, TAVU_ARRIVALS_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (fd >= 0) close(fd);
-  return base == MAP_FAILED ? nullptr : static_cast<tavuArrivals*>(base);
-}
 
 // The daemon listens only once its reader and worker run: a refusal is retried.
 int tavuConnectSoon() {
@@ -69,7 +58,7 @@ int main(int argc, char** argv) {
     path = optarg;
   }
   if (path == nullptr || optind != argc) return 2;
-  tavuArrivals* arrivals = tavuMapArrivals(path);
+  tavuArrivals* arrivals = tavuMapArrivals(path, false);
   const int fd = arrivals != nullptr ? tavuConnectSoon() : -1;
   if (fd < 0) {
     std::fprintf(stderr, "tavubench-client: %s: %s\n", path, std::strerror(errno));

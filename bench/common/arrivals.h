@@ -3,7 +3,10 @@
 // reads them while it runs.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <time.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
@@ -39,4 +42,16 @@ constexpr size_t TAVU_ARRIVALS_SIZE =
 
 inline tavuArrival* tavuArrivalRecords(tavuArrivals* arrivals) {
   return reinterpret_cast<tavuArrival*>(arrivals + 1);
+}
+
+// The file mapped shared: made afresh (zero-filled: no record, the client
+// starting) by the driver, opened as it is by the client; null on failure.
+inline tavuArrivals* tavuMapArrivals(const char* path, bool make) {
+  const int fd = open(path, O_RDWR | O_CLOEXEC | (make ? O_CREAT | O_TRUNC : 0), 0644);
+  void* base = MAP_FAILED;
+  if (fd >= 0 && (!make || ftruncate(fd, static_cast<off_t>(TAVU_ARRIVALS_SIZE)) == 0)) {
+    base = mmap(nullptr, TAVU_ARRIVALS_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  }
+  if (fd >= 0) close(fd);
+  return base == MAP_FAILED ? nullptr : static_cast<tavuArrivals*>(base);
 }

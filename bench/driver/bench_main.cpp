@@ -11,11 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "measures.h"
-#include "node_watcher.h"
-#include "results.h"
+#include "driver.h"
 #include "tool_options.h"
-#include "workload.h"
 
 namespace {
 
@@ -23,21 +20,17 @@ const char TAVU_BENCH_HELP[] =
     R"(Usage: tavubench --bin-dir DIR --mdev-conf FILE [--runs N] [--quick]
                 [--calls-only] [--out DIR]
 
-The end-to-end benchmark of tavunetlink, run as root in scripts/sandbox by
-scripts/bench. It plays the kernel (serial ports ttyS<n>, nodes /dev/tts/<n>)
-for the floor (tavubench-floor), floor-hardened (tavubench-floor --hardened,
-throughput only), mdev (busybox mdev -df) and the daemon (tavunetlink with
-tavubench-client). First it counts each one's system calls per add and per
-remove with strace (300 paced events each way); then come the timed runs,
-every subject in an order that turns from run to run. It prints in Markdown
-the medians over the runs, the daemon's ratios to the floor, the hardened
-floor and mdev, the spread, and the calls by name.
+The driver of scripts/bench (bench/RESULTS.md says what it measures), run as
+root in scripts/sandbox. It prints each figure of each run as a line of
+tab-separated fields: row, subject, run, value and, for a figure of the
+daemon's to compare, the references' row; a call count as row, subject,
+"calls" and "per add / per remove".
 
   --bin-dir DIR     where tavunetlink, tavubench-floor, tavubench-client are
   --mdev-conf FILE  mdev's configuration (bench/mdev/mdev.conf)
   --runs N          timed runs (default 7); --quick: one short run, a smoke test
   --calls-only      the call count alone, no timed run
-  --out DIR         also write rates.dat and latency.dat there, for gnuplot
+  --out DIR         also write each latency there, for gnuplot
 
 Exit status: 0 measured; 2 bad usage; 3 cannot run.
 )";
@@ -56,31 +49,26 @@ void tavuMakeQuick(tavuBenchConfig* config) {
 
 // TAVU_OPTIONS_GOOD to go on, else the exit status.
 int tavuParseArgs(int argc, char** argv, tavuBenchConfig* config) {
-  const char* binDir = nullptr;
-  const char* mdevConf = nullptr;
-  const char* outDir = nullptr;
+  const auto into = [](std::string* text) {
+    return [text](const char* value) { return !(*text = value).empty(); };
+  };
   bool quick = false;
-  bool callsOnly = false;
   int runs = 0;
   std::vector<std::string> operands;
   const int status = tavuParseCommandLine(
       argc, argv,
-      {{"bin-dir", 0, "a directory", tavuTakeText(&binDir)},
-       {"mdev-conf", 0, "a file", tavuTakeText(&mdevConf)},
+      {{"bin-dir", 0, "a directory", into(&config->binDir)},
+       {"mdev-conf", 0, "a file", into(&config->mdevConf)},
        {"runs", 0, "a number of runs from 1 to 100", tavuTakeWhole(&runs, 1, 100)},
        {"quick", 0, nullptr, tavuTakeFlag(&quick)},
-       {"calls-only", 0, nullptr, tavuTakeFlag(&callsOnly)},
-       {"out", 0, "a directory", tavuTakeText(&outDir)}},
+       {"calls-only", 0, nullptr, tavuTakeFlag(&config->callsOnly)},
+       {"out", 0, "a directory", into(&config->outDir)}},
       TAVU_BENCH_HELP, 0, &operands);
   if (status != TAVU_OPTIONS_GOOD) return status;
-  if (binDir == nullptr || mdevConf == nullptr) {
+  if (config->binDir.empty() || config->mdevConf.empty()) {
     return tavuUsageError("--bin-dir and --mdev-conf are needed");
   }
-  config->binDir = binDir;
-  config->mdevConf = mdevConf;
-  if (outDir != nullptr) config->outDir = outDir;
   if (quick) tavuMakeQuick(config);
-  config->timedRuns = !callsOnly;
   if (runs != 0) config->runs = runs;
   return TAVU_OPTIONS_GOOD;
 }
@@ -137,17 +125,12 @@ int main(int argc, char** argv) {
   if (!tavuMeasureCalls(config, &error)) {
     return tavuFail(TAVU_BENCH_CANNOT_RUN, "call count: %s", error.c_str());
   }
-  for (int run = 0; config.timedRuns && run < config.runs; ++run) {
+  for (int run = 0; !config.callsOnly && run < config.runs; ++run) {
     std::fprintf(stderr, "tavubench: run %d of %d\n", run + 1, config.runs);
     error.clear();
     if (!tavuMeasureRun(config, run, &error)) {
       return tavuFail(TAVU_BENCH_CANNOT_RUN, "run %d: %s", run + 1, error.c_str());
     }
-  }
-  std::fputs(tavuReport(config.timedRuns && config.runs > 1).c_str(), stdout);
-  if (!config.outDir.empty() && !tavuWriteDataFiles(config.outDir)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "cannot write the data files into %s",
-                    config.outDir.c_str());
   }
   return 0;
 }

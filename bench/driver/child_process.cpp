@@ -1,4 +1,4 @@
-#include "child_process.h"
+#include "driver.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -7,8 +7,6 @@
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
-
-#include "arrivals.h"
 
 pid_t tavuSpawn(const std::vector<std::string>& argv, const std::string& output) {
   std::vector<char*> words(argv.size() + 1, nullptr);

@@ -3,12 +3,13 @@
 // strace slows every call down: this is a measure of its own, taken before
 // the timed runs and never mixed into them.
 #include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
 #include <iterator>
 #include <map>
 
-#include "measures.h"
-#include "results.h"
-#include "syscall_count.h"
+#include "driver.h"
 
 namespace {
 
@@ -23,30 +24,48 @@ const char* const kFileCalls[] = {
     "mkdir",      "mkdirat",  "mknod",     "mknodat",   "unlink",     "unlinkat", "rmdir",
     "rename",     "renameat", "renameat2", "link",      "linkat",     "symlink",  "symlinkat",
     "chmod",      "fchmod",   "fchmodat",  "chown",     "fchown",     "lchown",   "fchownat"};
-const char* const kPollCalls[] = {"poll", "ppoll"};
 
 enum tavuCallGroup { TAVU_FILE_CALL, TAVU_POLL_CALL, TAVU_OTHER_CALL };
 
 tavuCallGroup tavuGroupOf(const std::string& name) {
   const auto named = [&name](const char* each) { return name == each; };
   if (std::any_of(std::begin(kFileCalls), std::end(kFileCalls), named)) return TAVU_FILE_CALL;
-  return std::any_of(std::begin(kPollCalls), std::end(kPollCalls), named) ? TAVU_POLL_CALL
-                                                                          : TAVU_OTHER_CALL;
+  return name == "poll" || name == "ppoll" ? TAVU_POLL_CALL : TAVU_OTHER_CALL;
 }
 
-// One phase's counts: the subject's (every thread), its client's apart.
-struct tavuPhaseCalls {
-  std::map<std::string, uint64_t> iv_own;
-  std::map<std::string, uint64_t> iv_client;
-};
+// Per event, per add and per remove: (group, row) -> subject -> counts;
+// the sums come first, as group -1.
+using tavuCallRows =
+    std::map<std::pair<int, std::string>, std::map<std::string, std::array<double, 2>>>;
+using tavuCounts = std::map<std::string, uint64_t>;
+
+// One phase's counts into their rows: the subject's (every thread) by
+// name and summed, its client's summed apart.
+void tavuAddCalls(const tavuCounts& own, const tavuCounts& client, double events,
+                  const char* subject, int phase, tavuCallRows* rows) {
+  const char* const sums[] = {"file-system calls", "poll calls", "all calls"};  // by group
+  for (const char* sum : sums) (*rows)[{-1, sum}][subject][phase] += 0;
+  for (const auto& call : own) {
+    const tavuCallGroup group = tavuGroupOf(call.first);
+    const std::string name = group == TAVU_FILE_CALL ? call.first + " (file)" : call.first;
+    const double perEvent = static_cast<double>(call.second) / events;
+    (*rows)[{group, name}][subject][phase] += perEvent;
+    if (group != TAVU_OTHER_CALL) (*rows)[{-1, sums[group]}][subject][phase] += perEvent;
+    (*rows)[{-1, "all calls"}][subject][phase] += perEvent;
+  }
+  for (const auto& call : client) {
+    (*rows)[{-1, "all calls of the client"}][subject][phase] +=
+        static_cast<double>(call.second) / events;
+  }
+}
 
 // strace attached from before the first event to after the last; every
 // event handled, none dropped, or the counts would be no event's.
 bool tavuCountPhase(const tavuBenchConfig& config, tavuSubject* subject, tavuBenchEvents events,
-                    tavuPhaseCalls* calls, std::string* error) {
+                    tavuCallRows* rows, std::string* error) {
   const bool adds = events == TAVU_UART_ADD;
-  const std::string stem =
-      config.workDir + "/calls-" + tavuSubjectName(subject->kind) + (adds ? "-add" : "-remove");
+  const char* name = tavuSubjectName(subject->kind);
+  const std::string stem = config.workDir + "/calls-" + name + (adds ? "-add" : "-remove");
   const uint32_t present = adds ? config.callEvents : 0;
   tavuSyscallCount own, client;
   tavuTrial trial;
@@ -57,57 +76,53 @@ bool tavuCountPhase(const tavuBenchConfig& config, tavuSubject* subject, tavuBen
       tavuRunTrial(subject, events, config.callEvents, config.callRate, present, &trial, error);
   if (ok) tavuSleepMs(TAVU_CALLS_SETTLE_MS);
   std::string stopError;
-  const bool ownRead = tavuStopSyscallCount(&own, &calls->iv_own, &stopError);
-  const bool clientRead = tavuStopSyscallCount(&client, &calls->iv_client, &stopError);
-  if (ok && !(ownRead && clientRead)) *error = stopError;
+  tavuCounts ownCalls, clientCalls;
+  const bool ownRead = tavuStopSyscallCount(&own, &ownCalls, &stopError);
+  const bool read = tavuStopSyscallCount(&client, &clientCalls, &stopError) && ownRead;
+  if (ok && !read) *error = stopError;
   if (ok && (trial.drops != 0 || trial.nodes != present)) {
     *error = "while its calls were counted, " + std::to_string(trial.drops) +
              " events were dropped and " + std::to_string(trial.nodes) + " nodes are there, not " +
              std::to_string(present);
     ok = false;
   }
-  return ok && ownRead && clientRead;
+  if (ok && read) tavuAddCalls(ownCalls, clientCalls, config.callEvents, name, adds ? 0 : 1, rows);
+  return ok && read;
 }
 
-void tavuRecordPhase(const tavuBenchConfig& config, const char* subject, const std::string& phase,
-                     const tavuPhaseCalls& calls) {
-  const auto events = static_cast<double>(config.callEvents);
-  double byGroup[3] = {}, all = 0, client = 0;
-  for (const auto& call : calls.iv_own) {
-    const double perEvent = static_cast<double>(call.second) / events;
-    const tavuCallGroup group = tavuGroupOf(call.first);
-    byGroup[group] += perEvent;
-    all += perEvent;
-    tavuRecordCallByName(group == TAVU_FILE_CALL ? call.first + " (file)" : call.first,
-                         static_cast<int>(group), subject, phase == "add", perEvent);
+// Rounded to the hundredth; a call that a subject makes less than once in a
+// hundred events leaves its cell empty.
+void tavuRecordCalls(const tavuCallRows& rows) {
+  const auto rounded = [](double value) { return std::round(value * 100) / 100; };
+  for (const auto& row : rows) {
+    for (const auto& cell : row.second) {
+      const double add = rounded(cell.second[0]), remove = rounded(cell.second[1]);
+      if (row.first.first < 0 || add != 0 || remove != 0) {
+        std::printf("%s\t%s\tcalls\t%g / %g\n", row.first.second.c_str(), cell.first.c_str(), add,
+                    remove);
+      }
+    }
   }
-  for (const auto& call : calls.iv_client) client += static_cast<double>(call.second) / events;
-  tavuRecord(0, "file_calls_" + phase, subject, byGroup[TAVU_FILE_CALL]);
-  tavuRecord(0, "poll_calls_" + phase, subject, byGroup[TAVU_POLL_CALL]);
-  tavuRecord(0, "all_calls_" + phase, subject, all);
-  if (!calls.iv_client.empty()) tavuRecord(0, "client_all_calls_" + phase, subject, client);
 }
 
 }  // namespace
 
 bool tavuMeasureCalls(const tavuBenchConfig& config, std::string* error) {
+  tavuCallRows rows;
   for (int kind = 0; kind < TAVU_SUBJECT_KINDS; ++kind) {
-    const char* name = tavuSubjectName(static_cast<tavuSubjectKind>(kind));
     tavuSubject subject;
-    tavuPhaseCalls adds, removes;
     tavuClearNodes();
     const bool ok =
         tavuStartSubject(config, static_cast<tavuSubjectKind>(kind), true, &subject, error) &&
-        tavuCountPhase(config, &subject, TAVU_UART_ADD, &adds, error) &&
-        tavuCountPhase(config, &subject, TAVU_UART_REMOVE, &removes, error);
+        tavuCountPhase(config, &subject, TAVU_UART_ADD, &rows, error) &&
+        tavuCountPhase(config, &subject, TAVU_UART_REMOVE, &rows, error);
     tavuStopSubject(&subject);
     if (!ok) {
-      *error = std::string(name) + ": " + *error;
+      *error = std::string(tavuSubjectName(static_cast<tavuSubjectKind>(kind))) + ": " + *error;
       return false;
     }
-    tavuRecordPhase(config, name, "add", adds);
-    tavuRecordPhase(config, name, "remove", removes);
   }
+  tavuRecordCalls(rows);
   tavuClearNodes();
   return true;
 }

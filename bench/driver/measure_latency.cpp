@@ -1,18 +1,33 @@
 // Latency at a steady rate: from a datagram's sending to its node (seen by
 // the watcher at real-time priority) and to its arrival at the client.
-#include "measures.h"
-#include "node_watcher.h"
-#include "results.h"
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+
+#include "driver.h"
 
 namespace {
 
-// As "median_us" and "p99_us" after `prefix`, and as a curve of the picture.
-void tavuRecordLatency(int run, const std::string& prefix, const char* subject,
-                       const std::string& curve, const std::vector<double>& micros) {
+const std::string TAVU_TO_NODE = "send → node, 5,000/s, ";
+
+// By nearest rank.
+double tavuPercentile(const std::vector<double>& sorted, double p) {
+  const auto rank = static_cast<size_t>(std::ceil(p / 100 * static_cast<double>(sorted.size())));
+  return sorted[std::max<size_t>(rank, 1) - 1];
+}
+
+// The run's median and 99th percentile, compared with the references' to
+// the node, and every value, to the µs, for the picture's curve.
+void tavuRecordLatency(const tavuBenchConfig& config, int run, const std::string& rows,
+                       const std::string& subject, const char* to, std::vector<double> micros) {
   if (micros.empty()) return;
-  tavuRecord(run, prefix + "median_us", subject, tavuPercentile(micros, 50));
-  tavuRecord(run, prefix + "p99_us", subject, tavuPercentile(micros, 99));
-  tavuRecordLatencies(std::string(subject) + curve, micros);
+  std::sort(micros.begin(), micros.end());
+  const double median = tavuPercentile(micros, 50), p99 = tavuPercentile(micros, 99);
+  tavuRecord(run, rows + "median (µs)", subject, median, TAVU_TO_NODE + "median (µs)");
+  tavuRecord(run, rows + "p99 (µs)", subject, p99, TAVU_TO_NODE + "p99 (µs)");
+  if (config.outDir.empty()) return;
+  std::ofstream values(config.outDir + "/latency-" + subject + "-" + to + ".dat", std::ios::app);
+  for (const double value : micros) values << std::lround(value) << '\n';
 }
 
 }  // namespace
@@ -39,8 +54,10 @@ bool tavuMeasureLatency(const tavuBenchConfig& config, int run, tavuSubject* sub
     if (seq < count)
       toClient.push_back(static_cast<double>(arrival.arrivalNs - trial.sendNs[seq]) / 1000);
   }
-  tavuRecordLatency(run, "", tavuSubjectName(subject->kind), ", send → node", toNode);
-  tavuRecordLatency(run, "client_", tavuSubjectName(subject->kind), ", send → client", toClient);
+  const char* name = tavuSubjectName(subject->kind);
+  tavuRecordLatency(config, run, TAVU_TO_NODE, name, "node", toNode);
+  tavuRecordLatency(config, run, "send → arrival at the client, 5,000/s, ", name, "client",
+                    toClient);
   tavuClearNodes();
   return true;
 }

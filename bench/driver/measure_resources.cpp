@@ -6,10 +6,8 @@
 #include <iterator>
 
 #include "daemon_listens.h"
-#include "measures.h"
-#include "proc_probe.h"
-#include "records.h"
-#include "results.h"
+#include "driver.h"
+#include "netlink_event.h"
 
 namespace {
 
@@ -27,7 +25,7 @@ bool tavuWaitIdle(const tavuSubject& daemon) {
   tavuUeventSocket socket;
   for (int calm = 0; calm < 3; previous = ticks, tavuSleepMs(100)) {
     if (!tavuFindUeventSocket(daemon.pid, daemon.groups, &socket) ||
-        !tavuReadCpuTicks(daemon.pid, &ticks) || tavuBenchNowNs() > deadline) {
+        !tavuReadUsage(daemon.pid, &ticks, nullptr) || tavuBenchNowNs() > deadline) {
       return false;
     }
     calm = socket.iv_queued == 0 && ticks == previous ? calm + 1 : 0;
@@ -49,9 +47,10 @@ bool tavuFillAndDrain(const tavuBenchConfig& config, int run, tavuSubject* daemo
   uint32_t dropsBefore = 0, dropsAfter = 0;
   std::vector<uint64_t> sendNs;
   tavuSleepMs(TAVU_SETTLE_MS);
-  if (!tavuReadRssKb(daemon->pid, &empty) || !tavuSubjectDrops(*daemon, &dropsBefore, error) ||
+  if (!tavuReadUsage(daemon->pid, nullptr, &empty) ||
+      !tavuSubjectDrops(*daemon, &dropsBefore, error) ||
       !tavuSendEvents(TAVU_GPIO_CYCLE, config.memoryEvents, config.memoryRate, &sendNs, error) ||
-      !tavuWaitIdle(*daemon) || !tavuReadRssKb(daemon->pid, &queued) ||
+      !tavuWaitIdle(*daemon) || !tavuReadUsage(daemon->pid, nullptr, &queued) ||
       !tavuSubjectDrops(*daemon, &dropsAfter, error) ||
       dropsAfter - dropsBefore == config.memoryEvents || !tavuStartClient(config, daemon, error)) {
     if (error->empty()) *error = "the daemon did not queue the events, or ended";
@@ -60,20 +59,16 @@ bool tavuFillAndDrain(const tavuBenchConfig& config, int run, tavuSubject* daemo
   const uint32_t events = config.memoryEvents - (dropsAfter - dropsBefore);
   (void)tavuWaitClientCount(*daemon, events, 2000);
   tavuSleepMs(TAVU_SETTLE_MS);
-  if (!tavuReadRssKb(daemon->pid, &drained)) *error = "the daemon ended while its queue drained";
-  tavuRecord(run, "bytes_per_event", "daemon", static_cast<double>(queued - empty) * 1024 / events);
-  tavuRecord(run, "record_bytes", "daemon", tavuRecordBytes(config.memoryEvents / 2));
-  tavuRecord(run, "rss_empty_kb", "daemon", static_cast<double>(empty));
-  tavuRecord(run, "rss_queued_kb", "daemon", static_cast<double>(queued));
-  tavuRecord(run, "rss_drained_kb", "daemon", static_cast<double>(drained));
+  if (!tavuReadUsage(daemon->pid, nullptr, &drained))
+    *error = "the daemon ended while its queue drained";
+  tavuRecord(run, "resident bytes per queued event, 100,000 events, no client", "daemon",
+             static_cast<double>(queued - empty) * 1024 / events);
+  tavuRecord(run, "bytes of the record and its two strings", "daemon",
+             tavuRecordBytes(config.memoryEvents / 2));
+  tavuRecord(run, "daemon RSS empty (kB)", "daemon", static_cast<double>(empty));
+  tavuRecord(run, "daemon RSS, 100,000 queued (kB)", "daemon", static_cast<double>(queued));
+  tavuRecord(run, "daemon RSS, drained (kB)", "daemon", static_cast<double>(drained));
   return error->empty();
-}
-
-bool tavuReadAllTicks(const tavuSubject* subjects, uint64_t* ticks) {
-  for (size_t i = 0; i < std::size(kIdleSubjects); ++i) {
-    if (!tavuReadCpuTicks(subjects[i].pid, &ticks[i])) return false;
-  }
-  return true;
 }
 
 }  // namespace
@@ -87,24 +82,26 @@ bool tavuMeasureMemory(const tavuBenchConfig& config, int run, std::string* erro
 }
 
 // Every subject runs at once, the daemon with its client connected, and
-// none is sent an event.
+// none is sent an event: its processor time after settling, and again
+// after the idle seconds.
 bool tavuMeasureIdle(const tavuBenchConfig& config, int run, std::string* error) {
   constexpr size_t count = std::size(kIdleSubjects);
   tavuSubject subjects[count];
-  uint64_t before[count] = {}, after[count] = {};
+  uint64_t ticks[count][2] = {};
   bool ok = true;
   for (size_t i = 0; i < count; ++i) {
     ok = ok && tavuStartSubject(config, kIdleSubjects[i], true, &subjects[i], error);
   }
-  if (ok) tavuSleepMs(TAVU_IDLE_SETTLE_MS);
-  ok = ok && tavuReadAllTicks(subjects, before);
-  if (ok) tavuSleepMs(config.idleSeconds * 1000);
-  ok = ok && tavuReadAllTicks(subjects, after);
+  for (int at = 0; at < 2; ++at) {
+    if (ok) tavuSleepMs(at == 0 ? TAVU_IDLE_SETTLE_MS : config.idleSeconds * 1000);
+    for (size_t i = 0; i < count; ++i)
+      ok = ok && tavuReadUsage(subjects[i].pid, &ticks[i][at], nullptr);
+  }
   for (tavuSubject& subject : subjects) tavuStopSubject(&subject);
   if (!ok && error->empty()) *error = "a subject ended while idle";
   for (size_t i = 0; ok && i < count; ++i) {
-    tavuRecord(run, "idle_cpu_ms", tavuSubjectName(kIdleSubjects[i]),
-               static_cast<double>(after[i] - before[i]) * 1000 /
+    tavuRecord(run, "processor time in 10 idle s (ms)", tavuSubjectName(kIdleSubjects[i]),
+               static_cast<double>(ticks[i][1] - ticks[i][0]) * 1000 /
                    static_cast<double>(sysconf(_SC_CLK_TCK)));
   }
   return ok;

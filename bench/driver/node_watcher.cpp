@@ -1,4 +1,4 @@
-#include "node_watcher.h"
+#include "driver.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -14,9 +14,6 @@
 #include <cstring>
 #include <mutex>
 #include <vector>
-
-#include "arrivals.h"
-#include "workload.h"
 
 namespace {
 

@@ -1,6 +1,7 @@
-#include "proc_probe.h"
+#include "driver.h"
 
 #include <dirent.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -13,17 +14,21 @@ std::string tavuReadWholeFile(const std::string& path) {
   return text.str();
 }
 
-bool tavuReadCpuTicks(pid_t pid, uint64_t* ticks) {
+bool tavuReadUsage(pid_t pid, uint64_t* ticks, uint64_t* rssKb) {
   const std::string stat = tavuReadWholeFile("/proc/" + std::to_string(pid) + "/stat");
   const size_t name = stat.rfind(')');
-  unsigned long long user = 0, system = 0;
-  // The name may hold ") ": utime and stime are the 12th and 13th fields after it.
+  unsigned long long user = 0, system = 0, pages = 0;
+  // The name may hold ") ": utime and stime are the 12th and 13th fields
+  // after it, rss (in pages) the 22nd.
   if (name == std::string::npos ||
-      std::sscanf(stat.c_str() + name + 1, "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu",
-                  &user, &system) != 2) {
+      std::sscanf(stat.c_str() + name + 1,
+                  "%*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %*s %llu %llu %*s %*s %*s %*s %*s %*s "
+                  "%*s %*s %llu",
+                  &user, &system, &pages) != 3) {
     return false;
   }
-  *ticks = user + system;
+  if (ticks != nullptr) *ticks = user + system;
+  if (rssKb != nullptr) *rssKb = pages * static_cast<uint64_t>(sysconf(_SC_PAGESIZE)) / 1024;
   return true;
 }
 
@@ -38,16 +43,4 @@ bool tavuAllThreadsTracedBy(pid_t pid, pid_t tracer) {
   }
   if (dir != nullptr) closedir(dir);
   return traced;
-}
-
-bool tavuReadRssKb(pid_t pid, uint64_t* kb) {
-  const std::string status = tavuReadWholeFile("/proc/" + std::to_string(pid) + "/status");
-  const size_t field = status.find("\nVmRSS:");
-  unsigned long long value = 0;
-  if (field == std::string::npos ||
-      std::sscanf(status.c_str() + field, "\nVmRSS: %llu", &value) != 1) {
-    return false;
-  }
-  *kb = value;
-  return true;
 }

@@ -1,35 +1,27 @@
-#include "subject.h"
+#include "driver.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdlib>
-#include <new>
 #include <vector>
 
-#include "child_process.h"
 #include "daemon_listens.h"
-#include "proc_probe.h"
 
 namespace {
 
 constexpr uint64_t TAVU_START_TIMEOUT_NS = 10000000000u;
 
-uint64_t tavuDeadline(uint64_t fromNowNs) {
-  return tavuBenchNowNs() + fromNowNs;
-}
-
 // The daemon forks into the background: its launcher ends at once, and the
 // daemon, orphaned, becomes our child. The sandbox holds no other.
 pid_t tavuStartDaemon(pid_t launcher) {
-  if (launcher < 0 || tavuWaitChild(launcher, tavuDeadline(TAVU_START_TIMEOUT_NS)) != 0) {
+  if (launcher < 0 || tavuWaitChild(launcher, tavuBenchNowNs() + TAVU_START_TIMEOUT_NS) != 0) {
     tavuKillChild(launcher);
     return -1;
   }
-  for (const uint64_t deadline = tavuDeadline(TAVU_START_TIMEOUT_NS); tavuBenchNowNs() < deadline;
-       tavuSleepMs(2)) {
+  for (const uint64_t deadline = tavuBenchNowNs() + TAVU_START_TIMEOUT_NS;
+       tavuBenchNowNs() < deadline; tavuSleepMs(2)) {
     pid_t found = -1;
     DIR* proc = opendir("/proc");
     while (const dirent* entry = found < 0 ? readdir(proc) : nullptr) {
@@ -44,7 +36,7 @@ pid_t tavuStartDaemon(pid_t launcher) {
 
 // mdev joins the kernel's group alone; the others every group.
 bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
-  const uint64_t deadline = tavuDeadline(TAVU_START_TIMEOUT_NS);
+  const uint64_t deadline = tavuBenchNowNs() + TAVU_START_TIMEOUT_NS;
   subject->groups = subject->kind == TAVU_MDEV ? 1 : UINT32_MAX;
   tavuUeventSocket socket;
   while (!tavuFindUeventSocket(subject->pid, subject->groups, &socket)) {
@@ -55,18 +47,6 @@ bool tavuWaitForSocket(tavuSubject* subject, std::string* error) {
     tavuSleepMs(2);
   }
   return true;
-}
-
-// The file both map, zero-filled (no record, the client starting) until
-// the client writes.
-tavuArrivals* tavuMakeArrivals(const std::string& path) {
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  void* base = MAP_FAILED;
-  if (fd >= 0 && ftruncate(fd, static_cast<off_t>(TAVU_ARRIVALS_SIZE)) == 0) {
-    base = mmap(nullptr, TAVU_ARRIVALS_SIZE, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  }
-  if (fd >= 0) close(fd);
-  return base == MAP_FAILED ? nullptr : new (base) tavuArrivals{{TAVU_CLIENT_STARTING}, {0}};
 }
 
 }  // namespace
@@ -100,13 +80,13 @@ bool tavuStartSubject(const tavuBenchConfig& config, tavuSubjectKind kind, bool 
 bool tavuStartClient(const tavuBenchConfig& config, tavuSubject* subject, std::string* error) {
   const std::string path = config.workDir + "/arrivals";
   const std::string output = config.workDir + "/client.out";
-  subject->arrivals = tavuMakeArrivals(path);
+  subject->arrivals = tavuMapArrivals(path.c_str(), true);
   if (subject->arrivals == nullptr) {
     *error = "cannot make " + path;
     return false;
   }
   subject->clientPid = tavuSpawn({config.binDir + "/tavubench-client", "--log", path}, output);
-  const uint64_t deadline = tavuDeadline(TAVU_START_TIMEOUT_NS);
+  const uint64_t deadline = tavuBenchNowNs() + TAVU_START_TIMEOUT_NS;
   while (subject->clientPid > 0 && subject->arrivals->state == TAVU_CLIENT_STARTING &&
          tavuWaitChild(subject->clientPid, 0) == -1 && tavuBenchNowNs() < deadline) {
     tavuSleepMs(1);

@@ -1,14 +1,10 @@
-#include "syscall_count.h"
+#include "driver.h"
 
 #include <signal.h>
 
 #include <cinttypes>
 #include <cstdio>
 #include <sstream>
-
-#include "arrivals.h"
-#include "child_process.h"
-#include "proc_probe.h"
 
 namespace {
 

@@ -1,5 +1,4 @@
-#include "measures.h"
-#include "node_watcher.h"
+#include "driver.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "workload.h"
+#include "driver.h"
 
 #include <dirent.h>
 #include <errno.h>
@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 
-#include "proc_probe.h"
 #include "uevent_send.h"
 
 namespace {

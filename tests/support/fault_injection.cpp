@@ -1,7 +1,7 @@
 // Link-time fault injection for the daemon: its test build wraps the calls
 // below (tests/CMakeLists.txt), and
 //
-//   TAVU_FAIL="item,item..."   item = call[:object][@thread][#n][+][^]
+//   TAVU_FAULTS="item,item..."   item = call[:object][@thread][#n][+][^]
 //
 // makes the n-th matching call (the first when #n is absent; with "+", that
 // one and every later one) fail the way the C library reports failure; with
@@ -27,7 +27,7 @@
 #include <string>
 #include <vector>
 
-#include "globals.h"
+#include "queues.h"
 
 namespace {
 
@@ -45,7 +45,7 @@ bool g_attrInitPlanned = false;
 std::vector<tavuFaultItem*>& tavuFaultPlan() {
   static auto* plan = [] {
     auto* items = new std::vector<tavuFaultItem*>;
-    const std::string all = std::getenv("TAVU_FAIL") != nullptr ? std::getenv("TAVU_FAIL") : "";
+    const std::string all = std::getenv("TAVU_FAULTS") != nullptr ? std::getenv("TAVU_FAULTS") : "";
     static const std::regex item(R"((\w+)(?::(\w+))?(?:@(\w+))?(?:#(\d+))?(\+)?(\^)?(,|$))");
     for (std::sregex_iterator at(all.begin(), all.end(), item), end; at != end; ++at) {
       const std::smatch& m = *at;

@@ -114,7 +114,7 @@ inline std::string tavuTempFile() {
 
 // Starts `name` (see tavuRunProgram) with `argv0` as its first word, its
 // output into files (no `err`: standard error stays the test's) and
-// TAVU_FAIL set to `plan`.
+// TAVU_FAULTS set to `plan`.
 inline pid_t tavuSpawn(const std::string& name, const std::string& argv0, const tavuLines& args,
                        const std::string& out, const std::string& err,
                        const std::string& plan = "") {
@@ -131,7 +131,7 @@ inline pid_t tavuSpawn(const std::string& name, const std::string& argv0, const 
   if (pid != 0) return pid;
   if (!freopen(out.c_str(), "w", stdout) || (!err.empty() && !freopen(err.c_str(), "w", stderr)))
     _exit(126);
-  setenv("TAVU_FAIL", plan.c_str(), 1);
+  setenv("TAVU_FAULTS", plan.c_str(), 1);
   std::vector<char*> argv;
   for (const std::string& word : words) argv.push_back(const_cast<char*>(word.c_str()));
   argv.push_back(nullptr);

@@ -3,17 +3,21 @@
 // (TAVU_REPORTS_AS("tavuMonitorNetlinkSocket")); every report then prints
 // or traces the program's name and that name before its own arguments:
 //
-//   TAVU_REPORT(text, args...)       message report: printed to standard
-//                                    output until the trace buffer exists,
-//                                    traced from then on
-//   TAVU_FAIL(result, text, args...) the same as an expression worth
-//                                    `result`: a failure in one statement
-//   TAVU_EXIT(status, text, args...) the same, then exit(status)
-//   TAVU_TRACE(text, args...)        trace-only entry: dropped until the
-//                                    trace buffer exists; `text` is known
-//                                    only to the decoder
-//   TAVU_TRACE_BINARY(text, data, n) binary entry carrying n bytes of data,
-//                                    written in every state
+//   TAVU_REPORT(text, args...)            message report: printed to standard
+//                                         output until the trace buffer
+//                                         exists, traced from then on
+//   TAVU_REPORTED(result, text, args...)  the same as an expression worth
+//                                         `result`: `return TAVU_REPORTED(...)`
+//                                         reports and returns at once
+//   TAVU_EXIT(status, text, args...)      the same, then exit(status)
+//   TAVU_TRACE(text, args...)             trace-only entry: dropped until the
+//                                         trace buffer exists; `text` is
+//                                         known only to the decoder
+//   TAVU_BINARY_SITE(site, text)          a binary entry's site, defined at
+//                                         namespace scope (a table's rows
+//                                         name theirs); tavuReportBinary(site,
+//                                         data, n) writes it with n bytes of
+//                                         data, in every state
 //
 // A text begins with "%s:%s: " for the program and the function. Each
 // site's hash, argument-type format and line are fixed at compile time
@@ -21,6 +25,7 @@
 // Each site also leaves its record in the binary (site_record.h).
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -28,8 +33,17 @@
 #include <tuple>
 #include <type_traits>
 
-#include "globals.h"
+#include <trace_kelu.h>
+
 #include "site_record.h"
+
+// Where reports go. The trace library fills g_netlinkTrace in place; other
+// threads read it only once g_tracInitCalled, set after that call returned,
+// says so.
+constexpr trace_kelu_desc_t TAVU_NO_TRACE_BUFFER = 0xFFFFFFFFu;  // all bits set
+extern trace_kelu_desc_t g_netlinkTrace;
+extern std::atomic<uint8_t> g_tracInitCalled;
+extern const char* g_progName;
 
 constexpr std::size_t TAVU_FORMAT_MAX = 64;
 
@@ -217,10 +231,10 @@ void tavuReportBinary(const tavuSite& site, const void* data, uint32_t length);
     ::tavuReportMessage(tavuSite_, text, g_progName, tavuReporter, ##__VA_ARGS__); \
   } while (0)
 
-#define TAVU_FAIL(result, text, ...)  \
-  ([&] {                              \
-    TAVU_REPORT(text, ##__VA_ARGS__); \
-    return result;                    \
+#define TAVU_REPORTED(result, text, ...) \
+  ([&] {                                 \
+    TAVU_REPORT(text, ##__VA_ARGS__);    \
+    return result;                       \
   }())
 
 #define TAVU_EXIT(status, text, ...)  \
@@ -236,9 +250,6 @@ void tavuReportBinary(const tavuSite& site, const void* data, uint32_t length);
     ::tavuReportTraceOnly(tavuSite_, g_progName, tavuReporter, ##__VA_ARGS__); \
   } while (0)
 
-#define TAVU_TRACE_BINARY(text, data, length)                                                    \
-  do {                                                                                           \
-    static_assert(::tavuConversionCount(text) == 0, "a binary entry's text takes no arguments"); \
-    TAVU_DEFINE_SITE(tavuSite_, TAVU_SITE_BINARY, text);                                         \
-    ::tavuReportBinary(tavuSite_, data, length);                                                 \
-  } while (0)
+#define TAVU_BINARY_SITE(name, text)                                                           \
+  static_assert(::tavuConversionCount(text) == 0, "a binary entry's text takes no arguments"); \
+  TAVU_DEFINE_SITE(name, TAVU_SITE_BINARY, text)

@@ -1,7 +1,26 @@
-#include "records.h"
+#include "queues.h"
 
 #include <cstdlib>
 #include <cstring>
+
+// The queues are never destroyed: exit runs while the detached threads may
+// still be using them, so they live until the process is gone.
+tavuQueue<NetlinkDatagram*>& g_netlinkDataQueue = *new tavuQueue<NetlinkDatagram*>;
+tavuQueue<tavuNetlinkEvent*>& g_hpEvQueue = *new tavuQueue<tavuNetlinkEvent*>;
+
+pthread_mutex_t g_netlinkDataQueue_mutex;
+pthread_cond_t g_netlinkDataQueue_cond;
+pthread_mutex_t g_hpEvQueue_mutex;
+pthread_cond_t g_hpEvQueue_cond;
+
+std::atomic<int32_t> g_netlinkSocketFd{-1};
+std::atomic<int32_t> g_clientSockfd{-1};
+
+std::atomic<bool> g_intakeStopped{false};
+
+std::atomic<int32_t> g_totalNetlinkEvents{0};
+std::atomic<int32_t> g_totalTavuEvents{0};
+std::atomic<int32_t> g_sentToClient{0};
 
 NetlinkDatagram* tavuNewDatagram(const char* bytes, ssize_t length) {
   auto* datagram = static_cast<NetlinkDatagram*>(std::calloc(1, sizeof(NetlinkDatagram)));
@@ -23,18 +42,4 @@ void tavuFreeDatagram(NetlinkDatagram* datagram) {
   if (datagram == nullptr) return;
   std::free(datagram->data);
   std::free(datagram);
-}
-
-tavuNetlinkEvent::tavuNetlinkEvent(const tavuNetlinkEvent& other)
-    : iv_time(other.iv_time),
-      iv_action(other.iv_action),
-      iv_seq(other.iv_seq),
-      iv_link(other.iv_link),
-      iv_tlor(other.iv_tlor),
-      iv_path(other.iv_path != nullptr ? strdup(other.iv_path) : nullptr),
-      iv_type(other.iv_type != nullptr ? strdup(other.iv_type) : nullptr) {}
-
-tavuNetlinkEvent::~tavuNetlinkEvent() {
-  if (iv_path != nullptr) free(iv_path);
-  if (iv_type != nullptr) free(iv_type);
 }

@@ -1,17 +1,18 @@
-// The state the daemon's three threads share: two queues with their locks
-// and conditions, the two descriptors that double as the stop signal, the
-// counters shown in reports, and the report mechanism's globals.
+// What the daemon's three threads share: the two queues with their locks
+// and conditions, the datagram record that travels on the first, the two
+// descriptors that double as the stop signal, and the counters shown in
+// reports. The event record is the interpreter's; a queue holds only its
+// pointer.
 #pragma once
 
 #include <pthread.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
 #include <deque>
 
-#include <trace_kelu.h>
-
-#include "records.h"
+class tavuNetlinkEvent;
 
 // A first-in, first-out queue of record pointers shared by two threads.
 // Every operation but size() is made under the queue's own mutex; size()
@@ -36,6 +37,20 @@ class tavuQueue {
   std::atomic<int32_t> iv_count{0};
 };
 
+// One datagram as received from the kernel uevent socket.
+struct NetlinkDatagram {
+  int32_t length;  // bytes received
+  char* data;      // malloc'd copy of exactly `length` bytes, no NUL added
+};
+
+// A zero-filled record holding a heap copy of exactly `length` bytes of
+// `bytes` (no NUL added). Null when memory could not be had: the reader
+// queues the null all the same, and the worker reports it.
+NetlinkDatagram* tavuNewDatagram(const char* bytes, ssize_t length);
+
+// Frees the data block, then the record; a null record is ignored.
+void tavuFreeDatagram(NetlinkDatagram* datagram);
+
 // Reader -> worker.
 extern tavuQueue<NetlinkDatagram*>& g_netlinkDataQueue;
 extern pthread_mutex_t g_netlinkDataQueue_mutex;
@@ -53,17 +68,6 @@ extern std::atomic<int32_t> g_clientSockfd;
 // Set for good by whichever intake thread ends first: a descriptor stored
 // afterwards (the reader's socket, the client's) cannot undo the stop.
 extern std::atomic<bool> g_intakeStopped;
-
-// Report mechanism. The trace library fills g_netlinkTrace in place; other
-// threads read it only once g_tracInitCalled, set after that call returned,
-// says so.
-constexpr trace_kelu_desc_t TAVU_NO_TRACE_BUFFER = 0xFFFFFFFFu;  // all bits set
-extern trace_kelu_desc_t g_netlinkTrace;
-extern std::atomic<uint8_t> g_tracInitCalled;
-extern const char* g_progName;
-
-// Main thread only.
-extern int32_t g_msgSerialNum;
 
 // Each has one writing thread; the others read them for reports.
 extern std::atomic<int32_t> g_totalNetlinkEvents;

@@ -2,6 +2,10 @@
 
 #include <cstring>
 
+trace_kelu_desc_t g_netlinkTrace = TAVU_NO_TRACE_BUFFER;
+std::atomic<uint8_t> g_tracInitCalled{0};
+const char* g_progName = nullptr;
+
 void tavuReportBinary(const tavuSite& site, const void* data, uint32_t length) {
   // The head holds the length in 16 bits: a longer block is cut to its low
   // 16 bits of length, and only that much of it travels.
