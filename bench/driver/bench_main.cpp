@@ -19,29 +19,6 @@
 
 namespace {
 
-const char TAVU_BENCH_HELP[] =
-    R"(Usage: tavubench --bin-dir DIR --mdev-conf FILE [--runs N] [--quick]
-                [--calls-only] [--out DIR]
-
-The end-to-end benchmark of tavunetlink, run as root in scripts/sandbox by
-scripts/bench. It plays the kernel (serial ports ttyS<n>, nodes /dev/tts/<n>)
-for the floor (tavubench-floor), floor-hardened (tavubench-floor --hardened,
-throughput only), mdev (busybox mdev -df) and the daemon (tavunetlink with
-tavubench-client). First it counts each one's system calls per add and per
-remove with strace (300 paced events each way); then come the timed runs,
-every subject in an order that turns from run to run. It prints in Markdown
-the medians over the runs, the daemon's ratios to the floor, the hardened
-floor and mdev, the spread, and the calls by name.
-
-  --bin-dir DIR     where tavunetlink, tavubench-floor, tavubench-client are
-  --mdev-conf FILE  mdev's configuration (bench/mdev/mdev.conf)
-  --runs N          timed runs (default 7); --quick: one short run, a smoke test
-  --calls-only      the call count alone, no timed run
-  --out DIR         also write rates.dat and latency.dat there, for gnuplot
-
-Exit status: 0 measured; 2 bad usage; 3 cannot run.
-)";
-
 enum : int { TAVU_BENCH_CANNOT_RUN = 3 };
 
 void tavuMakeQuick(tavuBenchConfig* config) {
@@ -65,13 +42,33 @@ int tavuParseArgs(int argc, char** argv, tavuBenchConfig* config) {
   std::vector<std::string> operands;
   const int status = tavuParseCommandLine(
       argc, argv,
-      {{"bin-dir", 0, "a directory", tavuTakeText(&binDir)},
-       {"mdev-conf", 0, "a file", tavuTakeText(&mdevConf)},
-       {"runs", 0, "a number of runs from 1 to 100", tavuTakeWhole(&runs, 1, 100)},
-       {"quick", 0, nullptr, tavuTakeFlag(&quick)},
-       {"calls-only", 0, nullptr, tavuTakeFlag(&callsOnly)},
-       {"out", 0, "a directory", tavuTakeText(&outDir)}},
-      TAVU_BENCH_HELP, 0, &operands);
+      {R"(Usage: tavubench --bin-dir DIR --mdev-conf FILE [--runs N] [--quick]
+                [--calls-only] [--out DIR]
+
+The end-to-end benchmark of tavunetlink, run as root in scripts/sandbox by
+scripts/bench. It plays the kernel (serial ports ttyS<n>, nodes /dev/tts/<n>)
+for the floor (tavubench-floor), floor-hardened (tavubench-floor --hardened,
+throughput only), mdev (busybox mdev -df) and the daemon (tavunetlink with
+tavubench-client). First it counts each one's system calls per add and per
+remove with strace (300 paced events each way); then come the timed runs,
+every subject in an order that turns from run to run. It prints in Markdown
+the medians over the runs, the daemon's ratios to the floor, the hardened
+floor and mdev, the spread, and the calls by name.
+
+)",
+       {{"bin-dir", 0, "DIR", "a directory",
+         "where tavunetlink, tavubench-floor, tavubench-client are", tavuTakeText(&binDir)},
+        {"mdev-conf", 0, "FILE", "a file", "mdev's configuration (bench/mdev/mdev.conf)",
+         tavuTakeText(&mdevConf)},
+        {"runs", 0, "N", "a number of runs from 1 to 100", "timed runs (default 7)",
+         tavuTakeWhole(&runs, 1, 100)},
+        {"quick", 0, nullptr, nullptr, "one short run, a smoke test", tavuTakeFlag(&quick)},
+        {"calls-only", 0, nullptr, nullptr, "the call count alone, no timed run",
+         tavuTakeFlag(&callsOnly)},
+        {"out", 0, "DIR", "a directory", "also write rates.dat and latency.dat there, for gnuplot",
+         tavuTakeText(&outDir)}},
+       "Exit status: 0 measured; 2 bad usage; 3 cannot run.\n"},
+      0, &operands);
   if (status != TAVU_OPTIONS_GOOD) return status;
   if (binDir == nullptr || mdevConf == nullptr) {
     return tavuUsageError("--bin-dir and --mdev-conf are needed");
@@ -124,30 +121,31 @@ int main(int argc, char** argv) {
   if (usage != TAVU_OPTIONS_GOOD) return usage;
   const char* sandbox = std::getenv("TAVU_IN_SANDBOX");
   if (geteuid() != 0 || sandbox == nullptr || std::strcmp(sandbox, "1") != 0) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "run me as root in scripts/sandbox: I mount over /sys");
+    return tavuPrintError(TAVU_BENCH_CANNOT_RUN,
+                          "run me as root in scripts/sandbox: I mount over /sys");
   }
   // The daemon forks into the background: as the reaper of orphans, the
   // driver stays its parent.
   std::string error = "cannot become a child subreaper";
   if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0 || !tavuPrepare(config, &error)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "%s", error.c_str());
+    return tavuPrintError(TAVU_BENCH_CANNOT_RUN, "%s", error.c_str());
   }
   // First, so that a subject strace cannot follow fails the run at once.
   std::fputs("tavubench: counting system calls\n", stderr);
   if (!tavuMeasureCalls(config, &error)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "call count: %s", error.c_str());
+    return tavuPrintError(TAVU_BENCH_CANNOT_RUN, "call count: %s", error.c_str());
   }
   for (int run = 0; config.timedRuns && run < config.runs; ++run) {
     std::fprintf(stderr, "tavubench: run %d of %d\n", run + 1, config.runs);
     error.clear();
     if (!tavuMeasureRun(config, run, &error)) {
-      return tavuFail(TAVU_BENCH_CANNOT_RUN, "run %d: %s", run + 1, error.c_str());
+      return tavuPrintError(TAVU_BENCH_CANNOT_RUN, "run %d: %s", run + 1, error.c_str());
     }
   }
   std::fputs(tavuReport(config.timedRuns && config.runs > 1).c_str(), stdout);
   if (!config.outDir.empty() && !tavuWriteDataFiles(config.outDir)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "cannot write the data files into %s",
-                    config.outDir.c_str());
+    return tavuPrintError(TAVU_BENCH_CANNOT_RUN, "cannot write the data files into %s",
+                          config.outDir.c_str());
   }
   return 0;
 }

@@ -23,27 +23,6 @@ enum : int {
   TAVU_INJECT_REFUSED = 3,
 };
 
-const char TAVU_USAGE[] = R"(Usage: tavuinject [OPTION]... KEY=VALUE...
-       tavuinject [OPTION]... --file PATH
-       tavuinject [OPTION]... --raw-hex HEX
-Plays the kernel for tests: sends uevents to group 1 of NETLINK_KOBJECT_UEVENT.
-Only in a private network namespace (unshare --net, scripts/sandbox).
-
-  KEY=VALUE...       one event; ACTION= and DEVPATH= are needed
-  -f, --file PATH    events from a file, "-" for standard input
-      --raw-hex HEX  one datagram of exactly these bytes
-  -n, --repeat N     send the input N times; "{n}" in a KEY=VALUE counts from 0
-      --rate R       R datagrams per second (default: as fast as possible)
-      --dry-run      check and print each datagram, and send nothing
-  -h, --help         print this text and exit
-
-Exit status:
-  0  every datagram sent (or printed)
-  1  a send failed
-  2  bad usage, or input that cannot be read, is malformed or too long to send
-  3  refused: not permitted to send, or not in a private network namespace
-)";
-
 struct tavuInjectOptions {
   std::vector<std::string> iv_words;  // a command-line event's KEY=VALUE
   const char* iv_file = nullptr;
@@ -57,17 +36,37 @@ struct tavuInjectOptions {
 int tavuParseOptions(int argc, char** argv, tavuInjectOptions* options) {
   const int status = tavuParseCommandLine(
       argc, argv,
-      {{"file", 'f', "a file of events", tavuTakeText(&options->iv_file)},
-       {"raw-hex", 0, "pairs of hex digits",
-        [=](const char* hex) {
-          options->iv_hex = hex;
-          options->iv_raw.clear();
-          return tavuParseHex(hex, &options->iv_raw);
-        }},
-       {"repeat", 'n', "a whole number from 1", tavuTakeWhole(&options->iv_repeat, 1, INT64_MAX)},
-       {"rate", 0, "datagrams per second above 0", tavuTakeReal(&options->iv_rate, 0, 1e9)},
-       {"dry-run", 0, nullptr, tavuTakeFlag(&options->iv_dryRun)}},
-      TAVU_USAGE, SIZE_MAX, &options->iv_words);
+      {R"(Usage: tavuinject [OPTION]... KEY=VALUE...
+       tavuinject [OPTION]... --file PATH
+       tavuinject [OPTION]... --raw-hex HEX
+Plays the kernel for tests: sends uevents to group 1 of NETLINK_KOBJECT_UEVENT.
+Only in a private network namespace (unshare --net, scripts/sandbox).
+
+  KEY=VALUE...       one event; ACTION= and DEVPATH= are needed
+)",
+       {{"file", 'f', "PATH", "a file of events", "events from a file, \"-\" for standard input",
+         tavuTakeText(&options->iv_file)},
+        {"raw-hex", 0, "HEX", "pairs of hex digits", "one datagram of exactly these bytes",
+         [=](const char* hex) {
+           options->iv_hex = hex;
+           options->iv_raw.clear();
+           return tavuParseHex(hex, &options->iv_raw);
+         }},
+        {"repeat", 'n', "N", "a whole number from 1",
+         "send the input N times; \"{n}\" in a KEY=VALUE counts from 0",
+         tavuTakeWhole(&options->iv_repeat, 1, INT64_MAX)},
+        {"rate", 0, "R", "datagrams per second above 0",
+         "R datagrams per second (default: as fast as possible)",
+         tavuTakeReal(&options->iv_rate, 0, 1e9)},
+        {"dry-run", 0, nullptr, nullptr, "check and print each datagram, and send nothing",
+         tavuTakeFlag(&options->iv_dryRun)}},
+       R"(Exit status:
+  0  every datagram sent (or printed)
+  1  a send failed
+  2  bad usage, or input that cannot be read, is malformed or too long to send
+  3  refused: not permitted to send, or not in a private network namespace
+)"},
+      SIZE_MAX, &options->iv_words);
   if (status != TAVU_OPTIONS_GOOD) return status;
   const int inputs = static_cast<int>(!options->iv_words.empty()) +
                      static_cast<int>(options->iv_file != nullptr) +
@@ -97,9 +96,9 @@ int tavuCheckSizes(const tavuInjectOptions& options, const std::vector<std::stri
   for (std::size_t i = 0; i < datagrams.size(); ++i) {
     const std::size_t size = tavuRoundDatagram(options, datagrams[i], options.iv_repeat - 1).size();
     if (size <= sender.iv_limit) continue;
-    return tavuFail(TAVU_INJECT_BAD_INPUT,
-                    "datagram %zu is %zu bytes, more than the socket sends (%zu): %s", i + 1, size,
-                    sender.iv_limit, std::strerror(EMSGSIZE));
+    return tavuPrintError(TAVU_INJECT_BAD_INPUT,
+                          "datagram %zu is %zu bytes, more than the socket sends (%zu): %s", i + 1,
+                          size, sender.iv_limit, std::strerror(EMSGSIZE));
   }
   return TAVU_INJECT_SENT;
 }
@@ -120,8 +119,9 @@ void tavuPrintBytes(const std::string& bytes) {
 // privilege is missing.
 int tavuSendFailure(const std::string& what) {
   const bool refused = errno == EPERM || errno == EACCES;
-  return tavuFail(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED, "%s: %m%s", what.c_str(),
-                  refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : "");
+  return tavuPrintError(refused ? TAVU_INJECT_REFUSED : TAVU_INJECT_SEND_FAILED, "%s: %m%s",
+                        what.c_str(),
+                        refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : "");
 }
 
 // Every datagram of every round, in order, sent or, in a dry run, printed.
@@ -149,10 +149,12 @@ int tavuInject(const tavuInjectOptions& options, const std::vector<std::string>&
     return checked != TAVU_INJECT_SENT ? checked : tavuSendAll(options, datagrams, sender);
   }
   std::string why;
-  if (!tavuInPrivateNetworkNamespace(&why)) return tavuFail(TAVU_INJECT_REFUSED, "%s", why.c_str());
+  if (!tavuInPrivateNetworkNamespace(&why))
+    return tavuPrintError(TAVU_INJECT_REFUSED, "%s", why.c_str());
   const int status = tavuSendAll(options, datagrams, sender);
-  std::fprintf(stderr, "sent %" PRIu64 " datagrams, %" PRIu64 " bytes in %.3f s\n", sender->iv_sent,
-               sender->iv_bytes, tavuSenderSeconds(*sender));
+  std::fprintf(stderr, "sent %" PRIu64 " datagram%s, %" PRIu64 " bytes in %.3f s\n",
+               sender->iv_sent, sender->iv_sent == 1 ? "" : "s", sender->iv_bytes,
+               tavuSenderSeconds(*sender));
   return status;
 }
 
@@ -165,7 +167,7 @@ int main(int argc, char** argv) {
   std::vector<std::string> datagrams;
   std::string error;
   if (!tavuReadInput(options, &datagrams, &error)) {
-    return tavuFail(TAVU_INJECT_BAD_INPUT, "%s", error.c_str());
+    return tavuPrintError(TAVU_INJECT_BAD_INPUT, "%s", error.c_str());
   }
   tavuUeventSender sender;
   if (!tavuOpenUeventSender(&sender, options.iv_rate)) {

@@ -16,23 +16,24 @@
 namespace {
 
 // Keys as the kernel writes them: letters, digits and '_'.
-bool tavuIsKeyValue(const std::string& word) {
+bool tavuIsKeyValue(const std::string& word, std::string* error) {
   static const char keyBytes[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789_";
   const size_t equals = word.find('=');
-  return equals != 0 && equals != std::string::npos && word.find_first_not_of(keyBytes) == equals;
+  if (equals != 0 && equals != std::string::npos && word.find_first_not_of(keyBytes) == equals) {
+    return true;
+  }
+  *error = "'" + tavuEscapeText(word) + "' is no KEY=VALUE (a key is letters, digits and '_')";
+  return false;
 }
 
-// Ends the event in `words`, begun at line `first`, if there is one.
-bool tavuEndEvent(const std::string& path, int first, std::vector<std::string>* words,
-                  std::vector<std::string>* datagrams, std::string* error) {
+// Ends the event in `words`, if there is one.
+bool tavuEndEvent(std::vector<std::string>* words, std::vector<std::string>* datagrams,
+                  std::string* error) {
   if (words->empty()) return true;
   datagrams->emplace_back();
-  if (!tavuEventDatagram(*words, &datagrams->back(), error)) {
-    *error = tavuEscapeText(path) + ":" + std::to_string(first) + ": " + *error;
-    return false;
-  }
+  const bool made = tavuEventDatagram(*words, &datagrams->back(), error);
   words->clear();
-  return true;
+  return made;
 }
 
 // The whole file, or false with errno set.
@@ -54,9 +55,7 @@ bool tavuReadWhole(const std::string& path, std::string* text) {
 bool tavuEventDatagram(const std::vector<std::string>& words, std::string* datagram,
                        std::string* error) {
   for (const std::string& word : words) {
-    if (tavuIsKeyValue(word)) continue;
-    *error = "'" + tavuEscapeText(word) + "' is no KEY=VALUE (a key is letters, digits and '_')";
-    return false;
+    if (!tavuIsKeyValue(word, error)) return false;
   }
   const auto has = [&](const char* key) {
     return std::any_of(words.begin(), words.end(),
@@ -79,21 +78,27 @@ bool tavuReadEventFile(const std::string& path, std::vector<std::string>* datagr
   }
   std::istringstream in(text);
   std::vector<std::string> words;
-  int first = 0;
+  int first = 0;  // where the event begins: a missing key is the whole event's fault
+  int bad = 0;    // the line at fault
   std::string line;
-  for (int number = 1; std::getline(in, line); ++number) {
+  for (int number = 1; bad == 0 && std::getline(in, line); ++number) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos) {
-      if (!tavuEndEvent(path, first, &words, datagrams, error)) return false;
+      if (!tavuEndEvent(&words, datagrams, error)) bad = first;
     } else if (line[start] != '#') {
       if (words.empty()) first = number;
       words.push_back(line);
+      if (!tavuIsKeyValue(line, error)) bad = number;
     }
   }
-  if (!tavuEndEvent(path, first, &words, datagrams, error)) return false;
-  if (datagrams->empty()) *error = tavuEscapeText(path) + ": no event in it";
-  return !datagrams->empty();
+  if (bad == 0 && !tavuEndEvent(&words, datagrams, error)) bad = first;
+  if (bad != 0) {
+    *error = tavuEscapeText(path) + ":" + std::to_string(bad) + ": " + *error;
+  } else if (datagrams->empty()) {
+    *error = tavuEscapeText(path) + ": no event in it";
+  }
+  return bad == 0 && !datagrams->empty();
 }
 
 bool tavuParseHex(const std::string& text, std::string* bytes) {

@@ -1,7 +1,4 @@
-#include "tavutrigger.h"
-
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "tavutrigger.h"
 #include "uevent_classify.h"
 
 namespace {
@@ -19,13 +17,10 @@ int tavuNotDots(const dirent* entry) {
   return static_cast<int>(strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0);
 }
 
-// Opens the directory `name` under `parentFd` into `*fd`, never through a
-// link, and reads its names in version order; an errno, or 0.
-int tavuReadDirectory(int parentFd, const std::string& name, int* fd,
-                      std::vector<std::string>* names) {
-  *fd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+// The names in the directory `path`, in version order; an errno, or 0.
+int tavuReadDirectory(const std::string& path, std::vector<std::string>* names) {
   dirent** entries = nullptr;
-  const int count = *fd < 0 ? -1 : scandirat(*fd, ".", &entries, tavuNotDots, versionsort);
+  const int count = scandir(path.c_str(), &entries, tavuNotDots, versionsort);
   if (count < 0) return errno;
   for (int i = 0; i < count; ++i) {
     names->emplace_back(entries[i]->d_name);
@@ -48,72 +43,53 @@ bool tavuResolveClassLink(const std::string& className, const std::string& targe
   return true;
 }
 
-// Fills `device` for the entry `name` of the class directory; false when
-// the entry is no device (a plain file such as gpio's "export").
-bool tavuDescribeEntry(int classFd, const std::string& name, tavuTriggerDevice* device) {
+// Fills `device` for the class entry `name`: its uevent file through the
+// device path, the entry itself on older kernels, else where its link
+// leads; false when it is no device (a plain file such as gpio's "export")
+// or one the daemon does not serve.
+bool tavuDescribeEntry(const std::string& sys, const std::string& className,
+                       const std::string& name, tavuTriggerDevice* device) {
+  device->iv_entry = sys + "/class/" + className + "/" + name;
+  std::string devPath = "/class/" + className + "/" + name;
   struct stat status {};
-  if (fstatat(classFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
-    device->iv_failure = errno;
-    return true;
-  }
-  if (S_ISDIR(status.st_mode)) {
-    device->iv_devPath = "/class/" + device->iv_class + "/" + name;
-    return true;
-  }
-  if (!S_ISLNK(status.st_mode)) return false;
   char target[4096];
-  const ssize_t length = readlinkat(classFd, name.c_str(), target, sizeof target - 1);
-  if (length < 0) {
+  if (lstat(device->iv_entry.c_str(), &status) != 0) {
     device->iv_failure = errno;
-  } else if (!tavuResolveClassLink(device->iv_class, std::string(target, length),
-                                   &device->iv_devPath)) {
-    device->iv_failure = TAVU_TRIGGER_LEAVES_SYSFS;
-  }
-  return true;
-}
-
-void tavuListClass(int classesFd, const std::string& className,
-                   std::vector<tavuTriggerDevice>* devices) {
-  int classFd = -1;
-  std::vector<std::string> names;
-  const int failure = tavuReadDirectory(classesFd, className, &classFd, &names);
-  if (failure != 0) devices->push_back({className, "", "", failure});
-  for (const std::string& name : names) {
-    tavuTriggerDevice device{className, name, "", 0};
-    if (tavuDescribeEntry(classFd, name, &device) &&
-        (device.iv_failure != 0 ||
-         tavuDeliveredType(className.c_str(), device.iv_devPath.c_str()) != nullptr)) {
-      devices->push_back(device);
+  } else if (S_ISLNK(status.st_mode)) {
+    const ssize_t length = readlink(device->iv_entry.c_str(), target, sizeof target - 1);
+    if (length < 0) {
+      device->iv_failure = errno;
+    } else if (!tavuResolveClassLink(className, std::string(target, length), &devPath)) {
+      device->iv_failure = TAVU_TRIGGER_LEAVES_SYSFS;
     }
+  } else if (!S_ISDIR(status.st_mode)) {
+    return false;
   }
-  if (classFd >= 0) close(classFd);
+  device->iv_uevent = sys + devPath + "/uevent";
+  return device->iv_failure != 0 ||
+         tavuDeliveredType(className.c_str(), devPath.c_str()) != nullptr;
 }
 
 }  // namespace
 
-const char* tavuTriggerFailureText(int failure) {
-  if (failure == TAVU_TRIGGER_LEAVES_SYSFS) return "link leads out of the sysfs tree; not followed";
-  if (failure == TAVU_TRIGGER_FURTHER_LINK) {
-    return "a further link on the way to its uevent file; not followed";
-  }
-  if (failure == TAVU_TRIGGER_NOT_A_FILE) return "its uevent entry is not a regular file";
-  return strerror(failure);
-}
-
-std::vector<tavuTriggerDevice> tavuListTriggerDevices(int sysFd,
+std::vector<tavuTriggerDevice> tavuListTriggerDevices(const std::string& sys,
                                                       const std::vector<std::string>& onlyClasses) {
-  int classesFd = -1;
-  std::vector<std::string> classes;
-  const int failure = tavuReadDirectory(sysFd, "class", &classesFd, &classes);
   std::vector<tavuTriggerDevice> devices;
-  if (failure != 0) devices.push_back({"", "", "", failure});
+  std::vector<std::string> classes;
+  int failure = tavuReadDirectory(sys + "/class", &classes);
+  if (failure != 0) devices.push_back({sys + "/class", "", failure});
   for (const std::string& className : classes) {
     const bool wanted = onlyClasses.empty() || std::find(onlyClasses.begin(), onlyClasses.end(),
                                                          className) != onlyClasses.end();
-    if (wanted && tavuServesSubsystem(className.c_str())) {
-      tavuListClass(classesFd, className, &devices);
+    std::vector<std::string> names;
+    failure = wanted && tavuServesSubsystem(className.c_str())
+                  ? tavuReadDirectory(sys + "/class/" + className, &names)
+                  : 0;
+    if (failure != 0) devices.push_back({sys + "/class/" + className, "", failure});
+    for (const std::string& name : names) {
+      tavuTriggerDevice device;
+      if (tavuDescribeEntry(sys, className, name, &device)) devices.push_back(device);
     }
   }
-  if (classesFd >= 0) close(classesFd);
   return devices;
 }
