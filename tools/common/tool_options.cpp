@@ -102,7 +102,8 @@ int tavuParseCommandLine(int argc, char** argv, const tavuCommand& command, std:
       const bool named = value == TAVU_OPTION_BASE + static_cast<int>(i);
       if (named || (value != 0 && value == options[i].iv_letter)) found = &options[i];
     }
-    if (c == '?' || c == ':') return tavuRefuseOption(c, found, argv[optind - 1]);
+    if (c == '?' || c == ':' || found == nullptr)
+      return tavuRefuseOption(c, found, argv[optind - 1]);
     errno = 0;
     if (!found->iv_take(optarg)) return tavuRefuseValue(*found, optarg);
     if (printed) return 0;

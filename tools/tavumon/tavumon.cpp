@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -58,26 +59,21 @@ int tavuConnectFailure() {
   const int failure = errno;
   uid_t uid = 0;
   const bool named = failure != ECONNREFUSED && tavuclient_listener_uid(&uid) == 0;
-  const char* unnamed = ", and this kernel does not tell its uid (ss -xlp does)";
   if (failure == EAGAIN && named)
     return tavuPrintError(TAVU_MON_FAILED, "the daemon takes no more clients: %s", TAVU_RESTART);
-  if (failure == EAGAIN) {
-    return tavuPrintError(TAVU_MON_FAILED,
-                          "cannot connect to the daemon: the process that holds its socket name "
-                          "takes no more connections%s",
-                          unnamed);
-  }
+  std::string why = std::strerror(failure);
+  if (failure == ECONNREFUSED) why += "; is the daemon running (in this network namespace)?";
+  if (failure == EAGAIN) why = "the process that holds its socket name takes no more connections";
   if (failure == EPERM) {
-    return tavuPrintError(
-        TAVU_MON_FAILED, "cannot connect to the daemon: its socket name is held by a process %s",
-        named ? tavuFormat("of uid %u, not a daemon this client trusts", static_cast<unsigned>(uid))
-                    .c_str()
-              : ("this client does not trust" + std::string(unnamed)).c_str());
+    why = named ? tavuFormat(
+                      "its socket name is held by a process of uid %u, not a daemon this "
+                      "client trusts",
+                      static_cast<unsigned>(uid))
+                : "its socket name is held by a process this client does not trust";
   }
-  errno = failure;
-  return tavuPrintError(
-      TAVU_MON_FAILED, "cannot connect to the daemon: %m%s",
-      failure == ECONNREFUSED ? "; is the daemon running (in this network namespace)?" : "");
+  if ((failure == EAGAIN || failure == EPERM) && !named)
+    why += ", and this kernel does not tell its uid (ss -xlp does)";
+  return tavuPrintError(TAVU_MON_FAILED, "cannot connect to the daemon: %s", why.c_str());
 }
 
 int tavuHandshakeFailure(double timeout) {

@@ -17,10 +17,6 @@
 #include "trace_buffer_format.h"
 #include "trace_decode.h"
 
-#ifndef TAVU_DEFAULT_DAEMON
-#define TAVU_DEFAULT_DAEMON "/usr/sbin/tavunetlink"
-#endif
-
 namespace {
 
 enum : int {
@@ -132,7 +128,8 @@ int tavuLoadSites(const std::string& path, tavuSiteTable* table) {
   } else if (elf != nullptr && !tavuSectionBytes(elf, "tavu_sites", &sites)) {
     error = "no report sites (no section tavu_sites): not a tavunetlink binary";
   } else if (elf != nullptr && tavuParseSiteRecords(sites.data(), sites.size(), table, &error)) {
-    if (tavuSectionBytes(elf, "tavu_build", &build)) table->iv_buildId = build.c_str();
+    if (tavuSectionBytes(elf, "tavu_build", &build))
+      table->iv_buildId = build.substr(0, build.find('\0'));
   }
   elf_end(elf);
   close(fd);
