@@ -116,15 +116,6 @@ int tavuParseCommandLine(int argc, char** argv, const tavuCommand& command, std:
   return TAVU_OPTIONS_GOOD;
 }
 
-bool tavuParseWhole(const char* text, long long low, long long high, long long* value) {
-  char* end = nullptr;
-  errno = 0;
-  *value = std::strtoll(text, &end, 10);
-  const bool whole = end != text && *end == '\0' && errno == 0 && *value >= low && *value <= high;
-  errno = 0;  // out of range is said by the wants, not by strtoll
-  return whole;
-}
-
 tavuTake tavuTakeReal(double* into, double low, double high) {
   return [=](const char* text) {
     char* end = nullptr;

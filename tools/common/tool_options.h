@@ -6,7 +6,9 @@
 // failure is one line, "TOOL: what failed: reason".
 #pragma once
 
+#include <cerrno>
 #include <cstddef>
+#include <cstdlib>
 #include <functional>
 #include <string>
 #include <vector>
@@ -45,18 +47,18 @@ struct tavuCommand {
 int tavuParseCommandLine(int argc, char** argv, const tavuCommand& command, std::size_t maxOperands,
                          std::vector<std::string>* operands);
 
-// The whole decimal number `text` if it lies within [low, high].
-bool tavuParseWhole(const char* text, long long low, long long high, long long* value);
-
 // Keepers for the table: a whole number within [low, high], a real one
 // within (low, high], a text, a flag.
 template <typename Number>
 tavuTake tavuTakeWhole(Number* into, long long low, long long high) {
   return [=](const char* text) {
-    long long value = 0;
-    if (!tavuParseWhole(text, low, high, &value)) return false;
-    *into = static_cast<Number>(value);
-    return true;
+    char* end = nullptr;
+    errno = 0;
+    const long long value = std::strtoll(text, &end, 10);
+    const bool whole = end != text && *end == '\0' && errno == 0 && value >= low && value <= high;
+    if (whole) *into = static_cast<Number>(value);
+    errno = 0;  // out of range is said by the wants, not by strtoll
+    return whole;
   };
 }
 tavuTake tavuTakeReal(double* into, double low, double high);

@@ -91,24 +91,6 @@ std::string tavuDefaultDaemon() {
   return TAVU_DEFAULT_DAEMON;
 }
 
-// The bytes of the section `name`; false when there is none.
-bool tavuSectionBytes(Elf* elf, const char* name, std::string* bytes) {
-  std::size_t names = 0;
-  if (elf_getshdrstrndx(elf, &names) != 0) return false;
-  for (Elf_Scn* section = elf_nextscn(elf, nullptr); section != nullptr;
-       section = elf_nextscn(elf, section)) {
-    GElf_Shdr head;
-    const char* found =
-        gelf_getshdr(section, &head) != nullptr ? elf_strptr(elf, names, head.sh_name) : nullptr;
-    if (found == nullptr || std::strcmp(found, name) != 0) continue;
-    const Elf_Data* data = elf_rawdata(section, nullptr);
-    if (data == nullptr || head.sh_type == SHT_NOBITS) return false;
-    bytes->assign(static_cast<const char*>(data->d_buf), data->d_size);
-    return true;
-  }
-  return false;
-}
-
 // The report-site table of the daemon binary `path`, from its sections
 // "tavu_sites" and "tavu_build" whatever its byte order and word size; the
 // exit status once told why not.
@@ -120,17 +102,27 @@ int tavuLoadSites(const std::string& path, tavuSiteTable* table) {
   }
   elf_version(EV_CURRENT);
   Elf* elf = elf_begin(fd, ELF_C_READ, nullptr);
-  std::string sites;
-  std::string build;
+  std::size_t names = 0;
+  bool found = false;  // a section tavu_sites
   std::string error = elf == nullptr ? elf_errmsg(-1) : "";
-  if (elf != nullptr && elf_kind(elf) != ELF_K_ELF) {
+  if (elf != nullptr && (elf_kind(elf) != ELF_K_ELF || elf_getshdrstrndx(elf, &names) != 0)) {
     error = "not an ELF file";
-  } else if (elf != nullptr && !tavuSectionBytes(elf, "tavu_sites", &sites)) {
-    error = "no report sites (no section tavu_sites): not a tavunetlink binary";
-  } else if (elf != nullptr && tavuParseSiteRecords(sites.data(), sites.size(), table, &error)) {
-    if (tavuSectionBytes(elf, "tavu_build", &build))
-      table->iv_buildId = build.substr(0, build.find('\0'));
   }
+  for (Elf_Scn* section = nullptr; error.empty() && (section = elf_nextscn(elf, section));) {
+    GElf_Shdr head;
+    const char* name =
+        gelf_getshdr(section, &head) != nullptr ? elf_strptr(elf, names, head.sh_name) : nullptr;
+    const Elf_Data* data = head.sh_type != SHT_NOBITS ? elf_rawdata(section, nullptr) : nullptr;
+    const std::string bytes =
+        data != nullptr ? std::string(static_cast<const char*>(data->d_buf), data->d_size) : "";
+    if (name != nullptr && std::strcmp(name, "tavu_build") == 0) {
+      table->iv_buildId = bytes.substr(0, bytes.find('\0'));
+    } else if (name != nullptr && std::strcmp(name, "tavu_sites") == 0) {
+      found = tavuParseSiteRecords(bytes.data(), bytes.size(), table, &error);
+    }
+  }
+  if (error.empty() && !found)
+    error = "no report sites (no section tavu_sites): not a tavunetlink binary";
   elf_end(elf);
   close(fd);
   if (error.empty()) return TAVU_TRACE_OK;

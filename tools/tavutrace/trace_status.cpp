@@ -43,10 +43,8 @@ std::string tavuClientGone(const tavuTraceRecord* failed, int dropped) {
   const std::vector<tavuTraceArg>& args = failed->iv_args;
   return tavuFormat("gone since event seq=%d (", args[4].iv_number) +
          tavuEscapeText(args[3].iv_text + " " + args[6].iv_text) +
-         tavuFormat("): %s (errno %d); %d event%s not delivered since ",
-                    std::strerror(args[2].iv_number), args[2].iv_number, dropped,
-                    dropped == 1 ? "" : "s") +
-         tavuWhen(*failed);
+         tavuFormat("): %s (errno %d); %d event%s not delivered", std::strerror(args[2].iv_number),
+                    args[2].iv_number, dropped, dropped == 1 ? "" : "s");
 }
 
 }  // namespace
@@ -69,7 +67,8 @@ void tavuPrintStatus(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSi
     last = tavuRenderRecord(*rejected, table);
     last = last.substr(0, last.find('\n')) + ", at " + tavuWhen(*rejected);
   }
-  std::fprintf(out, "running since:  %s\nevents:         %s\nclient:         %s\nlast rejected:  %s\n",
+  std::fprintf(out,
+               "running since:  %s\nevents:         %s\nclient:         %s\nlast rejected:  %s\n",
                tavuRunningSince(buffer.iv_records).c_str(), tavuTotals(totals).c_str(),
                tavuClientGone(failed, dropped).c_str(), last.c_str());
 }
