@@ -159,7 +159,7 @@ static int tavuPeerUid(int fd, uid_t* uid) {
 static int tavuListenerInAnswer(struct nlmsghdr* answer, const struct sockaddr_un* address,
                                 uid_t* uid) {
   struct unix_diag_msg* socket_info = NLMSG_DATA(answer);
-  int length = (int)answer->nlmsg_len - NLMSG_LENGTH(sizeof *socket_info);
+  int length = (int)answer->nlmsg_len - (int)NLMSG_LENGTH(sizeof *socket_info);
   int named = 0, told = 0;
   for (struct rtattr* field = (struct rtattr*)(socket_info + 1); RTA_OK(field, length);
        field = RTA_NEXT(field, length)) {
