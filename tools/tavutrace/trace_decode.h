@@ -93,6 +93,9 @@ const char* tavuSiteKindName(char kind);
 // line.
 std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table);
 
+// When the entry was written, in UTC to the microsecond.
+std::string tavuRecordTime(const tavuTraceRecord& record);
+
 // What tavutrace prints, as text or JSON lines: every entry with its time,
 // the header, the site table.
 void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,

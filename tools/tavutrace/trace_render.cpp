@@ -94,8 +94,7 @@ std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& t
   const bool binary = record.iv_kind == TAVU_RECORD_BINARY;
   const tavuSiteInfo* site = tavuFindSite(table, record.iv_hash);
   std::string out = "{\"seq\":" + std::to_string(record.iv_seq) + ",\"time\":\"" +
-                    tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000) +
-                    "\",\"kind\":\"" +
+                    tavuRecordTime(record) + "\",\"kind\":\"" +
                     (binary            ? "binary"
                      : site != nullptr ? tavuSiteKindName(site->iv_kind)
                                        : "unknown") +
@@ -129,6 +128,10 @@ std::string tavuShown(const std::string& text, bool json) {
 
 }  // namespace
 
+std::string tavuRecordTime(const tavuTraceRecord& record) {
+  return tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000);
+}
+
 std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table) {
   std::string out = tavuEscapeText(tavuRecordText(record, table));
   if (record.iv_kind != TAVU_RECORD_BINARY) return out;
@@ -142,8 +145,7 @@ void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuS
                       bool json) {
   for (const tavuTraceRecord& record : buffer.iv_records) {
     const std::string line = json ? tavuRecordJson(record, table)
-                                  : tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000) +
-                                        " " + tavuRenderRecord(record, table);
+                                  : tavuRecordTime(record) + " " + tavuRenderRecord(record, table);
     std::fprintf(out, "%s\n", line.c_str());
   }
 }

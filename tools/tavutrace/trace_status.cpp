@@ -15,16 +15,12 @@ bool tavuHasSite(const tavuTraceRecord& record, const tavuSiteTable& table, cons
          site->iv_text.compare(0, std::strlen(start), start) == 0;
 }
 
-std::string tavuWhen(const tavuTraceRecord& record) {
-  return tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000);
-}
-
 // Since when the trace runs: from its first entry, unless the ring lost it.
 std::string tavuRunningSince(const std::vector<tavuTraceRecord>& records) {
   if (records.empty()) return "unknown: the trace holds no entry";
-  if (records[0].iv_seq == 0) return tavuWhen(records[0]) + " (its client's handshake)";
-  return tavuFormat("before %s (%u earlier entries overwritten)", tavuWhen(records[0]).c_str(),
-                    records[0].iv_seq);
+  if (records[0].iv_seq == 0) return tavuRecordTime(records[0]) + " (its client's handshake)";
+  return tavuFormat("before %s (%u earlier entries overwritten)",
+                    tavuRecordTime(records[0]).c_str(), records[0].iv_seq);
 }
 
 // "6 received, 4 served, 2 delivered": the last three arguments of
@@ -65,7 +61,7 @@ void tavuPrintStatus(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSi
   std::string last = "none in the trace";
   if (rejected != nullptr) {
     last = tavuRenderRecord(*rejected, table);
-    last = last.substr(0, last.find('\n')) + ", at " + tavuWhen(*rejected);
+    last = last.substr(0, last.find('\n')) + ", at " + tavuRecordTime(*rejected);
   }
   std::fprintf(out,
                "running since:  %s\nevents:         %s\nclient:         %s\nlast rejected:  %s\n",
