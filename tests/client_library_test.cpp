@@ -66,7 +66,6 @@ const tavuCallRow TAVU_CALL_ROWS[] = {
     {"DaemonGoneWithOurBytesUnread", "", RESETS, 0, 0},
     {"HeaderCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 5), CLOSES, -1, EPROTO},
     {"ResetInTheMiddle", tavuEventMessage(TAVU_TEXTS).substr(0, 20), RESETS, -1, EPROTO},
-    {"PayloadCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 40), CLOSES, -1, EPROTO},
     {"WrongSignature", tavuEventMessage(TAVU_TEXTS).replace(0, 4, tavuWord(0x7654321)), CLOSES, -1, EPROTO},
     {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, -1, EPROTO},
     {"PayloadTooLong", tavuEventMessage(TAVU_TEXTS, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},

@@ -215,6 +215,26 @@ std::vector<tavuTriggerDevice> tavuListDevices(const tavuTriggerOptions& options
   return devices;
 }
 
+// ---- Waiting for the daemon -------------------------------------------
+
+// Until process `pid` listens to the kernel, its end or the timeout.
+int tavuAwaitListening(pid_t pid, double timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+  while (!tavuFindUeventSocket(pid)) {
+    if (access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0) {
+      return tavuPrintError(TAVU_TRIGGER_FAILED, "process %d: %s", static_cast<int>(pid),
+                            std::strerror(ESRCH));
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return tavuPrintError(TAVU_TRIGGER_FAILED,
+                            "process %d has not joined the kernel's uevent groups within %g s",
+                            static_cast<int>(pid), timeout);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return TAVU_TRIGGER_DONE;
+}
+
 // ---- Triggering -------------------------------------------------------
 
 // Writes the action into the device's uevent file, or with --dry-run only
@@ -252,24 +272,6 @@ int tavuTriggerAll(const tavuTriggerOptions& options) {
     allDone = allDone && failure == 0;
   }
   return allDone ? TAVU_TRIGGER_DONE : TAVU_TRIGGER_FAILED;
-}
-
-// Until process `pid` listens to the kernel, its end or the timeout.
-int tavuAwaitListening(pid_t pid, double timeout) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-  while (!tavuFindUeventSocket(pid)) {
-    if (access(("/proc/" + std::to_string(pid)).c_str(), F_OK) != 0) {
-      return tavuPrintError(TAVU_TRIGGER_FAILED, "process %d: %s", static_cast<int>(pid),
-                            std::strerror(ESRCH));
-    }
-    if (std::chrono::steady_clock::now() >= deadline) {
-      return tavuPrintError(TAVU_TRIGGER_FAILED,
-                            "process %d has not joined the kernel's uevent groups within %g s",
-                            static_cast<int>(pid), timeout);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return TAVU_TRIGGER_DONE;
 }
 
 }  // namespace
