@@ -8,6 +8,11 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <linux/unix_diag.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <stddef.h>
 #include <string.h>
@@ -140,7 +145,7 @@ static int tavuConnectToName(void) {
   return tavuFailWith(error);
 }
 
-static int tavuListenerUid(int fd, uid_t* uid) {
+static int tavuPeerUid(int fd, uid_t* uid) {
   struct ucred peer;
   socklen_t length = sizeof peer;
   if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &length) != 0) return -1;
@@ -148,30 +153,97 @@ static int tavuListenerUid(int fd, uid_t* uid) {
   return 0;
 }
 
+/* One socket of the kernel's answer: 1 with *uid set when it is the one
+ * listening on the daemon's name and its owner is told, -1 when it is that
+ * one but its owner is not told (Linux before 5.3), 0 when it is another. */
+static int tavuListenerInAnswer(struct nlmsghdr* answer, const struct sockaddr_un* address,
+                                uid_t* uid) {
+  struct unix_diag_msg* socket_info = NLMSG_DATA(answer);
+  int length = (int)answer->nlmsg_len - (int)NLMSG_LENGTH(sizeof *socket_info);
+  int named = 0, told = 0;
+  for (struct rtattr* field = (struct rtattr*)(socket_info + 1); RTA_OK(field, length);
+       field = RTA_NEXT(field, length)) {
+    if (field->rta_type == UNIX_DIAG_NAME) {
+      named = RTA_PAYLOAD(field) == sizeof address->sun_path &&
+              memcmp(RTA_DATA(field), address->sun_path, sizeof address->sun_path) == 0;
+    } else if (field->rta_type == UNIX_DIAG_UID && RTA_PAYLOAD(field) == sizeof(uint32_t)) {
+      uint32_t owner;
+      memcpy(&owner, RTA_DATA(field), sizeof owner);
+      *uid = (uid_t)owner;
+      told = 1;
+    }
+  }
+  return !named ? 0 : told ? 1 : -1;
+}
+
+/* Reads the kernel's answer up to the socket listening on the daemon's
+ * name: as tavuDiagnoseListener. */
+static int tavuReadDiagnosis(int fd, const struct sockaddr_un* address, uid_t* uid) {
+  uint32_t answers[2048]; /* 8 KiB, aligned as netlink messages are */
+  for (;;) {
+    int size = (int)recv(fd, answers, sizeof answers, 0);
+    if (size <= 0) return -1;
+    for (struct nlmsghdr* answer = (struct nlmsghdr*)answers; NLMSG_OK(answer, size);
+         answer = NLMSG_NEXT(answer, size)) {
+      if (answer->nlmsg_type == NLMSG_DONE) return 0;
+      if (answer->nlmsg_type == NLMSG_ERROR) return -1;
+      int found = tavuListenerInAnswer(answer, address, uid);
+      if (found != 0) return found;
+    }
+  }
+}
+
+/* Who listens on the daemon's name, as the kernel's Unix socket
+ * diagnostics tell it, without connecting (which would take a place in the
+ * listener's queue for good): 1 with *uid set; 0 when nobody listens on
+ * it; -1 when the kernel does not tell (no unix_diag in it, or no owner in
+ * its answer before Linux 5.3). */
+static int tavuDiagnoseListener(uid_t* uid) {
+  struct {
+    struct nlmsghdr header;
+    struct unix_diag_req request;
+  } query = {{sizeof query, SOCK_DIAG_BY_FAMILY, NLM_F_REQUEST | NLM_F_DUMP, 0, 0},
+             {AF_UNIX, 0, 0, 1u << TCP_LISTEN, 0, UDIAG_SHOW_NAME | UDIAG_SHOW_UID, {0, 0}}};
+  struct sockaddr_un address;
+  tavuDaemonAddress(&address);
+  int fd = socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+  if (fd == -1) return -1;
+  int result = send(fd, &query, sizeof query, 0) == (ssize_t)sizeof query
+                   ? tavuReadDiagnosis(fd, &address, uid)
+                   : -1;
+  close(fd);
+  return result;
+}
+
 /* An abstract name has no owner: whoever listens first holds it. Only a
  * socket whose listener runs as root, or as a uid of the build's
  * TAVU_DAEMON_UIDS, is the daemon's. */
-static int tavuDaemonTrusted(int fd) {
+static int tavuDaemonUid(uid_t uid) {
   static const uid_t trusted[] = {0, TAVU_DAEMON_UIDS};
-  uid_t uid;
-  if (tavuListenerUid(fd, &uid) != 0) return 0;
   for (size_t i = 0; i < sizeof trusted / sizeof trusted[0]; ++i) {
     if (uid == trusted[i]) return 1;
   }
   return 0;
 }
 
+/* A listener the kernel names as another user's is refused before any
+ * connection; the connected listener's own credentials are checked in any
+ * case, as the name may have changed hands, or the kernel did not tell. */
 int tavuclient_connect(void) {
+  uid_t uid;
+  if (tavuDiagnoseListener(&uid) == 1 && !tavuDaemonUid(uid)) return tavuFailWith(EPERM);
   int fd = tavuConnectToName();
-  if (fd == -1 || tavuDaemonTrusted(fd)) return fd;
+  if (fd == -1 || (tavuPeerUid(fd, &uid) == 0 && tavuDaemonUid(uid))) return fd;
   close(fd);
   return tavuFailWith(EPERM);
 }
 
 int tavuclient_listener_uid(uid_t* uid) {
+  int told = tavuDiagnoseListener(uid);
+  if (told != -1) return told == 1 ? 0 : tavuFailWith(ECONNREFUSED);
   int fd = tavuConnectToName();
   if (fd == -1) return -1;
-  int result = tavuListenerUid(fd, uid);
+  int result = tavuPeerUid(fd, uid);
   close(fd);
   return result;
 }

@@ -88,7 +88,12 @@ struct tavuclient_event {
  * when the socket's listener runs as a user this library does not trust
  * (it trusts root, and the uids of the build's TAVU_DAEMON_UIDS), see
  * tavuclient_listener_uid; EAGAIN when the daemon takes no more
- * connections, because it serves another client. */
+ * connections, because it serves another client. The listener's owner is
+ * asked of the kernel's Unix socket diagnostics first, so that one not
+ * trusted is refused without a connection, every time; on a kernel that
+ * does not tell it (before Linux 5.3, or without unix_diag), the
+ * connection's own credentials refuse it, and a listener that takes no
+ * more connections gives EAGAIN whoever it is. */
 int tavuclient_connect(void);
 
 /* Sends the handshake and checks the daemon's reply. The first event will
@@ -105,8 +110,11 @@ int tavuclient_handshake(int fd, int32_t serial_num);
 int tavuclient_handshake_within(int fd, int32_t serial_num, int timeout_ms);
 
 /* The uid of the process that listens on the daemon's socket name, whoever
- * it is: to tell who holds the name when tavuclient_connect gives EPERM.
- * Returns 0, or -1 with errno (ECONNREFUSED when no process listens). */
+ * it is: to tell who holds the name when tavuclient_connect gives EPERM or
+ * EAGAIN. The kernel's Unix socket diagnostics tell it without connecting;
+ * where they do not, a connection's credentials. Returns 0, or -1 with
+ * errno: ECONNREFUSED when no process listens; EAGAIN when the kernel does
+ * not tell and the listener takes no more connections. */
 int tavuclient_listener_uid(uid_t* uid);
 
 /* Waits for the next event and decodes it into *event. Returns 1 for an

@@ -20,12 +20,12 @@
 #include "intake.h"
 #include "queues.h"
 #include "report.h"
+#include "trace_buffer_format.h"
 
 TAVU_REPORTS_AS("main")
 
 namespace {
 
-constexpr char TAVU_TRACE_BUFFER_NAME[] = "TAVUNL";
 constexpr uint32_t TAVU_TRACE_BUFFER_SIZE = 32000;
 
 void tavuOpenStandardDescriptors() {

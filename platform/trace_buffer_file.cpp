@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #ifndef TAVU_BUILD_ID
@@ -61,8 +60,7 @@ std::size_t tavuTraceFileLength(uint32_t ringSize) {
 }
 
 int tavuTraceFilePath(const char* name, char* path, std::size_t capacity) {
-  const char* dir = std::getenv(TAVU_TRACE_DIR_VARIABLE);
-  if (dir == nullptr || dir[0] == '\0') dir = TAVU_TRACE_DIR_DEFAULT;
+  const char* dir = tavuTraceDir();
   if (tavuMakeDirectories(dir) != 0) return -1;
   const int length = std::snprintf(path, capacity, "%s/%s", dir, name);
   if (length < 0 || static_cast<std::size_t>(length) >= capacity) {

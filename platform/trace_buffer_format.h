@@ -12,9 +12,20 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+
+// The daemon's buffer, which tavutrace reads unless told another.
+constexpr char TAVU_TRACE_BUFFER_NAME[] = "TAVUNL";
 
 constexpr char TAVU_TRACE_DIR_VARIABLE[] = "TAVU_TRACE_DIR";
 constexpr char TAVU_TRACE_DIR_DEFAULT[] = "/run/tavutrace";
+
+// The folder of the buffer files, where the stand-in makes them and
+// tavutrace finds them by name.
+inline const char* tavuTraceDir() {
+  const char* dir = std::getenv(TAVU_TRACE_DIR_VARIABLE);
+  return dir != nullptr && dir[0] != '\0' ? dir : TAVU_TRACE_DIR_DEFAULT;
+}
 
 constexpr char TAVU_TRACE_MAGIC[8] = {'T', 'A', 'V', 'U', 'T', 'R', 'C', '\0'};
 constexpr uint32_t TAVU_TRACE_LAYOUT_VERSION = 1;

@@ -66,17 +66,14 @@ const tavuCallRow TAVU_CALL_ROWS[] = {
     {"DaemonGoneWithOurBytesUnread", "", RESETS, 0, 0},
     {"HeaderCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 5), CLOSES, -1, EPROTO},
     {"ResetInTheMiddle", tavuEventMessage(TAVU_TEXTS).substr(0, 20), RESETS, -1, EPROTO},
-    {"PayloadCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 40), CLOSES, -1, EPROTO},
     {"WrongSignature", tavuEventMessage(TAVU_TEXTS).replace(0, 4, tavuWord(0x7654321)), CLOSES, -1, EPROTO},
     {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, -1, EPROTO},
     {"PayloadTooLong", tavuEventMessage(TAVU_TEXTS, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
-    {"NegativeLength", tavuEventMessage(TAVU_TEXTS, -1000), STAYS, -1, EPROTO},
     {"PathWithoutNul", tavuEventMessage("abc"), CLOSES, -1, EPROTO},
     {"TypeEndsEarly", tavuEventMessage(std::string("a\0b\0c\0", 6)), CLOSES, -1, EPROTO},
     {"NoType", tavuEventMessage(std::string("ab\0", 3)), CLOSES, -1, EPROTO},
     {"PathTooLong", tavuEventMessage(std::string(5000, 'p') + std::string("\0t\0", 3)), CLOSES, -1, EPROTO},
     {"HandshakeAccepted", tavuHeader(0x12345678, -9, 0), REPLIES, 0, 0},
-    {"HandshakeRefused", "", REPLIES, -1, ECONNRESET},
     {"HandshakeToAGoneDaemon", "", GONE, -1, ECONNRESET},
     {"HandshakeNeverAnswered", "", SILENT, -1, ETIMEDOUT},
     {"RefusedUid", tavuHeader(0x12345678, 65534, -1), REPLIES, -1, EACCES},
@@ -141,8 +138,7 @@ TEST(ClientLibrary, EventInPiecesWithTheNextBehindIt) {
   EXPECT_EQ(event.path + std::string("|") + event.type, "/class/uart/ttyS1|uart");
   shutdown(fds[0], SHUT_RDWR);  // a sender left blocked by a failure ends
   daemon.join();
-  close(fds[0]);
-  close(fds[1]);
+  (void)(close(fds[0]) + close(fds[1]));
 }
 
 TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnceOrTellsWhyNot) {
@@ -157,30 +153,38 @@ TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnceOrTellsWhyNot) {
 }
 
 // No daemon: no connection, and no descriptor left (a receive on it fails
-// with the C library's error); a listener of another user's, who took the
-// daemon's name first, is refused before a byte is sent, and named.
+// with the C library's error). A listener of another user's, who took the
+// daemon's name first and never accepts, is refused and named every time,
+// and never connected to: the kernel names it (Unix socket diagnostics).
+// Where it does not (before Linux 5.3, and under qemu-user), the listener's
+// own credentials refuse it once, its queue then is full, and it cannot be
+// named.
 TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
   const int next = dup(0);
   close(next);
-  EXPECT_EQ(tavuclient_connect(), -1);
-  EXPECT_EQ(errno, ECONNREFUSED);
   tavuclient_event event;
-  EXPECT_EQ(tavuclient_receive_event(next, &event), -1);
-  EXPECT_EQ(errno, EBADF);
+  const int fd = tavuclient_connect(), refusal = errno;
+  EXPECT_EQ(std::make_tuple(fd, refusal, tavuclient_receive_event(next, &event), errno),
+            std::make_tuple(-1, ECONNREFUSED, -1, EBADF));
   sockaddr_un address{AF_UNIX, {}};
   std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
-  const int impostor = socket(AF_UNIX, SOCK_STREAM, 0);
   ASSERT_EQ(seteuid(65534), 0);
-  ASSERT_EQ(0, bind(impostor, reinterpret_cast<sockaddr*>(&address), sizeof address) +
-                   listen(impostor, 1));
+  const int squatter = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+  ASSERT_EQ(0, bind(squatter, reinterpret_cast<sockaddr*>(&address), sizeof address) +
+                   listen(squatter, 0));
   ASSERT_EQ(seteuid(0), 0);
+  const bool told = tavuEnv("TAVU_EMULATOR").empty();  // qemu-user translates no sock_diag
   uid_t holder = 0;
-  EXPECT_EQ(tavuclient_connect(), -1);
-  EXPECT_EQ(errno, EPERM);
-  EXPECT_EQ(tavuclient_listener_uid(&holder), 0);
-  EXPECT_EQ(holder, 65534u);
-  close(impostor);
+  for (int run = 0; run < 3; ++run) {
+    const int held = tavuclient_connect(), refused = errno,
+              named = tavuclient_listener_uid(&holder);
+    EXPECT_EQ(std::make_tuple(held, refused, named, named == 0 ? static_cast<int>(holder) : errno),
+              told ? std::make_tuple(-1, EPERM, 0, 65534)
+                   : std::make_tuple(-1, run == 0 ? EPERM : EAGAIN, -1, EAGAIN));
+  }
+  EXPECT_TRUE(!told || accept(squatter, nullptr, nullptr) == -1) << "connected to";
+  close(squatter);
 }
 
 }  // namespace

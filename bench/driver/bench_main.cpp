@@ -16,25 +16,6 @@
 
 namespace {
 
-const char TAVU_BENCH_HELP[] =
-    R"(Usage: tavubench --bin-dir DIR --mdev-conf FILE [--runs N] [--quick]
-                [--calls-only] [--out DIR]
-
-The driver of scripts/bench (bench/RESULTS.md says what it measures), run as
-root in scripts/sandbox. It prints each figure of each run as a line of
-tab-separated fields: row, subject, run, value and, for a figure of the
-daemon's to compare, the references' row; a call count as row, subject,
-"calls" and "per add / per remove".
-
-  --bin-dir DIR     where tavunetlink, tavubench-floor, tavubench-client are
-  --mdev-conf FILE  mdev's configuration (bench/mdev/mdev.conf)
-  --runs N          timed runs (default 7); --quick: one short run, a smoke test
-  --calls-only      the call count alone, no timed run
-  --out DIR         also write each latency there, for gnuplot
-
-Exit status: 0 measured; 2 bad usage; 3 cannot run.
-)";
-
 enum : int { TAVU_BENCH_CANNOT_RUN = 3 };
 
 void tavuMakeQuick(tavuBenchConfig* config) {
@@ -57,13 +38,29 @@ int tavuParseArgs(int argc, char** argv, tavuBenchConfig* config) {
   std::vector<std::string> operands;
   const int status = tavuParseCommandLine(
       argc, argv,
-      {{"bin-dir", 0, "a directory", into(&config->binDir)},
-       {"mdev-conf", 0, "a file", into(&config->mdevConf)},
-       {"runs", 0, "a number of runs from 1 to 100", tavuTakeWhole(&runs, 1, 100)},
-       {"quick", 0, nullptr, tavuTakeFlag(&quick)},
-       {"calls-only", 0, nullptr, tavuTakeFlag(&config->callsOnly)},
-       {"out", 0, "a directory", into(&config->outDir)}},
-      TAVU_BENCH_HELP, 0, &operands);
+      {R"(Usage: tavubench --bin-dir DIR --mdev-conf FILE [--runs N] [--quick]
+                [--calls-only] [--out DIR]
+
+The driver of scripts/bench (bench/RESULTS.md says what it measures), run as
+root in scripts/sandbox. It prints each figure of each run as a line of
+tab-separated fields: row, subject, run, value and, for a figure of the
+daemon's to compare, the references' row; a call count as row, subject,
+"calls" and "per add / per remove".
+
+)",
+       {{"bin-dir", 0, "DIR", "a directory",
+         "where tavunetlink, tavubench-floor, tavubench-client are", into(&config->binDir)},
+        {"mdev-conf", 0, "FILE", "a file", "mdev's configuration (bench/mdev/mdev.conf)",
+         into(&config->mdevConf)},
+        {"runs", 0, "N", "a number of runs from 1 to 100", "timed runs (default 7)",
+         tavuTakeWhole(&runs, 1, 100)},
+        {"quick", 0, nullptr, nullptr, "one short run, a smoke test", tavuTakeFlag(&quick)},
+        {"calls-only", 0, nullptr, nullptr, "the call count alone, no timed run",
+         tavuTakeFlag(&config->callsOnly)},
+        {"out", 0, "DIR", "a directory", "also write each latency there, for gnuplot",
+         into(&config->outDir)}},
+       "Exit status: 0 measured; 2 bad usage; 3 cannot run.\n"},
+      0, &operands);
   if (status != TAVU_OPTIONS_GOOD) return status;
   if (config->binDir.empty() || config->mdevConf.empty()) {
     return tavuUsageError("--bin-dir and --mdev-conf are needed");
@@ -112,24 +109,25 @@ int main(int argc, char** argv) {
   if (usage != TAVU_OPTIONS_GOOD) return usage;
   const char* sandbox = std::getenv("TAVU_IN_SANDBOX");
   if (geteuid() != 0 || sandbox == nullptr || std::strcmp(sandbox, "1") != 0) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "run me as root in scripts/sandbox: I mount over /sys");
+    return tavuPrintError(TAVU_BENCH_CANNOT_RUN,
+                          "run me as root in scripts/sandbox: I mount over /sys");
   }
   // The daemon forks into the background: as the reaper of orphans, the
   // driver stays its parent.
   std::string error = "cannot become a child subreaper";
   if (prctl(PR_SET_CHILD_SUBREAPER, 1, 0, 0, 0) != 0 || !tavuPrepare(config, &error)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "%s", error.c_str());
+    return tavuPrintError(TAVU_BENCH_CANNOT_RUN, "%s", error.c_str());
   }
   // First, so that a subject strace cannot follow fails the run at once.
   std::fputs("tavubench: counting system calls\n", stderr);
   if (!tavuMeasureCalls(config, &error)) {
-    return tavuFail(TAVU_BENCH_CANNOT_RUN, "call count: %s", error.c_str());
+    return tavuPrintError(TAVU_BENCH_CANNOT_RUN, "call count: %s", error.c_str());
   }
   for (int run = 0; !config.callsOnly && run < config.runs; ++run) {
     std::fprintf(stderr, "tavubench: run %d of %d\n", run + 1, config.runs);
     error.clear();
     if (!tavuMeasureRun(config, run, &error)) {
-      return tavuFail(TAVU_BENCH_CANNOT_RUN, "run %d: %s", run + 1, error.c_str());
+      return tavuPrintError(TAVU_BENCH_CANNOT_RUN, "run %d: %s", run + 1, error.c_str());
     }
   }
   return 0;

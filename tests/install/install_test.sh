@@ -138,7 +138,7 @@ debian() {
                        [tavunetlink-tools]="usr/bin/tavuinject usr/bin/tavumon usr/bin/tavutrigger")
   declare -A data=([tavunetlink]="etc/default/tavunetlink lib/systemd/system/tavunetlink.service usr/share/man/man8/tavunetlink.8.gz"
                    [tavunetlink-tools]="usr/share/man/man1/tavuinject.1.gz usr/share/man/man1/tavumon.1.gz usr/share/man/man1/tavutrigger.1.gz"
-                   [libtavuclient-dev]="usr/include/tavuclient.h usr/lib/libtavuclient.a usr/lib/pkgconfig/tavuclient.pc")
+                   [libtavuclient-dev]="usr/include/tavuclient.h usr/lib/libtavuclient.a usr/lib/pkgconfig/tavuclient.pc usr/share/man/man3/tavuclient.3.gz")
   # tavutrace decodes on the workstation: in its package, never in the board's.
   [ "$arch" = amd64 ] && programs[tavunetlink-tools]+=" usr/bin/tavutrace" data[tavunetlink-tools]+=" usr/share/man/man1/tavutrace.1.gz"
   for p in "${!deb[@]}"; do

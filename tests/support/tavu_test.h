@@ -203,13 +203,13 @@ class tavuDaemon {
   // Once the daemon's uevent socket has joined the kernel's groups.
   void waitListening() {
     ASSERT_TRUE(tavuAwait("the daemon listens to the kernel",
-                          [&] { return tavuDaemonListens(iv_pid) || !running(); }));
+                          [&] { return tavuFindUeventSocket(iv_pid) || !running(); }));
     ASSERT_TRUE(running()) << "the daemon ended before it listened: " << output();
   }
   // Datagrams the kernel dropped for want of room.
   long ueventDrops() const {
-    long drops = -1;
-    return tavuDaemonListens(iv_pid, &drops) ? drops : -1;
+    tavuUeventSocket socket;
+    return tavuFindUeventSocket(iv_pid, 0xffffffffu, &socket) ? socket.iv_drops : -1;
   }
   int waitEnd() {
     tavuAwait("the daemon ends", [this] { return !running(); });

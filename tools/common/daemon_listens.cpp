@@ -12,8 +12,6 @@
 
 namespace {
 
-constexpr uint32_t TAVU_EVERY_GROUP = 0xffffffffu;
-
 // The inodes of the sockets among the descriptors of `pid`.
 std::set<uint64_t> tavuSocketInodes(pid_t pid) {
   std::set<uint64_t> inodes;
@@ -46,16 +44,9 @@ bool tavuFindUeventSocket(pid_t pid, uint32_t groups, tavuUeventSocket* found) {
                     &inode) == 5 &&
         protocol == NETLINK_KOBJECT_UEVENT && (socket.iv_groups & groups) == groups &&
         inodes.count(inode) != 0) {
-      *found = socket;
+      if (found != nullptr) *found = socket;
       return true;
     }
   }
   return false;
-}
-
-bool tavuDaemonListens(pid_t pid, long* drops) {
-  tavuUeventSocket socket;
-  if (!tavuFindUeventSocket(pid, TAVU_EVERY_GROUP, &socket)) return false;
-  if (drops != nullptr) *drops = socket.iv_drops;
-  return true;
 }

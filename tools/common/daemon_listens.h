@@ -14,13 +14,9 @@ struct tavuUeventSocket {
   long iv_drops = 0;       // datagrams the kernel could not queue
 };
 
-// The NETLINK_KOBJECT_UEVENT socket of process `pid` that has joined every
-// group of `groups` (found by the inodes of its descriptors in
-// /proc/PID/fd and /proc/net/netlink); false when it holds none.
-bool tavuFindUeventSocket(pid_t pid, uint32_t groups, tavuUeventSocket* found);
-
 // Whether process `pid` holds a NETLINK_KOBJECT_UEVENT socket that has
-// joined every multicast group (found by the inodes of its descriptors in
-// /proc/PID/fd and /proc/net/netlink); when `drops` is given, that
-// socket's drop count.
-bool tavuDaemonListens(pid_t pid, long* drops = nullptr);
+// joined every group of `groups` (found by the inodes of its descriptors in
+// /proc/PID/fd and /proc/net/netlink), and then, when `found` is given,
+// that socket. The daemon listens once it has joined every group.
+bool tavuFindUeventSocket(pid_t pid, uint32_t groups = 0xffffffffu,
+                          tavuUeventSocket* found = nullptr);

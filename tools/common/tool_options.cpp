@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -24,22 +25,40 @@ void tavuSay(const char* format, va_list args) {
   std::fputc('\n', stderr);
 }
 
-// The option that getopt_long's `value` names, by its index or its letter.
-const tavuOption* tavuFindOption(const std::vector<tavuOption>& options, int value) {
-  const auto index = static_cast<std::size_t>(value - TAVU_OPTION_BASE);
-  if (value >= TAVU_OPTION_BASE && index < options.size()) return &options[index];
+// The head, a line for each option with its help beside it, the tail.
+std::string tavuUsageText(const tavuCommand& command, const std::vector<tavuOption>& options) {
+  const bool lettered = std::any_of(options.begin(), options.end() - 2,
+                                    [](const tavuOption& option) { return option.iv_letter != 0; });
+  std::vector<std::string> names;
+  std::size_t width = 0;
   for (const tavuOption& option : options) {
-    if (value != 0 && option.iv_letter == value) return &option;
+    const std::string letter = option.iv_letter != 0 ? std::string{'-', option.iv_letter, ',', ' '}
+                               : lettered            ? "    "
+                                                     : "";
+    names.push_back(letter + "--" + option.iv_name +
+                    (option.iv_value != nullptr ? std::string(" ") + option.iv_value : ""));
+    width = std::max(width, names.back().size());
   }
-  return nullptr;
+  std::string text = command.iv_head;
+  for (std::size_t i = 0; i < options.size(); ++i) {
+    std::string help = options[i].iv_help;
+    for (std::size_t at = 0; (at = help.find('\n', at)) != std::string::npos; at += width + 5) {
+      help.insert(at + 1, width + 4, ' ');
+    }
+    text += "  " + names[i] + std::string(width + 2 - names[i].size(), ' ') + help + "\n";
+  }
+  return text + "\n" + command.iv_tail;
 }
 
-// What getopt_long refused: `found` is the option given a value it takes
-// none of, or nullptr for an unknown one.
-int tavuRefuseOption(const tavuOption* found, const char* word) {
-  if (found != nullptr) return tavuUsageError("--%s takes no value", found->iv_name);
-  const std::string shown = optopt != 0 ? std::string{'-', static_cast<char>(optopt)} : word;
-  return tavuUsageError("unknown option '%s'", tavuEscapeText(shown).c_str());
+// What getopt_long refused in `word`: the option `found` given a value it
+// takes none of, or missing one it needs; an unknown option.
+int tavuRefuseOption(int refusal, const tavuOption* found, const char* word) {
+  if (found == nullptr) {
+    const std::string shown = optopt != 0 ? std::string{'-', static_cast<char>(optopt)} : word;
+    return tavuUsageError("unknown option '%s'", tavuEscapeText(shown).c_str());
+  }
+  if (refusal == ':') return tavuUsageError("--%s needs %s", found->iv_name, found->iv_wants);
+  return tavuUsageError("--%s takes no value", found->iv_name);
 }
 
 int tavuRefuseValue(const tavuOption& option, const char* value) {
@@ -51,31 +70,43 @@ int tavuRefuseValue(const tavuOption& option, const char* value) {
 
 }  // namespace
 
-int tavuParseCommandLine(int argc, char** argv, const std::vector<tavuOption>& options,
-                         const std::string& usage, std::size_t maxOperands,
+int tavuParseCommandLine(int argc, char** argv, const tavuCommand& command, std::size_t maxOperands,
                          std::vector<std::string>* operands) {
+  std::vector<tavuOption> options = command.iv_options;
+  bool printed = false;  // --help or --version: nothing more to do
+  options.push_back({"help", 'h', nullptr, nullptr, "print this text and exit", [&](const char*) {
+                       std::fputs(tavuUsageText(command, options).c_str(), stdout);
+                       return printed = true;
+                     }});
+  options.push_back(
+      {"version", 0, nullptr, nullptr, "print the version and build and exit", [&](const char*) {
+         std::printf("%s (tavunetlink) %s, build %s\n", program_invocation_short_name, TAVU_VERSION,
+                     TAVU_BUILD_ID);
+         return printed = true;
+       }});
   std::vector<option> longOptions;
-  std::string letters = ":h";  // ':' first: a missing value is told apart
+  std::string letters = ":";  // first: a missing value is told apart
   for (std::size_t i = 0; i < options.size(); ++i) {
-    const bool valued = options[i].iv_wants != nullptr;
-    longOptions.push_back({options[i].iv_name, valued ? required_argument : no_argument, nullptr,
-                           TAVU_OPTION_BASE + static_cast<int>(i)});
-    if (options[i].iv_letter != 0)
-      letters += std::string(1, options[i].iv_letter) + (valued ? ":" : "");
+    const tavuOption& each = options[i];
+    longOptions.push_back({each.iv_name, each.iv_wants != nullptr ? required_argument : no_argument,
+                           nullptr, TAVU_OPTION_BASE + static_cast<int>(i)});
+    if (each.iv_letter != 0)
+      letters += std::string{each.iv_letter} + (each.iv_wants != nullptr ? ":" : "");
   }
-  longOptions.push_back({"help", no_argument, nullptr, 'h'});
   longOptions.push_back({});
   opterr = 0;
   for (int c; (c = getopt_long(argc, argv, letters.c_str(), longOptions.data(), nullptr)) != -1;) {
-    if (c == 'h') {
-      std::fputs(usage.c_str(), stdout);
-      return 0;
+    const int value = c == '?' || c == ':' ? optopt : c;
+    const tavuOption* found = nullptr;
+    for (std::size_t i = 0; i < options.size(); ++i) {
+      const bool named = value == TAVU_OPTION_BASE + static_cast<int>(i);
+      if (named || (value != 0 && value == options[i].iv_letter)) found = &options[i];
     }
-    const tavuOption* found = tavuFindOption(options, c == '?' || c == ':' ? optopt : c);
-    if (c == '?') return tavuRefuseOption(found, argv[optind - 1]);
-    if (c == ':') return tavuUsageError("--%s needs %s", found->iv_name, found->iv_wants);
+    if (c == '?' || c == ':' || found == nullptr)
+      return tavuRefuseOption(c, found, argv[optind - 1]);
     errno = 0;
     if (!found->iv_take(optarg)) return tavuRefuseValue(*found, optarg);
+    if (printed) return 0;
   }
   if (static_cast<std::size_t>(argc - optind) > maxOperands) {
     return tavuUsageError("unexpected argument '%s'",
@@ -83,15 +114,6 @@ int tavuParseCommandLine(int argc, char** argv, const std::vector<tavuOption>& o
   }
   operands->assign(argv + optind, argv + argc);
   return TAVU_OPTIONS_GOOD;
-}
-
-bool tavuParseWhole(const char* text, long long low, long long high, long long* value) {
-  char* end = nullptr;
-  errno = 0;
-  *value = std::strtoll(text, &end, 10);
-  const bool whole = end != text && *end == '\0' && errno == 0 && *value >= low && *value <= high;
-  errno = 0;  // out of range is said by the wants, not by strtoll
-  return whole;
 }
 
 tavuTake tavuTakeReal(double* into, double low, double high) {
@@ -117,7 +139,7 @@ tavuTake tavuTakeFlag(bool* into) {
   return [=](const char*) { return *into = true; };
 }
 
-int tavuFail(int status, const char* format, ...) {
+int tavuPrintError(int status, const char* format, ...) {
   va_list args;
   va_start(args, format);
   tavuSay(format, args);

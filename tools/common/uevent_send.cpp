@@ -74,10 +74,6 @@ bool tavuOpenUeventSender(tavuUeventSender* sender, double rate) {
 }
 
 bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
-  if (datagram.size() > sender->iv_limit) {
-    errno = EMSGSIZE;
-    return false;
-  }
   if (sender->iv_sent > 0 && sender->iv_rate > 0) {
     tavuSleepUntil(sender->iv_startNs + static_cast<uint64_t>(static_cast<double>(sender->iv_sent) *
                                                               1e9 / sender->iv_rate));

@@ -28,7 +28,7 @@ struct tavuUeventSender {
 bool tavuOpenUeventSender(tavuUeventSender* sender, double rate);
 
 // Sends `datagram` to group 1 once its time has come; false with errno set
-// (EMSGSIZE for one longer than iv_limit).
+// (EMSGSIZE, from the kernel, for one longer than iv_limit).
 bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram);
 
 // Seconds from the first send to now.

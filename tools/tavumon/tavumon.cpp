@@ -1,11 +1,12 @@
-// tavumon: prints the hot-plug events of the tavunetlink daemon. See
-// TAVU_USAGE below.
+// tavumon: prints the hot-plug events of the tavunetlink daemon, as a
+// client of it built on the client library.
 #include <unistd.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -16,23 +17,6 @@
 namespace {
 
 enum : int { TAVU_MON_OK = 0, TAVU_MON_FAILED = 1 };
-
-constexpr char TAVU_USAGE[] = R"(Usage: tavumon [OPTION]...
-Prints each hot-plug event the tavunetlink daemon delivers, one line each,
-and acknowledges it.
-
-  --serial N         handshake serial number; the first event carries N+1 (default 0)
-  --count N          stop after N events (N >= 1)
-  --json             one JSON object per line instead of text
-  --timeout SECONDS  wait at most this long for the daemon's answer to the
-                     handshake (default 5)
-  -h, --help         print this text and exit
-
-Exit status:
-  0  the events asked for arrived, or the daemon went away
-  1  connection or protocol error, or no answer in time
-  2  bad usage
-)";
 
 // The daemon serves one client for its whole life: a client refused for
 // that can only wait for a new daemon.
@@ -51,42 +35,60 @@ int tavuParseOptions(int argc, char** argv, tavuMonOptions* options) {
   std::vector<std::string> operands;
   return tavuParseCommandLine(
       argc, argv,
-      {{"serial", 0, "a 32-bit number", tavuTakeWhole(&options->iv_serial, INT32_MIN, INT32_MAX)},
-       {"count", 0, "a whole number from 1", tavuTakeWhole(&options->iv_count, 1, INT32_MAX)},
-       {"json", 0, nullptr, tavuTakeFlag(&options->iv_json)},
-       {"timeout", 0, "seconds above 0", tavuTakeReal(&options->iv_timeout, 0, INT32_MAX / 1000)}},
-      TAVU_USAGE, 0, &operands);
+      {"Usage: tavumon [OPTION]...\nPrints each hot-plug event the tavunetlink daemon delivers, one "
+       "line each,\nand acknowledges it.\n\n",
+       {{"serial", 0, "N", "a 32-bit number",
+         "handshake serial number; the first event carries N+1 (default 0)",
+         tavuTakeWhole(&options->iv_serial, INT32_MIN, INT32_MAX)},
+        {"count", 0, "N", "a whole number from 1", "stop after N events (N >= 1)",
+         tavuTakeWhole(&options->iv_count, 1, INT32_MAX)},
+        {"json", 0, nullptr, nullptr, "one JSON object per line instead of text",
+         tavuTakeFlag(&options->iv_json)},
+        {"timeout", 0, "SECONDS", "seconds above 0",
+         "wait at most this long for the daemon's answer to the\nhandshake (default 5)",
+         tavuTakeReal(&options->iv_timeout, 0, INT32_MAX / 1000)}},
+       "Exit status:\n  0  the events asked for arrived, or the daemon went away\n  1  connection "
+       "or protocol error, or no answer in time\n  2  bad usage\n"},
+      0, &operands);
 }
 
 // Why the daemon cannot be had, in one line, errno saying what went wrong.
+// Only a listener that the kernel names, and so one this client trusts, is
+// to be restarted.
 int tavuConnectFailure() {
-  uid_t holder = 0;
-  if (errno == EAGAIN)
-    return tavuFail(TAVU_MON_FAILED, "the daemon takes no more clients: %s", TAVU_RESTART);
-  if (errno != EPERM) return tavuFail(TAVU_MON_FAILED, "cannot connect to the daemon: %m");
-  if (tavuclient_listener_uid(&holder) != 0) {
-    return tavuFail(TAVU_MON_FAILED,
-                    "cannot connect to the daemon: its socket name is held by a "
-                    "process this client does not trust");
+  const int failure = errno;
+  uid_t uid = 0;
+  const bool named = failure != ECONNREFUSED && tavuclient_listener_uid(&uid) == 0;
+  if (failure == EAGAIN && named)
+    return tavuPrintError(TAVU_MON_FAILED, "the daemon takes no more clients: %s", TAVU_RESTART);
+  std::string why = std::strerror(failure);
+  if (failure == ECONNREFUSED) why += "; is the daemon running (in this network namespace)?";
+  if (failure == EAGAIN) why = "the process that holds its socket name takes no more connections";
+  if (failure == EPERM) {
+    why = named ? tavuFormat(
+                      "its socket name is held by a process of uid %u, not a daemon this "
+                      "client trusts",
+                      static_cast<unsigned>(uid))
+                : "its socket name is held by a process this client does not trust";
   }
-  return tavuFail(TAVU_MON_FAILED,
-                  "cannot connect to the daemon: its socket name is held by a "
-                  "process of uid %u, not a daemon this client trusts",
-                  static_cast<unsigned>(holder));
+  if ((failure == EAGAIN || failure == EPERM) && !named)
+    why += ", and this kernel does not tell its uid (ss -xlp does)";
+  return tavuPrintError(TAVU_MON_FAILED, "cannot connect to the daemon: %s", why.c_str());
 }
 
 int tavuHandshakeFailure(double timeout) {
   if (errno == ETIMEDOUT) {
-    return tavuFail(TAVU_MON_FAILED, "the daemon did not answer the handshake within %g s: %s",
-                    timeout, TAVU_RESTART);
+    return tavuPrintError(TAVU_MON_FAILED,
+                          "the daemon did not answer the handshake within %g s: %s", timeout,
+                          TAVU_RESTART);
   }
   if (errno == EACCES) {
-    return tavuFail(TAVU_MON_FAILED,
-                    "the daemon refused this client: uid %u is not allowed by the daemon "
-                    "(TAVU_CLIENT_UIDS)",
-                    static_cast<unsigned>(getuid()));
+    return tavuPrintError(TAVU_MON_FAILED,
+                          "the daemon refused this client: uid %u is not allowed by the daemon's "
+                          "build (TAVU_CLIENT_UIDS)",
+                          static_cast<unsigned>(getuid()));
   }
-  return tavuFail(TAVU_MON_FAILED, "handshake failed: %m");
+  return tavuPrintError(TAVU_MON_FAILED, "handshake failed: %m");
 }
 
 // One line of text or JSON; an action code the daemon never sends shows as
@@ -94,16 +96,17 @@ int tavuHandshakeFailure(double timeout) {
 void tavuPrintEvent(const tavuclient_event& event, bool json) {
   const std::string name = tavuclient_action_name(event.action);
   const std::string action = name == "unknown" ? std::to_string(event.action) : name;
+  const std::string time = tavuUtcTime(event.time);
   if (json) {
     std::printf(
-        "{\"serial\":%d,\"time\":%d,\"action\":%s,\"action_code\":%d,\"seq\":%d,"
+        "{\"serial\":%d,\"time\":\"%s\",\"action\":%s,\"action_code\":%d,\"seq\":%d,"
         "\"link\":%d,\"tlor\":%d,\"path\":%s,\"type\":%s}\n",
-        event.serial_num, event.time, tavuJsonString(action).c_str(), event.action, event.seq,
+        event.serial_num, time.c_str(), tavuJsonString(action).c_str(), event.action, event.seq,
         event.link, event.tlor, tavuJsonString(event.path).c_str(),
         tavuJsonString(event.type).c_str());
   } else {
     std::printf("time=%s action=%s seq=%d link=%d tlor=%d path=%s type=%s serial=%d\n",
-                tavuUtcTime(event.time).c_str(), action.c_str(), event.seq, event.link, event.tlor,
+                time.c_str(), action.c_str(), event.seq, event.link, event.tlor,
                 tavuEscapeText(event.path, true).c_str(), tavuEscapeText(event.type, true).c_str(),
                 event.serial_num);
   }
@@ -116,11 +119,11 @@ int tavuReceiveEvents(int fd, const tavuMonOptions& options) {
   for (int32_t received = 0; options.iv_count == 0 || received < options.iv_count; ++received) {
     const int rc = tavuclient_receive_event(fd, &event);
     if (rc == 0) return TAVU_MON_OK;
-    if (rc < 0) return tavuFail(TAVU_MON_FAILED, "cannot receive an event: %m");
+    if (rc < 0) return tavuPrintError(TAVU_MON_FAILED, "cannot receive an event: %m");
     tavuPrintEvent(event, options.iv_json);
     if (tavuclient_acknowledge(fd, &event) == 0) continue;
     if (errno == EPIPE || errno == ECONNRESET) return TAVU_MON_OK;
-    return tavuFail(TAVU_MON_FAILED, "cannot acknowledge an event: %m");
+    return tavuPrintError(TAVU_MON_FAILED, "cannot acknowledge an event: %m");
   }
   return TAVU_MON_OK;
 }

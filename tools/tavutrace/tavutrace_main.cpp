@@ -1,6 +1,5 @@
 // tavutrace: decodes a trace buffer of tavunetlink with the report sites of
-// the daemon binary that wrote it, read out of its ELF sections. See
-// TAVU_USAGE below.
+// the daemon binary that wrote it, read out of its ELF sections.
 #include <fcntl.h>
 #include <gelf.h>
 #include <unistd.h>
@@ -15,60 +14,66 @@
 
 #include "text_format.h"
 #include "tool_options.h"
+#include "trace_buffer_format.h"
 #include "trace_decode.h"
-
-#ifndef TAVU_DEFAULT_DAEMON
-#define TAVU_DEFAULT_DAEMON "/usr/sbin/tavunetlink"
-#endif
 
 namespace {
 
-enum : int { TAVU_TRACE_OK = 0, TAVU_TRACE_PARTIAL = 1, TAVU_TRACE_UNREADABLE = 3 };
-
-// The system's daemon binary fills the "%s".
-constexpr char TAVU_USAGE[] = R"(Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]
-       tavutrace --list-sites [--daemon FILE] [--json]
-Decodes a trace buffer of tavunetlink, one line per entry, with the texts of
-the daemon binary that wrote it. BUFFER is a file, or a buffer's name in
-$TAVU_TRACE_DIR (default /run/tavutrace); by default TAVUNL.
-
-  --daemon FILE  the daemon binary (default: ../sbin/tavunetlink from this
-                 program's directory, or tavunetlink in it, else %s)
-  --json         one JSON object per line
-  --header       print the buffer's header instead of its entries
-  --list-sites   print the daemon binary's report sites and exit
-  -h, --help     print this text and exit
-
-Exit status:
-  0  every entry decoded
-  1  damage found: what could be decoded was printed
-  2  bad usage
-  3  the buffer or the daemon binary cannot be read
-)";
+enum : int {
+  TAVU_TRACE_OK = 0,
+  TAVU_TRACE_PARTIAL = 1,
+  TAVU_TRACE_UNREADABLE = TAVU_EXIT_USAGE,  // as a missing file is in every tool
+  TAVU_TRACE_NOT_OURS = 3,                  // no trace buffer, no daemon binary
+};
 
 struct tavuTraceOptions {
   const char* iv_daemon = nullptr;  // nullptr: tavuDefaultDaemon()
   bool iv_json = false;
   bool iv_header = false;
+  bool iv_status = false;
   bool iv_listSites = false;
-  std::string iv_buffer;  // empty: TAVUNL
+  std::string iv_buffer;  // empty: TAVU_TRACE_BUFFER_NAME
 };
 
 int tavuParseOptions(int argc, char** argv, tavuTraceOptions* options) {
-  std::string usage = TAVU_USAGE;
-  usage.replace(usage.find("%s"), 2, TAVU_DEFAULT_DAEMON);
   std::vector<std::string> buffers;
-  const int status =
-      tavuParseCommandLine(argc, argv,
-                           {{"daemon", 0, "a daemon binary", tavuTakeText(&options->iv_daemon)},
-                            {"json", 0, nullptr, tavuTakeFlag(&options->iv_json)},
-                            {"header", 0, nullptr, tavuTakeFlag(&options->iv_header)},
-                            {"list-sites", 0, nullptr, tavuTakeFlag(&options->iv_listSites)}},
-                           usage, 1, &buffers);
+  const int status = tavuParseCommandLine(
+      argc, argv,
+      {R"(Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]
+       tavutrace --status [--daemon FILE] [BUFFER]
+       tavutrace --list-sites [--daemon FILE] [--json]
+Decodes a trace buffer of tavunetlink, one line per entry, with the texts of
+the daemon binary that wrote it. BUFFER is a file, or a buffer's name in
+$TAVU_TRACE_DIR (default /run/tavutrace); by default TAVUNL.
+
+)",
+       {{"daemon", 0, "FILE", "a daemon binary",
+         "the daemon binary (default: ../sbin/tavunetlink from this\nprogram's directory, or "
+         "tavunetlink in it, else " TAVU_DEFAULT_DAEMON ")",
+         tavuTakeText(&options->iv_daemon)},
+        {"json", 0, nullptr, nullptr, "one JSON object per line", tavuTakeFlag(&options->iv_json)},
+        {"header", 0, nullptr, nullptr, "print the buffer's header instead of its entries",
+         tavuTakeFlag(&options->iv_header)},
+        {"status", 0, nullptr, nullptr,
+         "tell what the entries say of the daemon: running since,\nevent counts, whether its "
+         "client is gone, the last\nevent rejected",
+         tavuTakeFlag(&options->iv_status)},
+        {"list-sites", 0, nullptr, nullptr, "print the daemon binary's report sites and exit",
+         tavuTakeFlag(&options->iv_listSites)}},
+       R"(Exit status:
+  0  every entry decoded
+  1  damage found: what could be decoded was printed
+  2  bad usage, or the buffer or the daemon binary cannot be read
+  3  the buffer is no trace buffer, or the daemon binary no tavunetlink
+)"},
+      1, &buffers);
   if (status != TAVU_OPTIONS_GOOD) return status;
   if (!buffers.empty()) options->iv_buffer = buffers[0];
-  if (options->iv_listSites && (options->iv_header || !buffers.empty())) {
-    return tavuUsageError("--list-sites takes neither a buffer nor --header");
+  if (options->iv_listSites && (options->iv_header || options->iv_status || !buffers.empty())) {
+    return tavuUsageError("--list-sites takes neither a buffer nor --header or --status");
+  }
+  if (options->iv_status && (options->iv_json || options->iv_header)) {
+    return tavuUsageError("--status takes neither --json nor --header");
   }
   return TAVU_OPTIONS_GOOD;
 }
@@ -86,73 +91,67 @@ std::string tavuDefaultDaemon() {
   return TAVU_DEFAULT_DAEMON;
 }
 
-// The bytes of the section `name`; false when there is none.
-bool tavuSectionBytes(Elf* elf, const char* name, std::string* bytes) {
-  std::size_t names = 0;
-  if (elf_getshdrstrndx(elf, &names) != 0) return false;
-  for (Elf_Scn* section = elf_nextscn(elf, nullptr); section != nullptr;
-       section = elf_nextscn(elf, section)) {
-    GElf_Shdr head;
-    const char* found =
-        gelf_getshdr(section, &head) != nullptr ? elf_strptr(elf, names, head.sh_name) : nullptr;
-    if (found == nullptr || std::strcmp(found, name) != 0) continue;
-    const Elf_Data* data = elf_rawdata(section, nullptr);
-    if (data == nullptr || head.sh_type == SHT_NOBITS) return false;
-    bytes->assign(static_cast<const char*>(data->d_buf), data->d_size);
-    return true;
-  }
-  return false;
-}
-
-// Its sections "tavu_sites" and "tavu_build", whatever its byte order and
-// word size.
-bool tavuReadSections(Elf* elf, tavuSiteTable* table, std::string* error) {
-  std::string sites;
-  std::string build;
-  if (elf_kind(elf) != ELF_K_ELF) {
-    *error = "not an ELF file";
-  } else if (!tavuSectionBytes(elf, "tavu_sites", &sites)) {
-    *error = "no report sites (no section tavu_sites): not a tavunetlink binary";
-  } else if (tavuParseSiteRecords(sites.data(), sites.size(), table, error)) {
-    if (tavuSectionBytes(elf, "tavu_build", &build)) {
-      table->iv_buildId = build.substr(0, build.find('\0'));
-    }
-    return true;
-  }
-  return false;
-}
-
-// The report-site table of the daemon binary `path`, or false once told why not.
-bool tavuLoadSites(const std::string& path, tavuSiteTable* table) {
+// The report-site table of the daemon binary `path`, from its sections
+// "tavu_sites" and "tavu_build" whatever its byte order and word size; the
+// exit status once told why not.
+int tavuLoadSites(const std::string& path, tavuSiteTable* table) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    tavuFail(0, "cannot read the daemon binary '%s': %m", tavuEscapeText(path).c_str());
-    return false;
+    return tavuPrintError(TAVU_TRACE_UNREADABLE, "cannot read the daemon binary '%s': %m",
+                          tavuEscapeText(path).c_str());
   }
   elf_version(EV_CURRENT);
   Elf* elf = elf_begin(fd, ELF_C_READ, nullptr);
+  std::size_t names = 0;
+  bool found = false;  // a section tavu_sites
   std::string error = elf == nullptr ? elf_errmsg(-1) : "";
-  const bool read = elf != nullptr && tavuReadSections(elf, table, &error);
+  if (elf != nullptr && (elf_kind(elf) != ELF_K_ELF || elf_getshdrstrndx(elf, &names) != 0)) {
+    error = "not an ELF file";
+  }
+  for (Elf_Scn* section = nullptr; error.empty() && (section = elf_nextscn(elf, section));) {
+    GElf_Shdr head;
+    const char* name =
+        gelf_getshdr(section, &head) != nullptr ? elf_strptr(elf, names, head.sh_name) : nullptr;
+    const Elf_Data* data = head.sh_type != SHT_NOBITS ? elf_rawdata(section, nullptr) : nullptr;
+    const std::string bytes =
+        data != nullptr ? std::string(static_cast<const char*>(data->d_buf), data->d_size) : "";
+    if (name != nullptr && std::strcmp(name, "tavu_build") == 0) {
+      table->iv_buildId = bytes.substr(0, bytes.find('\0'));
+    } else if (name != nullptr && std::strcmp(name, "tavu_sites") == 0) {
+      found = tavuParseSiteRecords(bytes.data(), bytes.size(), table, &error);
+    }
+  }
+  if (error.empty() && !found)
+    error = "no report sites (no section tavu_sites): not a tavunetlink binary";
   elf_end(elf);
   close(fd);
-  if (!read) tavuFail(0, "daemon binary '%s': %s", tavuEscapeText(path).c_str(), error.c_str());
-  return read;
+  if (error.empty()) return TAVU_TRACE_OK;
+  return tavuPrintError(TAVU_TRACE_NOT_OURS, "daemon binary '%s': %s", tavuEscapeText(path).c_str(),
+                        error.c_str());
 }
 
+// Only the processor, the build's last part, may differ: the same sources
+// give the same texts.
 void tavuWarnOtherBuild(const std::string& path, const tavuTraceBuffer& buffer,
                         const std::string& daemon, const tavuSiteTable& table) {
-  if (buffer.iv_buildId == table.iv_buildId) return;
-  tavuFail(0, "warning: %s was written by build %s, but %s is build %s: %s",
-           tavuEscapeText(path).c_str(), tavuEscapeText(buffer.iv_buildId).c_str(),
-           tavuEscapeText(daemon).c_str(),
-           table.iv_buildId.empty() ? "unknown" : tavuEscapeText(table.iv_buildId).c_str(),
-           "texts may be wrong or missing");
+  const std::string& written = buffer.iv_buildId;
+  if (written.substr(0, written.rfind('-')) ==
+      table.iv_buildId.substr(0, table.iv_buildId.rfind('-'))) {
+    return;
+  }
+  tavuPrintError(0, "warning: %s was written by build %s, but %s is build %s: %s",
+                 tavuEscapeText(path).c_str(), tavuEscapeText(written).c_str(),
+                 tavuEscapeText(daemon).c_str(),
+                 table.iv_buildId.empty() ? "unknown" : tavuEscapeText(table.iv_buildId).c_str(),
+                 "texts may be wrong or missing");
 }
 
+// A word with a "/", or naming a file here, is a file; any other a name in
+// the trace folder.
 std::string tavuBufferFile(const std::string& buffer) {
-  if (buffer.empty()) return tavuTraceBufferPath("TAVUNL");
   if (buffer.find('/') != std::string::npos || access(buffer.c_str(), F_OK) == 0) return buffer;
-  return tavuTraceBufferPath(buffer.c_str());
+  return std::string(tavuTraceDir()) + "/" +
+         (buffer.empty() ? TAVU_TRACE_BUFFER_NAME : buffer.c_str());
 }
 
 int tavuDecodeAndPrint(const tavuTraceOptions& options, const std::string& daemon) {
@@ -161,18 +160,21 @@ int tavuDecodeAndPrint(const tavuTraceOptions& options, const std::string& daemo
   tavuSiteTable table;
   std::string error;
   if (!tavuReadTraceBufferFile(path, &buffer, &error, options.iv_header)) {
-    return tavuFail(TAVU_TRACE_UNREADABLE, "%s", error.c_str());
+    return tavuPrintError(errno != 0 ? TAVU_TRACE_UNREADABLE : TAVU_TRACE_NOT_OURS, "%s",
+                          error.c_str());
   }
+  const int loaded = options.iv_header ? TAVU_TRACE_OK : tavuLoadSites(daemon, &table);
+  if (loaded != TAVU_TRACE_OK) return loaded;
   if (options.iv_header) {
     tavuPrintHeader(stdout, buffer, options.iv_json);
   } else {
-    if (!tavuLoadSites(daemon, &table)) return TAVU_TRACE_UNREADABLE;
     tavuWarnOtherBuild(path, buffer, daemon, table);
-    tavuPrintRecords(stdout, buffer, table, options.iv_json);
+    options.iv_status ? tavuPrintStatus(stdout, buffer, table)
+                      : tavuPrintRecords(stdout, buffer, table, options.iv_json);
   }
   std::fflush(stdout);
   for (const std::string& problem : buffer.iv_problems) {
-    tavuFail(0, "%s: %s", tavuEscapeText(path).c_str(), problem.c_str());
+    tavuPrintError(0, "%s: %s", tavuEscapeText(path).c_str(), problem.c_str());
   }
   return buffer.iv_problems.empty() ? TAVU_TRACE_OK : TAVU_TRACE_PARTIAL;
 }
@@ -186,7 +188,7 @@ int main(int argc, char** argv) {
   const std::string daemon = options.iv_daemon != nullptr ? options.iv_daemon : tavuDefaultDaemon();
   if (!options.iv_listSites) return tavuDecodeAndPrint(options, daemon);
   tavuSiteTable table;
-  if (!tavuLoadSites(daemon, &table)) return TAVU_TRACE_UNREADABLE;
-  tavuPrintSites(stdout, table, options.iv_json);
-  return TAVU_TRACE_OK;
+  const int loaded = tavuLoadSites(daemon, &table);
+  if (loaded == TAVU_TRACE_OK) tavuPrintSites(stdout, table, options.iv_json);
+  return loaded;
 }

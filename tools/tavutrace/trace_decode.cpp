@@ -2,7 +2,7 @@
 // the oldest, each checked before it is believed.
 #include "trace_decode.h"
 
-#include <cstdlib>
+#include <algorithm>
 #include <cstring>
 
 #include "text_format.h"
@@ -10,16 +10,15 @@
 
 namespace {
 
-uint32_t tavuLoad32(const uint8_t* bytes, bool swapped) {
-  uint32_t value;
-  std::memcpy(&value, bytes, sizeof value);
-  return swapped ? __builtin_bswap32(value) : value;
-}
-
-uint16_t tavuLoad16(const uint8_t* bytes, bool swapped) {
-  uint16_t value;
-  std::memcpy(&value, bytes, sizeof value);
-  return swapped ? __builtin_bswap16(value) : value;
+// A number in the writer's byte order.
+template <typename Number>
+Number tavuLoad(const uint8_t* bytes, bool swapped) {
+  uint8_t copy[sizeof(Number)];
+  std::memcpy(copy, bytes, sizeof copy);
+  if (swapped) std::reverse(copy, copy + sizeof copy);
+  Number value;
+  std::memcpy(&value, copy, sizeof value);
+  return value;
 }
 
 std::string tavuFixedText(const uint8_t* bytes, std::size_t capacity) {
@@ -47,76 +46,74 @@ bool tavuCopyOut(const tavuRingView& ring, uint32_t at, uint32_t length,
 }
 
 bool tavuCheckMatches(std::vector<uint8_t> entry, bool swapped) {
-  const uint32_t stored = tavuLoad32(entry.data() + TAVU_TRACE_CHECK_OFFSET, swapped);
+  const uint32_t stored = tavuLoad<uint32_t>(entry.data() + TAVU_TRACE_CHECK_OFFSET, swapped);
   std::memset(entry.data() + TAVU_TRACE_CHECK_OFFSET, 0, sizeof(uint32_t));
   const uint32_t computed = tavuTraceCheckAdd(tavuTraceCheckStart(), entry.data(), entry.size());
   return stored == computed;
 }
 
-// Bounds-checked walk through one entry's payload.
+// Bounds-checked walk through one entry's payload: `n` bytes off its
+// front, or false when fewer are left.
 struct tavuPayload {
-  const std::vector<uint8_t>& iv_bytes;
-  std::size_t iv_at;
+  const uint8_t* iv_at;
+  const uint8_t* iv_end;
   bool iv_swapped;
 };
 
-bool tavuHas(const tavuPayload& payload, std::size_t n) {
-  return payload.iv_bytes.size() - payload.iv_at >= n;
+bool tavuTake(tavuPayload* payload, std::size_t n, const uint8_t** bytes) {
+  if (static_cast<std::size_t>(payload->iv_end - payload->iv_at) < n) return false;
+  *bytes = payload->iv_at;
+  payload->iv_at += n;
+  return true;
 }
 
 bool tavuParseArg(tavuPayload* payload, tavuTraceArg* arg) {
-  if (!tavuHas(*payload, 1)) return false;
-  arg->iv_type = static_cast<char>(payload->iv_bytes[payload->iv_at++]);
+  const uint8_t* bytes = nullptr;
+  if (!tavuTake(payload, 1, &bytes)) return false;
+  arg->iv_type = static_cast<char>(*bytes);
   if (arg->iv_type == 's') {
-    if (!tavuHas(*payload, 2)) return false;
-    const uint16_t length = tavuLoad16(&payload->iv_bytes[payload->iv_at], payload->iv_swapped);
-    payload->iv_at += 2;
-    if (length > TAVU_TRACE_STRING_MAX || !tavuHas(*payload, length)) return false;
-    arg->iv_text.assign(reinterpret_cast<const char*>(&payload->iv_bytes[payload->iv_at]), length);
-    payload->iv_at += length;
+    if (!tavuTake(payload, 2, &bytes)) return false;
+    const uint16_t length = tavuLoad<uint16_t>(bytes, payload->iv_swapped);
+    if (length > TAVU_TRACE_STRING_MAX || !tavuTake(payload, length, &bytes)) return false;
+    arg->iv_text.assign(reinterpret_cast<const char*>(bytes), length);
     return true;
   }
-  if (arg->iv_type != 'd' && arg->iv_type != 'x') return false;
-  if (!tavuHas(*payload, 4)) return false;
-  arg->iv_number =
-      static_cast<int32_t>(tavuLoad32(&payload->iv_bytes[payload->iv_at], payload->iv_swapped));
-  payload->iv_at += 4;
-  return true;
+  const bool number = (arg->iv_type == 'd' || arg->iv_type == 'x') && tavuTake(payload, 4, &bytes);
+  if (number) arg->iv_number = static_cast<int32_t>(tavuLoad<uint32_t>(bytes, payload->iv_swapped));
+  return number;
 }
 
 // `count` is at most TAVU_TRACE_ARGS_MAX, as the head was checked.
 bool tavuParseArgs(tavuPayload payload, uint16_t count, tavuTraceRecord* record) {
-  for (uint16_t i = 0; i < count; ++i) {
-    tavuTraceArg arg;
+  record->iv_args.resize(count);
+  for (tavuTraceArg& arg : record->iv_args) {
     if (!tavuParseArg(&payload, &arg)) return false;
-    record->iv_args.push_back(std::move(arg));
   }
-  return payload.iv_at == payload.iv_bytes.size();
+  return payload.iv_at == payload.iv_end;
 }
 
 // A first chunk of 12 bytes is the daemon's binary entry head.
 bool tavuParseChunks(tavuPayload payload, tavuTraceRecord* record) {
-  if (!tavuHas(payload, 4)) return false;
-  const uint32_t size1 = tavuLoad32(&payload.iv_bytes[payload.iv_at], payload.iv_swapped);
-  payload.iv_at += 4;
-  if (!tavuHas(payload, size1)) return false;
-  const uint8_t* head = &payload.iv_bytes[payload.iv_at];
+  const uint8_t* head = nullptr;
+  if (!tavuTake(&payload, 4, &head)) return false;
+  const uint32_t size1 = tavuLoad<uint32_t>(head, payload.iv_swapped);
+  if (!tavuTake(&payload, size1, &head)) return false;
   record->iv_binaryHead = size1 == 12;
   if (record->iv_binaryHead) {
-    record->iv_hash = tavuLoad32(head + 4, payload.iv_swapped);
-    record->iv_line = tavuLoad32(head + 8, payload.iv_swapped);
-    payload.iv_at += size1;
+    record->iv_hash = tavuLoad<uint32_t>(head + 4, payload.iv_swapped);
+    record->iv_line = tavuLoad<uint32_t>(head + 8, payload.iv_swapped);
+  } else {
+    payload.iv_at = head;
   }
-  record->iv_data.assign(payload.iv_bytes.begin() + static_cast<std::ptrdiff_t>(payload.iv_at),
-                         payload.iv_bytes.end());
+  record->iv_data.assign(payload.iv_at, payload.iv_end);
   return true;
 }
 
 // Reads an entry's head; false when it cannot be one, so that a search
 // through damaged bytes rarely has to check a whole would-be entry.
 bool tavuParseHead(const uint8_t* head, bool swapped, tavuTraceRecord* record, uint16_t* count) {
-  const auto half = [&](std::size_t at) { return tavuLoad16(head + at, swapped); };
-  const auto word = [&](std::size_t at) { return tavuLoad32(head + at, swapped); };
+  const auto half = [&](std::size_t at) { return tavuLoad<uint16_t>(head + at, swapped); };
+  const auto word = [&](std::size_t at) { return tavuLoad<uint32_t>(head + at, swapped); };
   const uint16_t kind = half(offsetof(tavuTraceEntryHead, kind));
   *count = half(offsetof(tavuTraceEntryHead, count));
   record->iv_seq = word(offsetof(tavuTraceEntryHead, seq));
@@ -140,13 +137,14 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
   std::vector<uint8_t> entry;
   if (limit < TAVU_TRACE_ENTRY_HEAD_SIZE) return 0;
   if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
-  const uint32_t size = tavuLoad32(entry.data(), ring.iv_swapped);
+  const uint32_t size = tavuLoad<uint32_t>(entry.data(), ring.iv_swapped);
   if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.iv_available) return 0;
   *record = tavuTraceRecord();
   uint16_t count = 0;
   if (!tavuParseHead(entry.data(), ring.iv_swapped, record, &count)) return 0;
   if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.iv_swapped)) return 0;
-  const tavuPayload payload{entry, TAVU_TRACE_ENTRY_HEAD_SIZE, ring.iv_swapped};
+  const tavuPayload payload{entry.data() + TAVU_TRACE_ENTRY_HEAD_SIZE, entry.data() + size,
+                            ring.iv_swapped};
   const bool parsed = record->iv_kind == TAVU_RECORD_ARGS ? tavuParseArgs(payload, count, record)
                                                           : tavuParseChunks(payload, record);
   return parsed ? size : 0;
@@ -207,12 +205,13 @@ bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, b
   if (std::memcmp(image.data(), TAVU_TRACE_MAGIC, sizeof TAVU_TRACE_MAGIC) != 0) {
     return tavuRefuse(error, "not a trace buffer (no magic)");
   }
-  const uint32_t mark = tavuLoad32(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
+  const uint32_t mark =
+      tavuLoad<uint32_t>(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
   if (mark != TAVU_TRACE_BYTE_ORDER_MARK && mark != __builtin_bswap32(TAVU_TRACE_BYTE_ORDER_MARK)) {
     return tavuRefuse(error, "damaged header: unknown byte order mark");
   }
   *swapped = mark != TAVU_TRACE_BYTE_ORDER_MARK;
-  const auto word = [&](std::size_t at) { return tavuLoad32(&image[at], *swapped); };
+  const auto word = [&](std::size_t at) { return tavuLoad<uint32_t>(&image[at], *swapped); };
   out->iv_bigEndian = (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) != *swapped;
   out->iv_layoutVersion = word(offsetof(tavuTraceFileHeader, layoutVersion));
   if (out->iv_layoutVersion != TAVU_TRACE_LAYOUT_VERSION) {
@@ -242,7 +241,7 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
   bool swapped = false;
   if (!tavuDecodeHeader(image, out, &swapped, error)) return false;
   if (headerOnly) return true;
-  const auto word = [&](std::size_t at) { return tavuLoad32(&image[at], swapped); };
+  const auto word = [&](std::size_t at) { return tavuLoad<uint32_t>(&image[at], swapped); };
   const uint32_t oldest = word(offsetof(tavuTraceFileHeader, oldest));
   const uint32_t next = word(offsetof(tavuTraceFileHeader, next));
   const uint32_t used = word(offsetof(tavuTraceFileHeader, used));
@@ -269,10 +268,4 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
                                           static_cast<uint32_t>(out->iv_records.size())));
   }
   return true;
-}
-
-std::string tavuTraceBufferPath(const char* name) {
-  const char* dir = std::getenv(TAVU_TRACE_DIR_VARIABLE);
-  if (dir == nullptr || dir[0] == '\0') dir = TAVU_TRACE_DIR_DEFAULT;
-  return std::string(dir) + "/" + name;
 }

@@ -46,9 +46,6 @@ struct tavuTraceBuffer {
   std::vector<std::string> iv_problems;     // what could not be decoded, if anything
 };
 
-// The file of the named buffer: $TAVU_TRACE_DIR/NAME, by default /run/tavutrace/NAME.
-std::string tavuTraceBufferPath(const char* name);
-
 // Decodes a whole buffer file image, or with `headerOnly` its header alone.
 // Returns false with `error` set when the image is not a trace buffer at
 // all; a damaged image decodes partly, with the damage in iv_problems.
@@ -56,7 +53,9 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
                            std::string* error, bool headerOnly = false);
 
 // Reads the file (with `headerOnly`, no byte past the header) and decodes
-// it, reading again while its writer is in the middle of an entry.
+// it, reading again while its writer is in the middle of an entry. False
+// with `error` set, and errno when the file cannot be read (0 when it is no
+// trace buffer).
 bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
                              bool headerOnly = false);
 
@@ -94,8 +93,8 @@ const char* tavuSiteKindName(char kind);
 // line.
 std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table);
 
-// One JSON object, without a newline.
-std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& table);
+// When the entry was written, in UTC to the microsecond.
+std::string tavuRecordTime(const tavuTraceRecord& record);
 
 // What tavutrace prints, as text or JSON lines: every entry with its time,
 // the header, the site table.
@@ -103,3 +102,8 @@ void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuS
                       bool json);
 void tavuPrintHeader(std::FILE* out, const tavuTraceBuffer& buffer, bool json);
 void tavuPrintSites(std::FILE* out, const tavuSiteTable& table, bool json);
+
+// What the entries say of the daemon, in a few lines: since when it runs,
+// its event totals, whether its client is gone and the last uevent it
+// rejected.
+void tavuPrintStatus(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table);

@@ -1,5 +1,6 @@
 // Copying a trace buffer file that its writer may be changing meanwhile.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,21 +15,15 @@
 namespace {
 
 constexpr int TAVU_READ_ATTEMPTS = 20;
-constexpr std::size_t TAVU_READ_LIMIT = TAVU_TRACE_HEADER_SIZE + TAVU_TRACE_RING_MAX;
 
 // At most `limit` bytes of the file.
 bool tavuReadAll(int fd, std::size_t limit, std::vector<uint8_t>* image) {
-  image->clear();
-  uint8_t chunk[65536];
-  while (image->size() < limit) {
-    const std::size_t wanted = std::min(sizeof chunk, limit - image->size());
-    const ssize_t n = pread(fd, chunk, wanted, static_cast<off_t>(image->size()));
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    image->insert(image->end(), chunk, chunk + n);
-  }
-  return true;
+  struct stat file {};
+  if (fstat(fd, &file) != 0) return false;
+  image->resize(std::min(limit, static_cast<std::size_t>(file.st_size)));
+  const ssize_t n = pread(fd, image->data(), image->size(), 0);
+  if (n >= 0) image->resize(static_cast<std::size_t>(n));
+  return n >= 0;
 }
 
 // The writer's generation is odd while it changes the ring; the copy is
@@ -52,9 +47,10 @@ bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
 bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
                              bool headerOnly) {
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::size_t limit = TAVU_TRACE_HEADER_SIZE + (headerOnly ? 0 : TAVU_TRACE_RING_MAX);
   std::vector<uint8_t> image;
   for (int attempt = 0; attempt < TAVU_READ_ATTEMPTS; ++attempt) {
-    if (fd < 0 || !tavuReadAll(fd, headerOnly ? TAVU_TRACE_HEADER_SIZE : TAVU_READ_LIMIT, &image)) {
+    if (fd < 0 || !tavuReadAll(fd, limit, &image)) {
       *error = "cannot read '" + tavuEscapeText(path) + "': " + std::strerror(errno);
       if (fd >= 0) close(fd);
       return false;
@@ -64,6 +60,7 @@ bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std:
     nanosleep(&pause, nullptr);
   }
   close(fd);
+  errno = 0;
   if (tavuDecodeTraceBuffer(image, out, error, headerOnly)) return true;
   *error = tavuEscapeText(path) + ": " + *error;
   return false;

@@ -20,7 +20,7 @@ std::vector<std::string> tavuDatagramStrings(const std::vector<uint8_t>& data) {
   return strings;
 }
 
-// Lines of "    0000  41 43 ...  |AC..|", 16 bytes each, without a final newline.
+// Lines of "    0000  41 43 ...  |AC..|", 16 bytes each, each after a newline.
 std::string tavuHexDump(const std::vector<uint8_t>& data) {
   std::string out;
   for (std::size_t row = 0; row < data.size(); row += 16) {
@@ -31,58 +31,27 @@ std::string tavuHexDump(const std::vector<uint8_t>& data) {
       hex += (held ? tavuFormat("%02x ", data[i]) : "   ") + (i % 16 == 7 ? " " : "");
       if (held) ascii += data[i] >= 0x20 && data[i] < 0x7f ? static_cast<char>(data[i]) : '.';
     }
-    out +=
-        tavuFormat("%s    %04zx  %s |%s|", row == 0 ? "" : "\n", row, hex.c_str(), ascii.c_str());
+    out += tavuFormat("\n    %04zx  %s |%s|", row, hex.c_str(), ascii.c_str());
   }
   return out;
 }
 
-// An argument in the place of a conversion; a mismatched type still shows
-// what was recorded.
-std::string tavuArgFor(char conversion, const tavuTraceArg& arg) {
-  if (arg.iv_type == 's') return arg.iv_text;
-  if (conversion == 'x' || (conversion != 'd' && arg.iv_type == 'x')) {
-    return tavuFormat("%" PRIx32, static_cast<uint32_t>(arg.iv_number));
-  }
-  return std::to_string(arg.iv_number);
-}
-
-// How a raw argument shows when no text says what it is.
-std::string tavuRawArg(const tavuTraceArg& arg) {
-  if (arg.iv_type == 's') return "\"" + arg.iv_text + "\"";
-  if (arg.iv_type == 'x') return tavuFormat("0x%" PRIx32, static_cast<uint32_t>(arg.iv_number));
-  return std::to_string(arg.iv_number);
+// An argument as a conversion shows it (a mismatched type still shows what
+// was recorded), or raw for none ('\0'): a string quoted, 'x' as 0x...
+std::string tavuArgText(char conversion, const tavuTraceArg& arg) {
+  const bool hex = conversion == 'x' || (conversion != 'd' && arg.iv_type == 'x');
+  if (arg.iv_type == 's') return conversion == '\0' ? "\"" + arg.iv_text + "\"" : arg.iv_text;
+  if (!hex) return std::to_string(arg.iv_number);
+  return tavuFormat(conversion == '\0' ? "0x%" PRIx32 : "%" PRIx32,
+                    static_cast<uint32_t>(arg.iv_number));
 }
 
 std::string tavuJoinRawArgs(const std::vector<tavuTraceArg>& args, std::size_t from) {
   std::string text;
   for (std::size_t i = from; i < args.size(); ++i) {
-    if (i > from) text += ", ";
-    text += tavuRawArg(args[i]);
+    text += (i > from ? ", " : "") + tavuArgText('\0', args[i]);
   }
   return text;
-}
-
-std::string tavuWithoutNewline(std::string text) {
-  if (!text.empty() && text.back() == '\n') text.pop_back();
-  return text;
-}
-
-std::string tavuJsonArg(const tavuTraceArg& arg) {
-  if (arg.iv_type == 's') return tavuJsonString(arg.iv_text);
-  if (arg.iv_type == 'x') return std::to_string(static_cast<uint32_t>(arg.iv_number));
-  return std::to_string(arg.iv_number);
-}
-
-std::string tavuBinaryMembers(const tavuTraceRecord& record) {
-  std::string out = ",\"strings\":[";
-  const std::vector<std::string> strings = tavuDatagramStrings(record.iv_data);
-  for (std::size_t i = 0; i < strings.size(); ++i) {
-    out += (i == 0 ? "" : ",") + tavuJsonString(strings[i]);
-  }
-  out += "],\"hex\":\"";
-  for (const uint8_t byte : record.iv_data) out += tavuFormat("%02x", byte);
-  return out + "\"";
 }
 
 // Fills the %s, %d and %x of `text` with `args` in order ("%%" is a "%").
@@ -92,15 +61,10 @@ std::string tavuFillText(const std::string& text, const std::vector<tavuTraceArg
   for (std::size_t i = 0; i < text.size(); ++i) {
     if (text[i] != '%' || i + 1 == text.size()) {
       out += text[i];
-      continue;
-    }
-    const char conversion = text[++i];
-    if (conversion == '%') {
+    } else if (text[++i] == '%') {
       out += '%';
-    } else if (next < args.size()) {
-      out += tavuArgFor(conversion, args[next++]);
     } else {
-      out += "<missing>";
+      out += next < args.size() ? tavuArgText(text[i], args[next++]) : "<missing>";
     }
   }
   if (next < args.size()) out += " [more: " + tavuJoinRawArgs(args, next) + "]";
@@ -120,16 +84,41 @@ std::string tavuRecordText(const tavuTraceRecord& record, const tavuSiteTable& t
                       record.iv_line) +
            (args.empty() ? "" : " " + args);
   }
-  const std::string text = tavuWithoutNewline(site->iv_text);
-  return binary ? text : tavuFillText(text, record.iv_args);
+  const std::string& text = site->iv_text;
+  const std::string line = text.substr(0, text.size() - (!text.empty() && text.back() == '\n'));
+  return binary ? line : tavuFillText(line, record.iv_args);
 }
 
-// "message", "trace" or "binary" from the site table; "unknown" for an
-// argument entry whose hash is not in it.
-const char* tavuRecordKindName(const tavuTraceRecord& record, const tavuSiteTable& table) {
-  if (record.iv_kind == TAVU_RECORD_BINARY) return "binary";
+// One JSON object, without a newline.
+std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& table) {
+  const bool binary = record.iv_kind == TAVU_RECORD_BINARY;
   const tavuSiteInfo* site = tavuFindSite(table, record.iv_hash);
-  return site != nullptr ? tavuSiteKindName(site->iv_kind) : "unknown";
+  std::string out = "{\"seq\":" + std::to_string(record.iv_seq) + ",\"time\":\"" +
+                    tavuRecordTime(record) + "\",\"kind\":\"" +
+                    (binary            ? "binary"
+                     : site != nullptr ? tavuSiteKindName(site->iv_kind)
+                                       : "unknown") +
+                    "\"" +
+                    tavuFormat(",\"hash\":\"0x%08" PRIx32 "\",\"line\":%" PRIu32, record.iv_hash,
+                               record.iv_line) +
+                    ",\"text\":" + tavuJsonString(tavuRecordText(record, table)) + ",\"args\":[";
+  for (std::size_t i = 0; i < record.iv_args.size(); ++i) {
+    const tavuTraceArg& arg = record.iv_args[i];
+    out += (i == 0 ? "" : ",") + (arg.iv_type == 's' ? tavuJsonString(arg.iv_text)
+                                  : arg.iv_type == 'x'
+                                      ? std::to_string(static_cast<uint32_t>(arg.iv_number))
+                                      : std::to_string(arg.iv_number));
+  }
+  out += "]";
+  if (!binary) return out + "}";
+  out += ",\"strings\":[";
+  const std::vector<std::string> strings = tavuDatagramStrings(record.iv_data);
+  for (std::size_t i = 0; i < strings.size(); ++i) {
+    out += (i == 0 ? "" : ",") + tavuJsonString(strings[i]);
+  }
+  out += "],\"hex\":\"";
+  for (const uint8_t byte : record.iv_data) out += tavuFormat("%02x", byte);
+  return out + "\"}";
 }
 
 // A text as a JSON string, or escaped onto the line.
@@ -139,37 +128,24 @@ std::string tavuShown(const std::string& text, bool json) {
 
 }  // namespace
 
+std::string tavuRecordTime(const tavuTraceRecord& record) {
+  return tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000);
+}
+
 std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table) {
   std::string out = tavuEscapeText(tavuRecordText(record, table));
   if (record.iv_kind != TAVU_RECORD_BINARY) return out;
   for (const std::string& text : tavuDatagramStrings(record.iv_data)) {
     out += " \"" + tavuEscapeText(text) + "\"";
   }
-  if (!record.iv_data.empty()) out += "\n" + tavuHexDump(record.iv_data);
-  return out;
-}
-
-std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& table) {
-  std::string out = "{\"seq\":" + std::to_string(record.iv_seq);
-  out += ",\"time\":\"" + tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000) + "\"";
-  out += ",\"kind\":\"" + std::string(tavuRecordKindName(record, table)) + "\"";
-  out +=
-      tavuFormat(",\"hash\":\"0x%08" PRIx32 "\",\"line\":%" PRIu32, record.iv_hash, record.iv_line);
-  out += ",\"text\":" + tavuJsonString(tavuRecordText(record, table)) + ",\"args\":[";
-  for (std::size_t i = 0; i < record.iv_args.size(); ++i) {
-    out += (i == 0 ? "" : ",") + tavuJsonArg(record.iv_args[i]);
-  }
-  out += "]";
-  if (record.iv_kind == TAVU_RECORD_BINARY) out += tavuBinaryMembers(record);
-  return out + "}";
+  return out + tavuHexDump(record.iv_data);
 }
 
 void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
                       bool json) {
   for (const tavuTraceRecord& record : buffer.iv_records) {
     const std::string line = json ? tavuRecordJson(record, table)
-                                  : tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000) +
-                                        " " + tavuRenderRecord(record, table);
+                                  : tavuRecordTime(record) + " " + tavuRenderRecord(record, table);
     std::fprintf(out, "%s\n", line.c_str());
   }
 }
