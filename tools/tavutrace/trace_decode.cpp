@@ -130,12 +130,11 @@ bool tavuParseHead(const uint8_t* head, bool swapped, tavuTraceRecord* record, u
          record->iv_nanoseconds < 1000000000u;
 }
 
-// The entry at `at`, at most `limit` bytes long; its size, or 0 when the
-// bytes there are not a whole, intact entry.
+// The entry at `at`, at most `limit` bytes long (at least a head's); its
+// size, or 0 when the bytes there are not a whole, intact entry.
 uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
                          tavuTraceRecord* record) {
   std::vector<uint8_t> entry;
-  if (limit < TAVU_TRACE_ENTRY_HEAD_SIZE) return 0;
   if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
   const uint32_t size = tavuLoad<uint32_t>(entry.data(), ring.iv_swapped);
   if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.iv_available) return 0;
@@ -161,63 +160,49 @@ uint32_t tavuSkipLength(const tavuRingView& ring, uint32_t at, uint32_t remainin
 
 // From the oldest entry on; damaged bytes are skipped up to the next
 // entry whose check holds.
-void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavuTraceBuffer* out) {
-  uint32_t at = oldest;
-  uint32_t remaining = used;
+void tavuWalkRing(const tavuRingView& ring, uint32_t at, uint32_t remaining, tavuTraceBuffer* out) {
+  uint32_t from = at;  // where the bytes being skipped begin
+  uint32_t skipped = 0;
+  const auto damaged = [&] {
+    out->iv_problems.push_back(
+        tavuFormat("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
+    skipped = 0;
+  };
   while (remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
     tavuTraceRecord record;
-    uint32_t size = tavuDecodeEntry(ring, at, remaining, &record);
-    if (size == 0) {
-      const uint32_t from = at;
-      uint32_t skipped = 0;
-      while (size == 0 && remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
-        const uint32_t step = tavuSkipLength(ring, at, remaining);
-        at = (at + step) % ring.iv_size;
-        remaining -= step;
-        skipped += step;
-        size = tavuDecodeEntry(ring, at, remaining, &record);
-      }
-      out->iv_problems.push_back(
-          tavuFormat("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
-      if (size == 0) break;
-    }
-    out->iv_records.push_back(std::move(record));
-    at = (at + size) % ring.iv_size;
-    remaining -= size;
+    const uint32_t size = tavuDecodeEntry(ring, at, remaining, &record);
+    if (size == 0 && skipped == 0) from = at;
+    if (size != 0 && skipped != 0) damaged();
+    if (size != 0) out->iv_records.push_back(std::move(record));
+    const uint32_t step = size != 0 ? size : tavuSkipLength(ring, at, remaining);
+    if (size == 0) skipped += step;
+    at = (at + step) % ring.iv_size;
+    remaining -= step;
   }
-  if (remaining > 0 && remaining < TAVU_TRACE_ENTRY_HEAD_SIZE) {
+  if (skipped != 0) damaged();
+  if (remaining > 0) {
     out->iv_problems.push_back(tavuFormat("%u stray bytes at ring offset %u", remaining, at));
   }
 }
 
-bool tavuRefuse(std::string* error, const std::string& why) {
-  *error = why;
-  return false;
-}
-
-// The header's fixed fields; false with `error` when this is no trace buffer.
-bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, bool* swapped,
-                      std::string* error) {
-  if (image.size() < TAVU_TRACE_HEADER_SIZE) {
-    return tavuRefuse(error,
-                      "too short for a trace buffer (" + std::to_string(image.size()) + " bytes)");
-  }
-  if (std::memcmp(image.data(), TAVU_TRACE_MAGIC, sizeof TAVU_TRACE_MAGIC) != 0) {
-    return tavuRefuse(error, "not a trace buffer (no magic)");
-  }
+// The header's fixed fields; why this is no trace buffer, or "".
+std::string tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
+                             bool* swapped) {
+  if (image.size() < TAVU_TRACE_HEADER_SIZE)
+    return "too short for a trace buffer (" + std::to_string(image.size()) + " bytes)";
+  if (std::memcmp(image.data(), TAVU_TRACE_MAGIC, sizeof TAVU_TRACE_MAGIC) != 0)
+    return "not a trace buffer (no magic)";
   const uint32_t mark =
       tavuLoad<uint32_t>(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
-  if (mark != TAVU_TRACE_BYTE_ORDER_MARK && mark != __builtin_bswap32(TAVU_TRACE_BYTE_ORDER_MARK)) {
-    return tavuRefuse(error, "damaged header: unknown byte order mark");
-  }
+  if (mark != TAVU_TRACE_BYTE_ORDER_MARK && mark != __builtin_bswap32(TAVU_TRACE_BYTE_ORDER_MARK))
+    return "damaged header: unknown byte order mark";
   *swapped = mark != TAVU_TRACE_BYTE_ORDER_MARK;
   const auto word = [&](std::size_t at) { return tavuLoad<uint32_t>(&image[at], *swapped); };
   out->iv_bigEndian = (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) != *swapped;
   out->iv_layoutVersion = word(offsetof(tavuTraceFileHeader, layoutVersion));
   if (out->iv_layoutVersion != TAVU_TRACE_LAYOUT_VERSION) {
-    return tavuRefuse(error, "layout version " + std::to_string(out->iv_layoutVersion) +
-                                 " is not supported (this decoder reads " +
-                                 std::to_string(TAVU_TRACE_LAYOUT_VERSION) + ")");
+    return tavuFormat("layout version %u is not supported (this decoder reads %u)",
+                      out->iv_layoutVersion, TAVU_TRACE_LAYOUT_VERSION);
   }
   out->iv_size = word(offsetof(tavuTraceFileHeader, ringSize));
   out->iv_entriesWritten = word(offsetof(tavuTraceFileHeader, entriesWritten));
@@ -228,9 +213,9 @@ bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, b
   const uint32_t headerSize = word(offsetof(tavuTraceFileHeader, headerSize));
   if (headerSize != TAVU_TRACE_HEADER_SIZE || out->iv_size == 0 ||
       out->iv_size > TAVU_TRACE_RING_MAX) {
-    return tavuRefuse(error, "damaged header: header or ring size out of range");
+    return "damaged header: header or ring size out of range";
   }
-  return true;
+  return "";
 }
 
 }  // namespace
@@ -239,7 +224,8 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
                            std::string* error, bool headerOnly) {
   *out = tavuTraceBuffer();
   bool swapped = false;
-  if (!tavuDecodeHeader(image, out, &swapped, error)) return false;
+  *error = tavuDecodeHeader(image, out, &swapped);
+  if (!error->empty()) return false;
   if (headerOnly) return true;
   const auto word = [&](std::size_t at) { return tavuLoad<uint32_t>(&image[at], swapped); };
   const uint32_t oldest = word(offsetof(tavuTraceFileHeader, oldest));
