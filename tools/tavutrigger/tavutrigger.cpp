@@ -52,28 +52,10 @@ struct tavuTriggerDevice {
 
 // ---- The command line -------------------------------------------------
 
-// A directory, which errno says why not when it is none.
-bool tavuTakeRoot(const char* path, const char** root) {
-  const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  close(fd);
-  *root = path;
-  return true;
-}
-
-// What the kernel takes in a device's uevent file.
-bool tavuTakeAction(const char* word, const char** action) {
-  for (const char* known :
-       {"add", "remove", "change", "move", "online", "offline", "bind", "unbind"}) {
-    if (std::strcmp(word, known) == 0) *action = known;
-  }
-  return *action != nullptr;
-}
-
 int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
   std::string served;  // " ttyKWB kwb ...", "*" ending a prefix
-  for (size_t i = 0; tavuServedSubsystemPattern(i) != nullptr; ++i) {
-    served += " " + std::string(tavuServedSubsystemPattern(i));
+  for (size_t i = 0; const char* pattern = tavuServedSubsystemPattern(i); ++i) {
+    served += std::string(" ") + pattern;
   }
   const std::string classes = "a class the daemon serves (" + served.substr(1) + ")";
   std::vector<std::string> operands;
@@ -87,11 +69,22 @@ every device of a served class, one line each ("add /sys/class/uart/ttyS1").
 
 )",
        {{"root", 0, "DIR", "a directory", "the tree to work in (default /)",
-         [=](const char* v) { return tavuTakeRoot(v, &options->iv_root); }},
+         [=](const char* path) {  // a directory, errno saying why not
+           const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+           if (fd >= 0) close(fd);
+           options->iv_root = path;
+           return fd >= 0;
+         }},
         {"action", 0, "ACTION",
          "an action the kernel takes (add remove change move online offline bind unbind)",
          "what to write (default add)",
-         [=](const char* v) { return tavuTakeAction(v, &options->iv_action); }},
+         [=](const char* action) {  // what the kernel takes in a device's uevent file
+           for (const char* known :
+                {"add", "remove", "change", "move", "online", "offline", "bind", "unbind"}) {
+             if (std::strcmp(action, known) == 0) options->iv_action = known;
+           }
+           return options->iv_action != nullptr;
+         }},
         {"class", 0, "NAME", classes.c_str(), "only this class (repeatable)",
          [=](const char* v) {
            options->iv_classes.emplace_back(v);
@@ -113,21 +106,20 @@ Exit status:
   2  bad usage
 )"},
       0, &operands);
+  if (status != TAVU_OPTIONS_GOOD) return status;
   const bool triggers = options->iv_root != nullptr || options->iv_action != nullptr ||
                         !options->iv_classes.empty() || options->iv_dryRun;
-  if (status == TAVU_OPTIONS_GOOD && options->iv_listening != 0 && triggers) {
+  if (options->iv_listening != 0 && triggers) {
     return tavuUsageError(
         "--listening triggers nothing: it takes no --root, --action, --class or --dry-run");
   }
-  if (status == TAVU_OPTIONS_GOOD && options->iv_listening == 0 && options->iv_timeout != 0) {
+  if (options->iv_listening == 0 && options->iv_timeout != 0)
     return tavuUsageError("--timeout goes with --listening");
-  }
-  options->iv_sys = options->iv_root != nullptr ? options->iv_root : "";
-  while (!options->iv_sys.empty() && options->iv_sys.back() == '/') options->iv_sys.pop_back();
-  options->iv_sys += "/sys";
+  const std::string root = options->iv_root != nullptr ? options->iv_root : "";
+  options->iv_sys = root.substr(0, root.find_last_not_of('/') + 1) + "/sys";
   if (options->iv_action == nullptr) options->iv_action = "add";
   if (options->iv_timeout == 0) options->iv_timeout = TAVU_LISTENING_TIMEOUT;
-  return status;
+  return TAVU_OPTIONS_GOOD;
 }
 
 // ---- Finding the devices ----------------------------------------------
