@@ -107,8 +107,8 @@ void tavuPrintEvent(const tavuclient_event& event, bool json) {
   } else {
     std::printf("time=%s action=%s seq=%d link=%d tlor=%d path=%s type=%s serial=%d\n",
                 time.c_str(), action.c_str(), event.seq, event.link, event.tlor,
-                tavuEscapeText(event.path, true).c_str(), tavuEscapeText(event.type, true).c_str(),
-                event.serial_num);
+                tavuEscapeText(event.path, TAVU_ESCAPE_WORD).c_str(),
+                tavuEscapeText(event.type, TAVU_ESCAPE_WORD).c_str(), event.serial_num);
   }
   std::fflush(stdout);  // read through pipes, one line at a time
 }
