@@ -154,18 +154,28 @@ std::string tavuBufferFile(const std::string& buffer) {
          (buffer.empty() ? TAVU_TRACE_BUFFER_NAME : buffer.c_str());
 }
 
-int tavuDecodeAndPrint(const tavuTraceOptions& options, const std::string& daemon) {
+}  // namespace
+
+// The buffer is read unless the sites are listed, the daemon's sites unless
+// the header alone is printed.
+int main(int argc, char** argv) {
+  tavuTraceOptions options;
+  const int status = tavuParseOptions(argc, argv, &options);
+  if (status != TAVU_OPTIONS_GOOD) return status;
+  const std::string daemon = options.iv_daemon != nullptr ? options.iv_daemon : tavuDefaultDaemon();
   const std::string path = tavuBufferFile(options.iv_buffer);
   tavuTraceBuffer buffer;
-  tavuSiteTable table;
   std::string error;
-  if (!tavuReadTraceBufferFile(path, &buffer, &error, options.iv_header)) {
+  if (!options.iv_listSites && !tavuReadTraceBufferFile(path, &buffer, &error, options.iv_header)) {
     return tavuPrintError(errno != 0 ? TAVU_TRACE_UNREADABLE : TAVU_TRACE_NOT_OURS, "%s",
                           error.c_str());
   }
+  tavuSiteTable table;
   const int loaded = options.iv_header ? TAVU_TRACE_OK : tavuLoadSites(daemon, &table);
   if (loaded != TAVU_TRACE_OK) return loaded;
-  if (options.iv_header) {
+  if (options.iv_listSites) {
+    tavuPrintSites(stdout, table, options.iv_json);
+  } else if (options.iv_header) {
     tavuPrintHeader(stdout, buffer, options.iv_json);
   } else {
     tavuWarnOtherBuild(path, buffer, daemon, table);
@@ -177,18 +187,4 @@ int tavuDecodeAndPrint(const tavuTraceOptions& options, const std::string& daemo
     tavuPrintError(0, "%s: %s", tavuEscapeText(path).c_str(), problem.c_str());
   }
   return buffer.iv_problems.empty() ? TAVU_TRACE_OK : TAVU_TRACE_PARTIAL;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  tavuTraceOptions options;
-  const int status = tavuParseOptions(argc, argv, &options);
-  if (status != TAVU_OPTIONS_GOOD) return status;
-  const std::string daemon = options.iv_daemon != nullptr ? options.iv_daemon : tavuDefaultDaemon();
-  if (!options.iv_listSites) return tavuDecodeAndPrint(options, daemon);
-  tavuSiteTable table;
-  const int loaded = tavuLoadSites(daemon, &table);
-  if (loaded == TAVU_TRACE_OK) tavuPrintSites(stdout, table, options.iv_json);
-  return loaded;
 }

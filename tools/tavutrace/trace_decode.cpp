@@ -45,13 +45,6 @@ bool tavuCopyOut(const tavuRingView& ring, uint32_t at, uint32_t length,
   return true;
 }
 
-bool tavuCheckMatches(std::vector<uint8_t> entry, bool swapped) {
-  const uint32_t stored = tavuLoad<uint32_t>(entry.data() + TAVU_TRACE_CHECK_OFFSET, swapped);
-  std::memset(entry.data() + TAVU_TRACE_CHECK_OFFSET, 0, sizeof(uint32_t));
-  const uint32_t computed = tavuTraceCheckAdd(tavuTraceCheckStart(), entry.data(), entry.size());
-  return stored == computed;
-}
-
 // Bounds-checked walk through one entry's payload: `n` bytes off its
 // front, or false when fewer are left.
 struct tavuPayload {
@@ -81,15 +74,6 @@ bool tavuParseArg(tavuPayload* payload, tavuTraceArg* arg) {
   const bool number = (arg->iv_type == 'd' || arg->iv_type == 'x') && tavuTake(payload, 4, &bytes);
   if (number) arg->iv_number = static_cast<int32_t>(tavuLoad<uint32_t>(bytes, payload->iv_swapped));
   return number;
-}
-
-// `count` is at most TAVU_TRACE_ARGS_MAX, as the head was checked.
-bool tavuParseArgs(tavuPayload payload, uint16_t count, tavuTraceRecord* record) {
-  record->iv_args.resize(count);
-  for (tavuTraceArg& arg : record->iv_args) {
-    if (!tavuParseArg(&payload, &arg)) return false;
-  }
-  return payload.iv_at == payload.iv_end;
 }
 
 // A first chunk of 12 bytes is the daemon's binary entry head.
@@ -138,15 +122,21 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
   if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
   const uint32_t size = tavuLoad<uint32_t>(entry.data(), ring.iv_swapped);
   if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.iv_available) return 0;
-  *record = tavuTraceRecord();
-  uint16_t count = 0;
+  uint16_t count = 0;  // at most TAVU_TRACE_ARGS_MAX once the head is read
   if (!tavuParseHead(entry.data(), ring.iv_swapped, record, &count)) return 0;
-  if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.iv_swapped)) return 0;
-  const tavuPayload payload{entry.data() + TAVU_TRACE_ENTRY_HEAD_SIZE, entry.data() + size,
-                            ring.iv_swapped};
-  const bool parsed = record->iv_kind == TAVU_RECORD_ARGS ? tavuParseArgs(payload, count, record)
-                                                          : tavuParseChunks(payload, record);
-  return parsed ? size : 0;
+  if (!tavuCopyOut(ring, at, size, &entry)) return 0;
+  // The check is over the whole entry with its own field as zero.
+  const uint32_t check = tavuLoad<uint32_t>(&entry[TAVU_TRACE_CHECK_OFFSET], ring.iv_swapped);
+  std::memset(&entry[TAVU_TRACE_CHECK_OFFSET], 0, sizeof check);
+  if (check != tavuTraceCheckAdd(tavuTraceCheckStart(), entry.data(), size)) return 0;
+  tavuPayload payload{entry.data() + TAVU_TRACE_ENTRY_HEAD_SIZE, entry.data() + size,
+                      ring.iv_swapped};
+  if (record->iv_kind == TAVU_RECORD_BINARY) return tavuParseChunks(payload, record) ? size : 0;
+  record->iv_args.resize(count);
+  for (tavuTraceArg& arg : record->iv_args) {
+    if (!tavuParseArg(&payload, &arg)) return 0;
+  }
+  return payload.iv_at == payload.iv_end ? size : 0;
 }
 
 // One byte on, or past the part of the ring missing from a truncated
