@@ -128,8 +128,12 @@ int tavuReceiveEvents(int fd, const tavuMonOptions& options) {
   return TAVU_MON_OK;
 }
 
-// Connects, does the handshake and receives until the end.
-int tavuMonitor(const tavuMonOptions& options) {
+}  // namespace
+
+int main(int argc, char** argv) {
+  tavuMonOptions options;
+  const int usage = tavuParseOptions(argc, argv, &options);
+  if (usage != TAVU_OPTIONS_GOOD) return usage;
   const int fd = tavuclient_connect();
   if (fd == -1) return tavuConnectFailure();
   const int timeoutMs = static_cast<int>(std::ceil(options.iv_timeout * 1000));
@@ -138,12 +142,4 @@ int tavuMonitor(const tavuMonOptions& options) {
                          : tavuHandshakeFailure(options.iv_timeout);
   close(fd);
   return status;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  tavuMonOptions options;
-  const int usage = tavuParseOptions(argc, argv, &options);
-  return usage != TAVU_OPTIONS_GOOD ? usage : tavuMonitor(options);
 }

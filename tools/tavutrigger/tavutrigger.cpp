@@ -129,17 +129,17 @@ int tavuNotDots(const dirent* entry) {
 }
 
 // The names in the directory `path`, in version order ("ttyKWB2" before
-// "ttyKWB10"); an errno, or 0.
-int tavuReadDirectory(const std::string& path, std::vector<std::string>* names) {
+// "ttyKWB10"); a directory that cannot be read is an entry of `devices`.
+void tavuReadDirectory(const std::string& path, std::vector<std::string>* names,
+                       std::vector<tavuTriggerDevice>* devices) {
   dirent** entries = nullptr;
   const int count = scandir(path.c_str(), &entries, tavuNotDots, versionsort);
-  if (count < 0) return errno;
+  if (count < 0) devices->push_back({path, "", errno});
   for (int i = 0; i < count; ++i) {
     names->emplace_back(entries[i]->d_name);
     free(entries[i]);
   }
   free(entries);
-  return 0;
 }
 
 // The device path that a class entry's link `target` names, resolved by its
@@ -189,16 +189,13 @@ std::vector<tavuTriggerDevice> tavuListDevices(const tavuTriggerOptions& options
   const std::vector<std::string>& only = options.iv_classes;
   std::vector<tavuTriggerDevice> devices;
   std::vector<std::string> classes;
-  int failure = tavuReadDirectory(options.iv_sys + "/class", &classes);
-  if (failure != 0) devices.push_back({options.iv_sys + "/class", "", failure});
+  tavuReadDirectory(options.iv_sys + "/class", &classes, &devices);
   for (const std::string& className : classes) {
     const bool wanted =
         only.empty() || std::find(only.begin(), only.end(), className) != only.end();
     std::vector<std::string> names;
-    failure = wanted && tavuServesSubsystem(className.c_str())
-                  ? tavuReadDirectory(options.iv_sys + "/class/" + className, &names)
-                  : 0;
-    if (failure != 0) devices.push_back({options.iv_sys + "/class/" + className, "", failure});
+    if (wanted && tavuServesSubsystem(className.c_str()))
+      tavuReadDirectory(options.iv_sys + "/class/" + className, &names, &devices);
     for (const std::string& name : names) {
       tavuTriggerDevice device;
       if (tavuDescribeEntry(options.iv_sys, className, name, &device)) devices.push_back(device);
