@@ -72,9 +72,7 @@ bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
   }
   sender->iv_lastNs = tavuNowNs();
   if (sender->iv_sent == 0) sender->iv_startNs = sender->iv_lastNs;
-  sockaddr_nl group{};
-  group.nl_family = AF_NETLINK;
-  group.nl_groups = 1;  // the kernel's
+  const sockaddr_nl group{AF_NETLINK, 0, 0, 1};  // the kernel's group
   ssize_t sent;
   while ((sent = sendto(sender->iv_fd, datagram.data(), datagram.size(), 0,
                         reinterpret_cast<const sockaddr*>(&group), sizeof group)) < 0 &&
