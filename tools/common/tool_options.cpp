@@ -105,7 +105,7 @@ int tavuParseCommandLine(int argc, char** argv, const tavuCommand& command, std:
     return tavuUsageError("unexpected argument '%s'",
                           tavuEscapeText(argv[optind + maxOperands]).c_str());
   }
-  operands->assign(argv + optind, argv + argc);
+  if (operands != nullptr) operands->assign(argv + optind, argv + argc);
   return TAVU_OPTIONS_GOOD;
 }
 

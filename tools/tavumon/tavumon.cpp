@@ -32,7 +32,6 @@ struct tavuMonOptions {
 };
 
 int tavuParseOptions(int argc, char** argv, tavuMonOptions* options) {
-  std::vector<std::string> operands;
   return tavuParseCommandLine(
       argc, argv,
       {"Usage: tavumon [OPTION]...\nPrints each hot-plug event the tavunetlink daemon delivers, one "
@@ -49,7 +48,7 @@ int tavuParseOptions(int argc, char** argv, tavuMonOptions* options) {
          tavuTakeReal(&options->iv_timeout, 0, INT32_MAX / 1000)}},
        "Exit status:\n  0  the events asked for arrived, or the daemon went away\n  1  connection "
        "or protocol error, or no answer in time\n  2  bad usage\n"},
-      0, &operands);
+      0, nullptr);
 }
 
 // Why the daemon cannot be had, in one line, errno saying what went wrong.

@@ -32,11 +32,10 @@ struct tavuTraceOptions {
   bool iv_header = false;
   bool iv_status = false;
   bool iv_listSites = false;
-  std::string iv_buffer;  // empty: TAVU_TRACE_BUFFER_NAME
+  std::vector<std::string> iv_buffers;  // at most one; none: TAVU_TRACE_BUFFER_NAME
 };
 
 int tavuParseOptions(int argc, char** argv, tavuTraceOptions* options) {
-  std::vector<std::string> buffers;
   const int status = tavuParseCommandLine(
       argc, argv,
       {R"(Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]
@@ -66,10 +65,10 @@ $TAVU_TRACE_DIR (default /run/tavutrace); by default TAVUNL.
   2  bad usage, or the buffer or the daemon binary cannot be read
   3  the buffer is no trace buffer, or the daemon binary no tavunetlink
 )"},
-      1, &buffers);
+      1, &options->iv_buffers);
   if (status != TAVU_OPTIONS_GOOD) return status;
-  if (!buffers.empty()) options->iv_buffer = buffers[0];
-  if (options->iv_listSites && (options->iv_header || options->iv_status || !buffers.empty())) {
+  if (options->iv_listSites &&
+      (options->iv_header || options->iv_status || !options->iv_buffers.empty())) {
     return tavuUsageError("--list-sites takes neither a buffer nor --header or --status");
   }
   if (options->iv_status && (options->iv_json || options->iv_header)) {
@@ -163,7 +162,7 @@ int main(int argc, char** argv) {
   const int status = tavuParseOptions(argc, argv, &options);
   if (status != TAVU_OPTIONS_GOOD) return status;
   const std::string daemon = options.iv_daemon != nullptr ? options.iv_daemon : tavuDefaultDaemon();
-  const std::string path = tavuBufferFile(options.iv_buffer);
+  const std::string path = tavuBufferFile(options.iv_buffers.empty() ? "" : options.iv_buffers[0]);
   tavuTraceBuffer buffer;
   std::string error;
   if (!options.iv_listSites && !tavuReadTraceBufferFile(path, &buffer, &error, options.iv_header)) {

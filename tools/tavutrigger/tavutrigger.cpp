@@ -58,7 +58,6 @@ int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
     served += std::string(" ") + pattern;
   }
   const std::string classes = "a class the daemon serves (" + served.substr(1) + ")";
-  std::vector<std::string> operands;
   const int status = tavuParseCommandLine(
       argc, argv,
       {R"(Usage: tavutrigger [OPTION]...
@@ -105,7 +104,7 @@ Exit status:
   1  some device or class could not be triggered; PID does not listen in time
   2  bad usage
 )"},
-      0, &operands);
+      0, nullptr);
   if (status != TAVU_OPTIONS_GOOD) return status;
   const bool triggers = options->iv_root != nullptr || options->iv_action != nullptr ||
                         !options->iv_classes.empty() || options->iv_dryRun;
