@@ -1,9 +1,16 @@
-// Decoding a trace buffer image: the header, then the ring's entries from
-// the oldest, each checked before it is believed.
+// Reading a trace buffer: the file copied while its writer is between
+// entries, its header, then the ring's entries from the oldest, each
+// checked before it is believed.
 #include "trace_decode.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "text_format.h"
 #include "trace_buffer_format.h"
@@ -208,6 +215,35 @@ std::string tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer*
   return "";
 }
 
+// ---- The file ---------------------------------------------------------
+
+constexpr int TAVU_READ_ATTEMPTS = 20;
+
+// At most `limit` bytes of the file.
+bool tavuReadAll(int fd, std::size_t limit, std::vector<uint8_t>* image) {
+  struct stat file {};
+  if (fstat(fd, &file) != 0) return false;
+  image->resize(std::min(limit, static_cast<std::size_t>(file.st_size)));
+  const ssize_t n = pread(fd, image->data(), image->size(), 0);
+  if (n >= 0) image->resize(static_cast<std::size_t>(n));
+  return n >= 0;
+}
+
+// The writer's generation is odd while it changes the ring; the copy is
+// consistent when it was even and unchanged across the whole copy.
+bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
+  const std::size_t at = offsetof(tavuTraceFileHeader, generation);
+  uint8_t now[sizeof(uint32_t)];
+  if (image.size() < TAVU_TRACE_HEADER_SIZE ||
+      pread(fd, now, sizeof now, at) != static_cast<ssize_t>(sizeof now)) {
+    return true;
+  }
+  const uint32_t mark =
+      tavuLoad<uint32_t>(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
+  return std::memcmp(now, &image[at], sizeof now) == 0 &&
+         (tavuLoad<uint32_t>(now, mark != TAVU_TRACE_BYTE_ORDER_MARK) & 1) == 0;
+}
+
 }  // namespace
 
 bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
@@ -244,4 +280,26 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
                                           static_cast<uint32_t>(out->iv_records.size())));
   }
   return true;
+}
+
+bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
+                             bool headerOnly) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::size_t limit = TAVU_TRACE_HEADER_SIZE + (headerOnly ? 0 : TAVU_TRACE_RING_MAX);
+  std::vector<uint8_t> image;
+  for (int attempt = 0; attempt < TAVU_READ_ATTEMPTS; ++attempt) {
+    if (fd < 0 || !tavuReadAll(fd, limit, &image)) {
+      *error = "cannot read '" + tavuEscapeText(path) + "': " + std::strerror(errno);
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    if (tavuCopyWasQuiet(fd, image)) break;
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+  close(fd);
+  errno = 0;
+  if (tavuDecodeTraceBuffer(image, out, error, headerOnly)) return true;
+  *error = tavuEscapeText(path) + ": " + *error;
+  return false;
 }

@@ -2,7 +2,7 @@
 // written on either byte order, decoded into its entries, and the entries
 // rendered as text and JSON with the report-site table of the daemon build
 // that wrote them. Nothing of the daemon in it, so it builds for the board
-// too; tavutrace, the tests and the fuzzer stand on it.
+// too; tavutrace and the tests stand on it.
 #pragma once
 
 #include <cstddef>
