@@ -81,7 +81,7 @@ bool tavuParseSiteRecords(const char* bytes, std::size_t size, tavuSiteTable* ta
 
 const tavuSiteInfo* tavuFindSite(const tavuSiteTable& table, uint32_t hash);
 
-// "message", "trace", "binary" or "unknown".
+// "message", "trace" or "binary".
 const char* tavuSiteKindName(char kind);
 
 // ---- Rendering -----------------------------------------------------------
