@@ -136,10 +136,6 @@ int tavuAwaitListening(pid_t pid, double timeout) {
 
 // ---- Triggering -------------------------------------------------------
 
-int tavuNotDots(const dirent* entry) {
-  return static_cast<int>(strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0);
-}
-
 // Tells why `entry` could not be triggered; false.
 bool tavuNotTriggered(const std::string& entry, int failure) {
   tavuPrintError(0, "%s: %s", tavuEscapeText(entry).c_str(),
@@ -153,10 +149,11 @@ bool tavuNotTriggered(const std::string& entry, int failure) {
 // "ttyKWB10"); false, told, when it cannot be read.
 bool tavuReadDirectory(const std::string& path, std::vector<std::string>* names) {
   dirent** entries = nullptr;
-  const int count = scandir(path.c_str(), &entries, tavuNotDots, versionsort);
+  const int count = scandir(path.c_str(), &entries, nullptr, versionsort);
   if (count < 0) return tavuNotTriggered(path, errno);
   for (int i = 0; i < count; ++i) {
-    names->emplace_back(entries[i]->d_name);
+    const std::string name = entries[i]->d_name;
+    if (name != "." && name != "..") names->push_back(name);
     free(entries[i]);
   }
   free(entries);
