@@ -215,37 +215,9 @@ std::string tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer*
   return "";
 }
 
-// ---- The file ---------------------------------------------------------
-
-constexpr int TAVU_READ_ATTEMPTS = 20;
-
-// At most `limit` bytes of the file.
-bool tavuReadAll(int fd, std::size_t limit, std::vector<uint8_t>* image) {
-  struct stat file {};
-  if (fstat(fd, &file) != 0) return false;
-  image->resize(std::min(limit, static_cast<std::size_t>(file.st_size)));
-  const ssize_t n = pread(fd, image->data(), image->size(), 0);
-  if (n >= 0) image->resize(static_cast<std::size_t>(n));
-  return n >= 0;
-}
-
-// The writer's generation is odd while it changes the ring; the copy is
-// consistent when it was even and unchanged across the whole copy.
-bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
-  const std::size_t at = offsetof(tavuTraceFileHeader, generation);
-  uint8_t now[sizeof(uint32_t)];
-  if (image.size() < TAVU_TRACE_HEADER_SIZE ||
-      pread(fd, now, sizeof now, at) != static_cast<ssize_t>(sizeof now)) {
-    return true;
-  }
-  const uint32_t mark =
-      tavuLoad<uint32_t>(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
-  return std::memcmp(now, &image[at], sizeof now) == 0 &&
-         (tavuLoad<uint32_t>(now, mark != TAVU_TRACE_BYTE_ORDER_MARK) & 1) == 0;
-}
-
-}  // namespace
-
+// A whole buffer file image, or with `headerOnly` its header alone; false
+// with `error` set when it is no trace buffer at all. A damaged image
+// decodes partly, with the damage in iv_problems.
 bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
                            std::string* error, bool headerOnly) {
   *out = tavuTraceBuffer();
@@ -281,6 +253,37 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
   }
   return true;
 }
+
+// ---- The file ---------------------------------------------------------
+
+constexpr int TAVU_READ_ATTEMPTS = 20;
+
+// At most `limit` bytes of the file.
+bool tavuReadAll(int fd, std::size_t limit, std::vector<uint8_t>* image) {
+  struct stat file {};
+  if (fstat(fd, &file) != 0) return false;
+  image->resize(std::min(limit, static_cast<std::size_t>(file.st_size)));
+  const ssize_t n = pread(fd, image->data(), image->size(), 0);
+  if (n >= 0) image->resize(static_cast<std::size_t>(n));
+  return n >= 0;
+}
+
+// The writer's generation is odd while it changes the ring; the copy is
+// consistent when it was even and unchanged across the whole copy.
+bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
+  const std::size_t at = offsetof(tavuTraceFileHeader, generation);
+  uint8_t now[sizeof(uint32_t)];
+  if (image.size() < TAVU_TRACE_HEADER_SIZE ||
+      pread(fd, now, sizeof now, at) != static_cast<ssize_t>(sizeof now)) {
+    return true;
+  }
+  const uint32_t mark =
+      tavuLoad<uint32_t>(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
+  return std::memcmp(now, &image[at], sizeof now) == 0 &&
+         (tavuLoad<uint32_t>(now, mark != TAVU_TRACE_BYTE_ORDER_MARK) & 1) == 0;
+}
+
+}  // namespace
 
 bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
                              bool headerOnly) {

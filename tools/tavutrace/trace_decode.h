@@ -46,16 +46,11 @@ struct tavuTraceBuffer {
   std::vector<std::string> iv_problems;     // what could not be decoded, if anything
 };
 
-// Decodes a whole buffer file image, or with `headerOnly` its header alone.
-// Returns false with `error` set when the image is not a trace buffer at
-// all; a damaged image decodes partly, with the damage in iv_problems.
-bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
-                           std::string* error, bool headerOnly = false);
-
 // Reads the file (with `headerOnly`, no byte past the header) and decodes
 // it, reading again while its writer is in the middle of an entry. False
 // with `error` set, and errno when the file cannot be read (0 when it is no
-// trace buffer).
+// trace buffer); a damaged buffer decodes partly, with the damage in
+// iv_problems.
 bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
                              bool headerOnly = false);
 
