@@ -108,7 +108,7 @@ int tavuLoadSites(const std::string& path, tavuSiteTable* table) {
     error = "not an ELF file";
   }
   for (Elf_Scn* section = nullptr; error.empty() && (section = elf_nextscn(elf, section));) {
-    GElf_Shdr head;
+    GElf_Shdr head{};
     const char* name =
         gelf_getshdr(section, &head) != nullptr ? elf_strptr(elf, names, head.sh_name) : nullptr;
     const Elf_Data* data = head.sh_type != SHT_NOBITS ? elf_rawdata(section, nullptr) : nullptr;
@@ -133,16 +133,13 @@ int tavuLoadSites(const std::string& path, tavuSiteTable* table) {
 // give the same texts.
 void tavuWarnOtherBuild(const std::string& path, const tavuTraceBuffer& buffer,
                         const std::string& daemon, const tavuSiteTable& table) {
-  const std::string& written = buffer.iv_buildId;
-  if (written.substr(0, written.rfind('-')) ==
-      table.iv_buildId.substr(0, table.iv_buildId.rfind('-'))) {
-    return;
-  }
-  tavuPrintError(0, "warning: %s was written by build %s, but %s is build %s: %s",
-                 tavuEscapeText(path).c_str(), tavuEscapeText(written).c_str(),
-                 tavuEscapeText(daemon).c_str(),
-                 table.iv_buildId.empty() ? "unknown" : tavuEscapeText(table.iv_buildId).c_str(),
-                 "texts may be wrong or missing");
+  const auto sources = [](const std::string& build) { return build.substr(0, build.rfind('-')); };
+  if (sources(buffer.iv_buildId) == sources(table.iv_buildId)) return;
+  tavuPrintError(
+      0, "warning: %s was written by build %s, but %s is build %s: texts may be wrong or missing",
+      tavuEscapeText(path).c_str(), tavuEscapeText(buffer.iv_buildId).c_str(),
+      tavuEscapeText(daemon).c_str(),
+      table.iv_buildId.empty() ? "unknown" : tavuEscapeText(table.iv_buildId).c_str());
 }
 
 // A word with a "/", or naming a file here, is a file; any other a name in
