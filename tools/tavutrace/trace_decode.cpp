@@ -151,8 +151,7 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
 uint32_t tavuSkipLength(const tavuRingView& ring, uint32_t at, uint32_t remaining) {
   const uint32_t next = at + 1;
   if (next < ring.iv_available || next >= ring.iv_size) return 1;
-  const uint32_t missing = ring.iv_size - next;
-  return 1 + (missing < remaining - 1 ? missing : remaining - 1);
+  return 1 + std::min(ring.iv_size - next, remaining - 1);
 }
 
 // From the oldest entry on; damaged bytes are skipped up to the next
