@@ -81,16 +81,6 @@ const char* tavuSiteKindName(char kind);
 
 // ---- Rendering -----------------------------------------------------------
 
-// The entry's text with its arguments filled in; a hash not in the table
-// renders its raw arguments. Binary entries render as the site's text, the
-// datagram's NUL-separated strings and, on following indented lines, a
-// hex dump. Control characters are escaped, so an argument entry is one
-// line.
-std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table);
-
-// When the entry was written, in UTC to the microsecond.
-std::string tavuRecordTime(const tavuTraceRecord& record);
-
 // What tavutrace prints, as text or JSON lines: every entry with its time,
 // the header, the site table.
 void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
