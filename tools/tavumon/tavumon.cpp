@@ -126,12 +126,8 @@ int tavuReceiveEvents(int fd, const tavuMonOptions& options) {
   return TAVU_MON_OK;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  tavuMonOptions options;
-  const int usage = tavuParseOptions(argc, argv, &options);
-  if (usage != TAVU_OPTIONS_GOOD) return usage;
+// Connects, does the handshake and receives until the end.
+int tavuMonitor(const tavuMonOptions& options) {
   const int fd = tavuclient_connect();
   if (fd == -1) return tavuConnectFailure();
   const int timeoutMs = static_cast<int>(std::ceil(options.iv_timeout * 1000));
@@ -140,4 +136,12 @@ int main(int argc, char** argv) {
                          : tavuHandshakeFailure(options.iv_timeout);
   close(fd);
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  tavuMonOptions options;
+  const int usage = tavuParseOptions(argc, argv, &options);
+  return usage != TAVU_OPTIONS_GOOD ? usage : tavuMonitor(options);
 }
