@@ -2,19 +2,21 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
-std::string tavuEscapeText(const std::string& text, bool word) {
-  static const char special[] = "\\\n\t\r";  // written as \\, \n, \t, \r
+std::string tavuEscapeText(const std::string& text, tavuEscapeStyle style) {
+  // In each style, the bytes written as C escapes, and their letters.
+  static const std::string special[] = {"\\\n\t\r", "", {"\\\0", 2}, "\\\""};
+  static const char* const letters[] = {"\\ntr", "", "\\0", "\\\""};
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
-    const char* letter = word || c == '\0' ? nullptr : std::strchr(special, c);
-    if (letter != nullptr) {
-      out += {'\\', "\\ntr"[letter - special]};
-    } else if (byte < 0x20 || byte >= 0x7f || c == '\\' || (word && c == ' ')) {
-      out += tavuFormat("\\x%02x", byte);
+    const std::size_t letter = special[style].find(c);
+    if (letter != std::string::npos) {
+      out += {'\\', letters[style][letter]};
+    } else if (byte < 0x20 || byte >= 0x7f || c == '\\' ||
+               (style == TAVU_ESCAPE_WORD && c == ' ')) {
+      out += tavuFormat(style == TAVU_ESCAPE_JSON ? "\\u%04x" : "\\x%02x", byte);
     } else {
       out += c;
     }
@@ -23,18 +25,7 @@ std::string tavuEscapeText(const std::string& text, bool word) {
 }
 
 std::string tavuJsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += {'\\', c};
-    } else if (byte < 0x20 || byte >= 0x7f) {
-      out += tavuFormat("\\u%04x", byte);
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
+  return "\"" + tavuEscapeText(text, TAVU_ESCAPE_JSON) + "\"";
 }
 
 std::string tavuFormat(const char* format, ...) {

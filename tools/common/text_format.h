@@ -5,14 +5,17 @@
 #include <cstdint>
 #include <string>
 
-// Printable ASCII on one line: the backslash and control characters as C
-// escapes (\\, \n, \t, \r, \xNN), bytes above 0x7e as \xNN. As a `word`,
-// every byte outside 0x21..0x7e and the backslash is \xNN, blanks included,
-// so that space-separated fields stay apart.
-std::string tavuEscapeText(const std::string& text, bool word = false);
+// How tavuEscapeText writes the backslash and the bytes outside printable
+// ASCII (0x20..0x7e), on one line.
+enum tavuEscapeStyle {
+  TAVU_ESCAPE_TEXT,      // \\, \n, \t and \r as C escapes, any other as \xNN
+  TAVU_ESCAPE_WORD,      // every one as \xNN, the blank too: space-separated fields stay apart
+  TAVU_ESCAPE_DATAGRAM,  // \\ and NUL as \0, any other as \xNN
+  TAVU_ESCAPE_JSON,      // \\ and \" as such, any other as \u00NN: valid whatever the bytes
+};
+std::string tavuEscapeText(const std::string& text, tavuEscapeStyle style = TAVU_ESCAPE_TEXT);
 
-// A JSON string literal, quotes included; control characters and bytes
-// above 0x7e as \u00NN, so the output is valid whatever the bytes were.
+// A JSON string literal, quotes included.
 std::string tavuJsonString(const std::string& text);
 
 // printf into a string, for short texts: at most 255 bytes of it are kept.

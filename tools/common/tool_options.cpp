@@ -1,5 +1,6 @@
 #include "tool_options.h"
 
+#include <err.h>
 #include <getopt.h>
 
 #include <algorithm>
@@ -16,14 +17,6 @@ namespace {
 
 // getopt_long's value for option i of the table; beyond every letter.
 constexpr int TAVU_OPTION_BASE = 256;
-
-void tavuSay(const char* format, va_list args) {
-  const int failure = errno;
-  std::fprintf(stderr, "%s: ", program_invocation_short_name);
-  errno = failure;
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
-}
 
 // The head, a line for each option with its help beside it, the tail.
 std::string tavuUsageText(const tavuCommand& command, const std::vector<tavuOption>& options) {
@@ -112,7 +105,7 @@ int tavuParseCommandLine(int argc, char** argv, const tavuCommand& command, std:
     return tavuUsageError("unexpected argument '%s'",
                           tavuEscapeText(argv[optind + maxOperands]).c_str());
   }
-  operands->assign(argv + optind, argv + argc);
+  if (operands != nullptr) operands->assign(argv + optind, argv + argc);
   return TAVU_OPTIONS_GOOD;
 }
 
@@ -142,7 +135,7 @@ tavuTake tavuTakeFlag(bool* into) {
 int tavuPrintError(int status, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  tavuSay(format, args);
+  vwarnx(format, args);
   va_end(args);
   return status;
 }
@@ -150,7 +143,7 @@ int tavuPrintError(int status, const char* format, ...) {
 int tavuUsageError(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  tavuSay(format, args);
+  vwarnx(format, args);
   va_end(args);
   std::fprintf(stderr, "Try '%s --help'.\n", program_invocation_short_name);
   return TAVU_EXIT_USAGE;

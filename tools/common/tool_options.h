@@ -41,9 +41,10 @@ struct tavuCommand {
 };
 
 // Parses the command line by `command`. Returns TAVU_OPTIONS_GOOD with the
-// operands in `operands`; 0 once --help or --version has printed; TAVU_EXIT_USAGE
-// once a usage error (an unknown option, a missing or bad value, more than
-// `maxOperands` operands) has been told.
+// operands in `operands` (nullptr where none are taken); 0 once --help or
+// --version has printed; TAVU_EXIT_USAGE once a usage error (an unknown
+// option, a missing or bad value, more than `maxOperands` operands) has
+// been told.
 int tavuParseCommandLine(int argc, char** argv, const tavuCommand& command, std::size_t maxOperands,
                          std::vector<std::string>* operands);
 

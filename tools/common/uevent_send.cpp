@@ -32,14 +32,6 @@ void tavuSleepUntil(uint64_t ns) {
   }
 }
 
-// The value of the last word that begins with `key` ("ACTION="), or nullptr.
-const char* tavuLastValue(const std::vector<std::string>& words, const std::string& key) {
-  for (auto word = words.rbegin(); word != words.rend(); ++word) {
-    if (word->compare(0, key.size(), key) == 0) return word->c_str() + key.size();
-  }
-  return nullptr;
-}
-
 }  // namespace
 
 // The kernel registers some net.core sysctls for the initial namespace alone,
@@ -80,9 +72,7 @@ bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram) {
   }
   sender->iv_lastNs = tavuNowNs();
   if (sender->iv_sent == 0) sender->iv_startNs = sender->iv_lastNs;
-  sockaddr_nl group{};
-  group.nl_family = AF_NETLINK;
-  group.nl_groups = 1;  // the kernel's
+  const sockaddr_nl group{AF_NETLINK, 0, 0, 1};  // the kernel's group
   ssize_t sent;
   while ((sent = sendto(sender->iv_fd, datagram.data(), datagram.size(), 0,
                         reinterpret_cast<const sockaddr*>(&group), sizeof group)) < 0 &&
@@ -98,9 +88,16 @@ double tavuSenderSeconds(const tavuUeventSender& sender) {
   return sender.iv_sent == 0 ? 0 : static_cast<double>(tavuNowNs() - sender.iv_startNs) / 1e9;
 }
 
+const char* tavuUeventValue(const std::vector<std::string>& words, const std::string& key) {
+  for (auto word = words.rbegin(); word != words.rend(); ++word) {
+    if (word->compare(0, key.size(), key) == 0) return word->c_str() + key.size();
+  }
+  return nullptr;
+}
+
 std::string tavuUeventDatagram(const std::vector<std::string>& words) {
-  const char* action = tavuLastValue(words, "ACTION=");
-  const char* devpath = tavuLastValue(words, "DEVPATH=");
+  const char* action = tavuUeventValue(words, "ACTION=");
+  const char* devpath = tavuUeventValue(words, "DEVPATH=");
   std::string datagram;
   if (action != nullptr && devpath != nullptr)
     datagram = std::string(action) + "@" + devpath + '\0';

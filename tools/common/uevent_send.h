@@ -34,6 +34,10 @@ bool tavuSendUevent(tavuUeventSender* sender, const std::string& datagram);
 // Seconds from the first send to now.
 double tavuSenderSeconds(const tavuUeventSender& sender);
 
+// The value of the last of the KEY=VALUE `words` that begins with `key`
+// ("ACTION="), or nullptr.
+const char* tavuUeventValue(const std::vector<std::string>& words, const std::string& key);
+
 // The kernel's datagram of KEY=VALUE words: "ACTION@DEVPATH" (from ACTION=
 // and DEVPATH=, when both are among the words) then every word, each
 // followed by a NUL.

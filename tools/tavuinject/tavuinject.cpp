@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cinttypes>
@@ -55,33 +54,20 @@ bool tavuIsKeyValue(const std::string& word, std::string* error) {
   return false;
 }
 
-// The datagram of one event's KEY=VALUE `words`; false with `error` set when
-// a word is no KEY=VALUE or ACTION= or DEVPATH= is missing.
-bool tavuEventDatagram(const std::vector<std::string>& words, std::string* datagram,
-                       std::string* error) {
+// Adds the datagram of one event's KEY=VALUE `words`; false with `error` set
+// when a word is no KEY=VALUE or ACTION= or DEVPATH= is missing.
+bool tavuAddEvent(const std::vector<std::string>& words, std::vector<std::string>* datagrams,
+                  std::string* error) {
   for (const std::string& word : words) {
     if (!tavuIsKeyValue(word, error)) return false;
   }
-  const auto has = [&](const char* key) {
-    return std::any_of(words.begin(), words.end(),
-                       [&](const std::string& word) { return word.rfind(key, 0) == 0; });
-  };
-  if (!has("ACTION=") || !has("DEVPATH=")) {
+  if (tavuUeventValue(words, "ACTION=") == nullptr ||
+      tavuUeventValue(words, "DEVPATH=") == nullptr) {
     *error = "an event needs ACTION= and DEVPATH=";
     return false;
   }
-  *datagram = tavuUeventDatagram(words);
+  datagrams->push_back(tavuUeventDatagram(words));
   return true;
-}
-
-// Ends the event in `words`, if there is one.
-bool tavuEndEvent(std::vector<std::string>* words, std::vector<std::string>* datagrams,
-                  std::string* error) {
-  if (words->empty()) return true;
-  datagrams->emplace_back();
-  const bool made = tavuEventDatagram(*words, &datagrams->back(), error);
-  words->clear();
-  return made;
 }
 
 // The whole file, or false with errno set.
@@ -98,13 +84,12 @@ bool tavuReadWhole(const std::string& path, std::string* text) {
   return n == 0;
 }
 
-// The datagrams of the event file `path` ("-": standard input), in the
-// place of those in `datagrams`: blocks of KEY=VALUE lines separated by
-// blank lines, '#' starting a comment line. False with `error` set when it
-// cannot be read or is malformed, naming the line at fault.
+// Adds the datagrams of the event file `path` ("-": standard input):
+// blocks of KEY=VALUE lines separated by blank lines, '#' starting a
+// comment line. False with `error` set when it cannot be read or is
+// malformed, naming the line at fault.
 bool tavuReadEventFile(const std::string& path, std::vector<std::string>* datagrams,
                        std::string* error) {
-  datagrams->clear();
   std::string text;
   if (!tavuReadWhole(path, &text)) {
     *error = "cannot read '" + tavuEscapeText(path) + "': " + std::strerror(errno);
@@ -119,14 +104,15 @@ bool tavuReadEventFile(const std::string& path, std::vector<std::string>* datagr
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const size_t start = line.find_first_not_of(" \t");
     if (start == std::string::npos) {
-      if (!tavuEndEvent(&words, datagrams, error)) bad = first;
+      if (!words.empty() && !tavuAddEvent(words, datagrams, error)) bad = first;
+      words.clear();
     } else if (line[start] != '#') {
       if (words.empty()) first = number;
       words.push_back(line);
       if (!tavuIsKeyValue(line, error)) bad = number;
     }
   }
-  if (bad == 0 && !tavuEndEvent(&words, datagrams, error)) bad = first;
+  if (bad == 0 && !words.empty() && !tavuAddEvent(words, datagrams, error)) bad = first;
   if (bad != 0) {
     *error = tavuEscapeText(path) + ":" + std::to_string(bad) + ": " + *error;
   } else if (datagrams->empty()) {
@@ -151,15 +137,19 @@ bool tavuParseHex(const std::string& text, std::string* bytes) {
   return true;
 }
 
-// `datagram` with every "{n}" replaced by `counter` in decimal.
-std::string tavuCountedDatagram(const std::string& datagram, uint64_t counter) {
-  const std::string number = std::to_string(counter);
+// `datagram` in round `round`: every "{n}" replaced by the round's number,
+// unless it is raw bytes, which go as given.
+std::string tavuRoundDatagram(const tavuInjectOptions& options, const std::string& datagram,
+                              uint64_t round) {
+  if (options.iv_hex != nullptr) return datagram;
+  const std::string number = std::to_string(round);
   std::string counted = datagram;
   for (size_t at = 0; (at = counted.find("{n}", at)) != std::string::npos; at += number.size()) {
     counted.replace(at, 3, number);
   }
   return counted;
 }
+
 // ---- The command line --------------------------------------------------
 
 int tavuParseOptions(int argc, char** argv, tavuInjectOptions* options) {
@@ -206,18 +196,6 @@ Only in a private network namespace (unshare --net, scripts/sandbox).
 
 // ---- Sending -----------------------------------------------------------
 
-// One line: NUL as \0, a backslash as \\, printable ASCII as is, else \xHH.
-void tavuPrintBytes(const std::string& bytes) {
-  for (const unsigned char c : bytes) {
-    if (c == '\0' || c == '\\') {
-      std::printf("\\%c", c == '\0' ? '0' : '\\');
-    } else {
-      std::printf(c < 0x20 || c >= 0x7f ? "\\x%02x" : "%c", c);
-    }
-  }
-  std::putchar('\n');
-}
-
 // The status of a failed socket call, errno saying why: refused when
 // privilege is missing.
 int tavuSendFailure(const std::string& what) {
@@ -227,43 +205,35 @@ int tavuSendFailure(const std::string& what) {
                         refused ? " (sending to a uevent group needs CAP_NET_ADMIN)" : "");
 }
 
-// Every datagram of every round, in order: with `check`, only what the
-// socket would refuse, before anything goes (the last round's counter is
-// the longest); then sent or, in a dry run, printed. Raw bytes go as
-// given, "{n}" or not.
-int tavuSendAll(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
-                tavuUeventSender* sender, bool check) {
-  for (uint64_t round = check ? options.iv_repeat - 1 : 0; round < options.iv_repeat; ++round) {
-    for (std::size_t i = 0; i < datagrams.size(); ++i) {
-      const std::string bytes =
-          options.iv_hex != nullptr ? datagrams[i] : tavuCountedDatagram(datagrams[i], round);
-      if (check && bytes.size() > sender->iv_limit) {
-        return tavuPrintError(TAVU_INJECT_BAD_INPUT,
-                              "datagram %zu is %zu bytes, more than the socket sends (%zu): %s",
-                              i + 1, bytes.size(), sender->iv_limit, std::strerror(EMSGSIZE));
-      }
-      if (!check && options.iv_dryRun) tavuPrintBytes(bytes);
-      if (!check && !options.iv_dryRun && !tavuSendUevent(sender, bytes)) {
-        return tavuSendFailure("send of datagram " + std::to_string(sender->iv_sent + 1) +
-                               " failed");
+// Every datagram of every round, in order, sent or, in a dry run, printed.
+// First only what the socket would refuse is checked, before anything goes
+// (the last round's counter is the longest).
+int tavuInject(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
+               tavuUeventSender* sender) {
+  for (std::size_t i = 0; i < datagrams.size(); ++i) {
+    const std::size_t size = tavuRoundDatagram(options, datagrams[i], options.iv_repeat - 1).size();
+    if (size > sender->iv_limit) {
+      return tavuPrintError(TAVU_INJECT_BAD_INPUT,
+                            "datagram %zu is %zu bytes, more than the socket sends (%zu): %s",
+                            i + 1, size, sender->iv_limit, std::strerror(EMSGSIZE));
+    }
+  }
+  std::string why;  // in a dry run nothing is sent: where would not matter
+  if (!options.iv_dryRun && !tavuInPrivateNetworkNamespace(&why))
+    return tavuPrintError(TAVU_INJECT_REFUSED, "%s", why.c_str());
+  int status = TAVU_INJECT_SENT;
+  for (uint64_t round = 0; status == TAVU_INJECT_SENT && round < options.iv_repeat; ++round) {
+    for (std::size_t i = 0; status == TAVU_INJECT_SENT && i < datagrams.size(); ++i) {
+      const std::string bytes = tavuRoundDatagram(options, datagrams[i], round);
+      if (options.iv_dryRun) {
+        std::printf("%s\n", tavuEscapeText(bytes, TAVU_ESCAPE_DATAGRAM).c_str());
+      } else if (!tavuSendUevent(sender, bytes)) {
+        status =
+            tavuSendFailure("send of datagram " + std::to_string(sender->iv_sent + 1) + " failed");
       }
     }
   }
-  return TAVU_INJECT_SENT;
-}
-
-// In a dry run nothing is sent: where would not matter.
-int tavuInject(const tavuInjectOptions& options, const std::vector<std::string>& datagrams,
-               tavuUeventSender* sender) {
-  std::string why;
-  int status = tavuSendAll(options, datagrams, sender, true);
-  if (status != TAVU_INJECT_SENT || options.iv_dryRun) {
-    return status != TAVU_INJECT_SENT ? status : tavuSendAll(options, datagrams, sender, false);
-  }
-  if (!tavuInPrivateNetworkNamespace(&why)) {
-    return tavuPrintError(TAVU_INJECT_REFUSED, "%s", why.c_str());
-  }
-  status = tavuSendAll(options, datagrams, sender, false);
+  if (options.iv_dryRun) return status;
   std::fprintf(stderr, "sent %" PRIu64 " datagram%s, %" PRIu64 " bytes in %.3f s\n",
                sender->iv_sent, sender->iv_sent == 1 ? "" : "s", sender->iv_bytes,
                tavuSenderSeconds(*sender));
@@ -276,12 +246,13 @@ int main(int argc, char** argv) {
   tavuInjectOptions options;
   const int parsed = tavuParseOptions(argc, argv, &options);
   if (parsed != TAVU_OPTIONS_GOOD) return parsed;
-  std::vector<std::string> datagrams(1, options.iv_raw);
+  std::vector<std::string> datagrams;
+  if (options.iv_hex != nullptr) datagrams.push_back(options.iv_raw);
   std::string error;
   const bool read =
       options.iv_file != nullptr
           ? tavuReadEventFile(options.iv_file, &datagrams, &error)
-          : options.iv_hex != nullptr || tavuEventDatagram(options.iv_words, &datagrams[0], &error);
+          : options.iv_hex != nullptr || tavuAddEvent(options.iv_words, &datagrams, &error);
   if (!read) return tavuPrintError(TAVU_INJECT_BAD_INPUT, "%s", error.c_str());
   tavuUeventSender sender;
   if (!tavuOpenUeventSender(&sender, options.iv_rate)) {

@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "tavuclient.h"
 #include "text_format.h"
@@ -32,7 +31,6 @@ struct tavuMonOptions {
 };
 
 int tavuParseOptions(int argc, char** argv, tavuMonOptions* options) {
-  std::vector<std::string> operands;
   return tavuParseCommandLine(
       argc, argv,
       {"Usage: tavumon [OPTION]...\nPrints each hot-plug event the tavunetlink daemon delivers, one "
@@ -49,7 +47,7 @@ int tavuParseOptions(int argc, char** argv, tavuMonOptions* options) {
          tavuTakeReal(&options->iv_timeout, 0, INT32_MAX / 1000)}},
        "Exit status:\n  0  the events asked for arrived, or the daemon went away\n  1  connection "
        "or protocol error, or no answer in time\n  2  bad usage\n"},
-      0, &operands);
+      0, nullptr);
 }
 
 // Why the daemon cannot be had, in one line, errno saying what went wrong.
@@ -107,8 +105,8 @@ void tavuPrintEvent(const tavuclient_event& event, bool json) {
   } else {
     std::printf("time=%s action=%s seq=%d link=%d tlor=%d path=%s type=%s serial=%d\n",
                 time.c_str(), action.c_str(), event.seq, event.link, event.tlor,
-                tavuEscapeText(event.path, true).c_str(), tavuEscapeText(event.type, true).c_str(),
-                event.serial_num);
+                tavuEscapeText(event.path, TAVU_ESCAPE_WORD).c_str(),
+                tavuEscapeText(event.type, TAVU_ESCAPE_WORD).c_str(), event.serial_num);
   }
   std::fflush(stdout);  // read through pipes, one line at a time
 }

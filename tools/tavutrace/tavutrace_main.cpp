@@ -32,11 +32,10 @@ struct tavuTraceOptions {
   bool iv_header = false;
   bool iv_status = false;
   bool iv_listSites = false;
-  std::string iv_buffer;  // empty: TAVU_TRACE_BUFFER_NAME
+  std::vector<std::string> iv_buffers;  // at most one; none: TAVU_TRACE_BUFFER_NAME
 };
 
 int tavuParseOptions(int argc, char** argv, tavuTraceOptions* options) {
-  std::vector<std::string> buffers;
   const int status = tavuParseCommandLine(
       argc, argv,
       {R"(Usage: tavutrace [--daemon FILE] [--json] [--header] [BUFFER]
@@ -66,10 +65,10 @@ $TAVU_TRACE_DIR (default /run/tavutrace); by default TAVUNL.
   2  bad usage, or the buffer or the daemon binary cannot be read
   3  the buffer is no trace buffer, or the daemon binary no tavunetlink
 )"},
-      1, &buffers);
+      1, &options->iv_buffers);
   if (status != TAVU_OPTIONS_GOOD) return status;
-  if (!buffers.empty()) options->iv_buffer = buffers[0];
-  if (options->iv_listSites && (options->iv_header || options->iv_status || !buffers.empty())) {
+  if (options->iv_listSites &&
+      (options->iv_header || options->iv_status || !options->iv_buffers.empty())) {
     return tavuUsageError("--list-sites takes neither a buffer nor --header or --status");
   }
   if (options->iv_status && (options->iv_json || options->iv_header)) {
@@ -109,7 +108,7 @@ int tavuLoadSites(const std::string& path, tavuSiteTable* table) {
     error = "not an ELF file";
   }
   for (Elf_Scn* section = nullptr; error.empty() && (section = elf_nextscn(elf, section));) {
-    GElf_Shdr head;
+    GElf_Shdr head{};
     const char* name =
         gelf_getshdr(section, &head) != nullptr ? elf_strptr(elf, names, head.sh_name) : nullptr;
     const Elf_Data* data = head.sh_type != SHT_NOBITS ? elf_rawdata(section, nullptr) : nullptr;
@@ -134,16 +133,13 @@ int tavuLoadSites(const std::string& path, tavuSiteTable* table) {
 // give the same texts.
 void tavuWarnOtherBuild(const std::string& path, const tavuTraceBuffer& buffer,
                         const std::string& daemon, const tavuSiteTable& table) {
-  const std::string& written = buffer.iv_buildId;
-  if (written.substr(0, written.rfind('-')) ==
-      table.iv_buildId.substr(0, table.iv_buildId.rfind('-'))) {
-    return;
-  }
-  tavuPrintError(0, "warning: %s was written by build %s, but %s is build %s: %s",
-                 tavuEscapeText(path).c_str(), tavuEscapeText(written).c_str(),
-                 tavuEscapeText(daemon).c_str(),
-                 table.iv_buildId.empty() ? "unknown" : tavuEscapeText(table.iv_buildId).c_str(),
-                 "texts may be wrong or missing");
+  const auto sources = [](const std::string& build) { return build.substr(0, build.rfind('-')); };
+  if (sources(buffer.iv_buildId) == sources(table.iv_buildId)) return;
+  tavuPrintError(
+      0, "warning: %s was written by build %s, but %s is build %s: texts may be wrong or missing",
+      tavuEscapeText(path).c_str(), tavuEscapeText(buffer.iv_buildId).c_str(),
+      tavuEscapeText(daemon).c_str(),
+      table.iv_buildId.empty() ? "unknown" : tavuEscapeText(table.iv_buildId).c_str());
 }
 
 // A word with a "/", or naming a file here, is a file; any other a name in
@@ -154,18 +150,28 @@ std::string tavuBufferFile(const std::string& buffer) {
          (buffer.empty() ? TAVU_TRACE_BUFFER_NAME : buffer.c_str());
 }
 
-int tavuDecodeAndPrint(const tavuTraceOptions& options, const std::string& daemon) {
-  const std::string path = tavuBufferFile(options.iv_buffer);
+}  // namespace
+
+// The buffer is read unless the sites are listed, the daemon's sites unless
+// the header alone is printed.
+int main(int argc, char** argv) {
+  tavuTraceOptions options;
+  const int status = tavuParseOptions(argc, argv, &options);
+  if (status != TAVU_OPTIONS_GOOD) return status;
+  const std::string daemon = options.iv_daemon != nullptr ? options.iv_daemon : tavuDefaultDaemon();
+  const std::string path = tavuBufferFile(options.iv_buffers.empty() ? "" : options.iv_buffers[0]);
   tavuTraceBuffer buffer;
-  tavuSiteTable table;
   std::string error;
-  if (!tavuReadTraceBufferFile(path, &buffer, &error, options.iv_header)) {
+  if (!options.iv_listSites && !tavuReadTraceBufferFile(path, &buffer, &error, options.iv_header)) {
     return tavuPrintError(errno != 0 ? TAVU_TRACE_UNREADABLE : TAVU_TRACE_NOT_OURS, "%s",
                           error.c_str());
   }
+  tavuSiteTable table;
   const int loaded = options.iv_header ? TAVU_TRACE_OK : tavuLoadSites(daemon, &table);
   if (loaded != TAVU_TRACE_OK) return loaded;
-  if (options.iv_header) {
+  if (options.iv_listSites) {
+    tavuPrintSites(stdout, table, options.iv_json);
+  } else if (options.iv_header) {
     tavuPrintHeader(stdout, buffer, options.iv_json);
   } else {
     tavuWarnOtherBuild(path, buffer, daemon, table);
@@ -177,18 +183,4 @@ int tavuDecodeAndPrint(const tavuTraceOptions& options, const std::string& daemo
     tavuPrintError(0, "%s: %s", tavuEscapeText(path).c_str(), problem.c_str());
   }
   return buffer.iv_problems.empty() ? TAVU_TRACE_OK : TAVU_TRACE_PARTIAL;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-  tavuTraceOptions options;
-  const int status = tavuParseOptions(argc, argv, &options);
-  if (status != TAVU_OPTIONS_GOOD) return status;
-  const std::string daemon = options.iv_daemon != nullptr ? options.iv_daemon : tavuDefaultDaemon();
-  if (!options.iv_listSites) return tavuDecodeAndPrint(options, daemon);
-  tavuSiteTable table;
-  const int loaded = tavuLoadSites(daemon, &table);
-  if (loaded == TAVU_TRACE_OK) tavuPrintSites(stdout, table, options.iv_json);
-  return loaded;
 }

@@ -1,9 +1,16 @@
-// Decoding a trace buffer image: the header, then the ring's entries from
-// the oldest, each checked before it is believed.
+// Reading a trace buffer: the file copied while its writer is between
+// entries, its header, then the ring's entries from the oldest, each
+// checked before it is believed.
 #include "trace_decode.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 
 #include "text_format.h"
 #include "trace_buffer_format.h"
@@ -45,13 +52,6 @@ bool tavuCopyOut(const tavuRingView& ring, uint32_t at, uint32_t length,
   return true;
 }
 
-bool tavuCheckMatches(std::vector<uint8_t> entry, bool swapped) {
-  const uint32_t stored = tavuLoad<uint32_t>(entry.data() + TAVU_TRACE_CHECK_OFFSET, swapped);
-  std::memset(entry.data() + TAVU_TRACE_CHECK_OFFSET, 0, sizeof(uint32_t));
-  const uint32_t computed = tavuTraceCheckAdd(tavuTraceCheckStart(), entry.data(), entry.size());
-  return stored == computed;
-}
-
 // Bounds-checked walk through one entry's payload: `n` bytes off its
 // front, or false when fewer are left.
 struct tavuPayload {
@@ -81,15 +81,6 @@ bool tavuParseArg(tavuPayload* payload, tavuTraceArg* arg) {
   const bool number = (arg->iv_type == 'd' || arg->iv_type == 'x') && tavuTake(payload, 4, &bytes);
   if (number) arg->iv_number = static_cast<int32_t>(tavuLoad<uint32_t>(bytes, payload->iv_swapped));
   return number;
-}
-
-// `count` is at most TAVU_TRACE_ARGS_MAX, as the head was checked.
-bool tavuParseArgs(tavuPayload payload, uint16_t count, tavuTraceRecord* record) {
-  record->iv_args.resize(count);
-  for (tavuTraceArg& arg : record->iv_args) {
-    if (!tavuParseArg(&payload, &arg)) return false;
-  }
-  return payload.iv_at == payload.iv_end;
 }
 
 // A first chunk of 12 bytes is the daemon's binary entry head.
@@ -130,24 +121,29 @@ bool tavuParseHead(const uint8_t* head, bool swapped, tavuTraceRecord* record, u
          record->iv_nanoseconds < 1000000000u;
 }
 
-// The entry at `at`, at most `limit` bytes long; its size, or 0 when the
-// bytes there are not a whole, intact entry.
+// The entry at `at`, at most `limit` bytes long (at least a head's); its
+// size, or 0 when the bytes there are not a whole, intact entry.
 uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
                          tavuTraceRecord* record) {
   std::vector<uint8_t> entry;
-  if (limit < TAVU_TRACE_ENTRY_HEAD_SIZE) return 0;
   if (!tavuCopyOut(ring, at, TAVU_TRACE_ENTRY_HEAD_SIZE, &entry)) return 0;
   const uint32_t size = tavuLoad<uint32_t>(entry.data(), ring.iv_swapped);
   if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > limit || size > ring.iv_available) return 0;
-  *record = tavuTraceRecord();
-  uint16_t count = 0;
+  uint16_t count = 0;  // at most TAVU_TRACE_ARGS_MAX once the head is read
   if (!tavuParseHead(entry.data(), ring.iv_swapped, record, &count)) return 0;
-  if (!tavuCopyOut(ring, at, size, &entry) || !tavuCheckMatches(entry, ring.iv_swapped)) return 0;
-  const tavuPayload payload{entry.data() + TAVU_TRACE_ENTRY_HEAD_SIZE, entry.data() + size,
-                            ring.iv_swapped};
-  const bool parsed = record->iv_kind == TAVU_RECORD_ARGS ? tavuParseArgs(payload, count, record)
-                                                          : tavuParseChunks(payload, record);
-  return parsed ? size : 0;
+  if (!tavuCopyOut(ring, at, size, &entry)) return 0;
+  // The check is over the whole entry with its own field as zero.
+  const uint32_t check = tavuLoad<uint32_t>(&entry[TAVU_TRACE_CHECK_OFFSET], ring.iv_swapped);
+  std::memset(&entry[TAVU_TRACE_CHECK_OFFSET], 0, sizeof check);
+  if (check != tavuTraceCheckAdd(tavuTraceCheckStart(), entry.data(), size)) return 0;
+  tavuPayload payload{entry.data() + TAVU_TRACE_ENTRY_HEAD_SIZE, entry.data() + size,
+                      ring.iv_swapped};
+  if (record->iv_kind == TAVU_RECORD_BINARY) return tavuParseChunks(payload, record) ? size : 0;
+  record->iv_args.resize(count);
+  for (tavuTraceArg& arg : record->iv_args) {
+    if (!tavuParseArg(&payload, &arg)) return 0;
+  }
+  return payload.iv_at == payload.iv_end ? size : 0;
 }
 
 // One byte on, or past the part of the ring missing from a truncated
@@ -155,69 +151,54 @@ uint32_t tavuDecodeEntry(const tavuRingView& ring, uint32_t at, uint32_t limit,
 uint32_t tavuSkipLength(const tavuRingView& ring, uint32_t at, uint32_t remaining) {
   const uint32_t next = at + 1;
   if (next < ring.iv_available || next >= ring.iv_size) return 1;
-  const uint32_t missing = ring.iv_size - next;
-  return 1 + (missing < remaining - 1 ? missing : remaining - 1);
+  return 1 + std::min(ring.iv_size - next, remaining - 1);
 }
 
 // From the oldest entry on; damaged bytes are skipped up to the next
 // entry whose check holds.
-void tavuWalkRing(const tavuRingView& ring, uint32_t oldest, uint32_t used, tavuTraceBuffer* out) {
-  uint32_t at = oldest;
-  uint32_t remaining = used;
+void tavuWalkRing(const tavuRingView& ring, uint32_t at, uint32_t remaining, tavuTraceBuffer* out) {
+  uint32_t from = at;  // where the bytes being skipped begin
+  uint32_t skipped = 0;
+  const auto damaged = [&] {
+    out->iv_problems.push_back(
+        tavuFormat("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
+    skipped = 0;
+  };
   while (remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
     tavuTraceRecord record;
-    uint32_t size = tavuDecodeEntry(ring, at, remaining, &record);
-    if (size == 0) {
-      const uint32_t from = at;
-      uint32_t skipped = 0;
-      while (size == 0 && remaining >= TAVU_TRACE_ENTRY_HEAD_SIZE) {
-        const uint32_t step = tavuSkipLength(ring, at, remaining);
-        at = (at + step) % ring.iv_size;
-        remaining -= step;
-        skipped += step;
-        size = tavuDecodeEntry(ring, at, remaining, &record);
-      }
-      out->iv_problems.push_back(
-          tavuFormat("damaged entry at ring offset %u: skipped %u bytes", from, skipped));
-      if (size == 0) break;
-    }
-    out->iv_records.push_back(std::move(record));
-    at = (at + size) % ring.iv_size;
-    remaining -= size;
+    const uint32_t size = tavuDecodeEntry(ring, at, remaining, &record);
+    if (size == 0 && skipped == 0) from = at;
+    if (size != 0 && skipped != 0) damaged();
+    if (size != 0) out->iv_records.push_back(std::move(record));
+    const uint32_t step = size != 0 ? size : tavuSkipLength(ring, at, remaining);
+    if (size == 0) skipped += step;
+    at = (at + step) % ring.iv_size;
+    remaining -= step;
   }
-  if (remaining > 0 && remaining < TAVU_TRACE_ENTRY_HEAD_SIZE) {
+  if (skipped != 0) damaged();
+  if (remaining > 0) {
     out->iv_problems.push_back(tavuFormat("%u stray bytes at ring offset %u", remaining, at));
   }
 }
 
-bool tavuRefuse(std::string* error, const std::string& why) {
-  *error = why;
-  return false;
-}
-
-// The header's fixed fields; false with `error` when this is no trace buffer.
-bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, bool* swapped,
-                      std::string* error) {
-  if (image.size() < TAVU_TRACE_HEADER_SIZE) {
-    return tavuRefuse(error,
-                      "too short for a trace buffer (" + std::to_string(image.size()) + " bytes)");
-  }
-  if (std::memcmp(image.data(), TAVU_TRACE_MAGIC, sizeof TAVU_TRACE_MAGIC) != 0) {
-    return tavuRefuse(error, "not a trace buffer (no magic)");
-  }
+// The header's fixed fields; why this is no trace buffer, or "".
+std::string tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
+                             bool* swapped) {
+  if (image.size() < TAVU_TRACE_HEADER_SIZE)
+    return "too short for a trace buffer (" + std::to_string(image.size()) + " bytes)";
+  if (std::memcmp(image.data(), TAVU_TRACE_MAGIC, sizeof TAVU_TRACE_MAGIC) != 0)
+    return "not a trace buffer (no magic)";
   const uint32_t mark =
       tavuLoad<uint32_t>(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
-  if (mark != TAVU_TRACE_BYTE_ORDER_MARK && mark != __builtin_bswap32(TAVU_TRACE_BYTE_ORDER_MARK)) {
-    return tavuRefuse(error, "damaged header: unknown byte order mark");
-  }
+  if (mark != TAVU_TRACE_BYTE_ORDER_MARK && mark != __builtin_bswap32(TAVU_TRACE_BYTE_ORDER_MARK))
+    return "damaged header: unknown byte order mark";
   *swapped = mark != TAVU_TRACE_BYTE_ORDER_MARK;
   const auto word = [&](std::size_t at) { return tavuLoad<uint32_t>(&image[at], *swapped); };
   out->iv_bigEndian = (__BYTE_ORDER__ == __ORDER_BIG_ENDIAN__) != *swapped;
   out->iv_layoutVersion = word(offsetof(tavuTraceFileHeader, layoutVersion));
   if (out->iv_layoutVersion != TAVU_TRACE_LAYOUT_VERSION) {
-    return tavuRefuse(error, "layout version " + std::to_string(out->iv_layoutVersion) +
-                                 " is not supported (this decoder reads " +
-                                 std::to_string(TAVU_TRACE_LAYOUT_VERSION) + ")");
+    return tavuFormat("layout version %u is not supported (this decoder reads %u)",
+                      out->iv_layoutVersion, TAVU_TRACE_LAYOUT_VERSION);
   }
   out->iv_size = word(offsetof(tavuTraceFileHeader, ringSize));
   out->iv_entriesWritten = word(offsetof(tavuTraceFileHeader, entriesWritten));
@@ -228,18 +209,20 @@ bool tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer* out, b
   const uint32_t headerSize = word(offsetof(tavuTraceFileHeader, headerSize));
   if (headerSize != TAVU_TRACE_HEADER_SIZE || out->iv_size == 0 ||
       out->iv_size > TAVU_TRACE_RING_MAX) {
-    return tavuRefuse(error, "damaged header: header or ring size out of range");
+    return "damaged header: header or ring size out of range";
   }
-  return true;
+  return "";
 }
 
-}  // namespace
-
+// A whole buffer file image, or with `headerOnly` its header alone; false
+// with `error` set when it is no trace buffer at all. A damaged image
+// decodes partly, with the damage in iv_problems.
 bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
                            std::string* error, bool headerOnly) {
   *out = tavuTraceBuffer();
   bool swapped = false;
-  if (!tavuDecodeHeader(image, out, &swapped, error)) return false;
+  *error = tavuDecodeHeader(image, out, &swapped);
+  if (!error->empty()) return false;
   if (headerOnly) return true;
   const auto word = [&](std::size_t at) { return tavuLoad<uint32_t>(&image[at], swapped); };
   const uint32_t oldest = word(offsetof(tavuTraceFileHeader, oldest));
@@ -268,4 +251,57 @@ bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* o
                                           static_cast<uint32_t>(out->iv_records.size())));
   }
   return true;
+}
+
+// ---- The file ---------------------------------------------------------
+
+constexpr int TAVU_READ_ATTEMPTS = 20;
+
+// At most `limit` bytes of the file.
+bool tavuReadAll(int fd, std::size_t limit, std::vector<uint8_t>* image) {
+  struct stat file {};
+  if (fstat(fd, &file) != 0) return false;
+  image->resize(std::min(limit, static_cast<std::size_t>(file.st_size)));
+  const ssize_t n = pread(fd, image->data(), image->size(), 0);
+  if (n >= 0) image->resize(static_cast<std::size_t>(n));
+  return n >= 0;
+}
+
+// The writer's generation is odd while it changes the ring; the copy is
+// consistent when it was even and unchanged across the whole copy.
+bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
+  const std::size_t at = offsetof(tavuTraceFileHeader, generation);
+  uint8_t now[sizeof(uint32_t)];
+  if (image.size() < TAVU_TRACE_HEADER_SIZE ||
+      pread(fd, now, sizeof now, at) != static_cast<ssize_t>(sizeof now)) {
+    return true;
+  }
+  const uint32_t mark =
+      tavuLoad<uint32_t>(&image[offsetof(tavuTraceFileHeader, byteOrderMark)], false);
+  return std::memcmp(now, &image[at], sizeof now) == 0 &&
+         (tavuLoad<uint32_t>(now, mark != TAVU_TRACE_BYTE_ORDER_MARK) & 1) == 0;
+}
+
+}  // namespace
+
+bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
+                             bool headerOnly) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const std::size_t limit = TAVU_TRACE_HEADER_SIZE + (headerOnly ? 0 : TAVU_TRACE_RING_MAX);
+  std::vector<uint8_t> image;
+  for (int attempt = 0; attempt < TAVU_READ_ATTEMPTS; ++attempt) {
+    if (fd < 0 || !tavuReadAll(fd, limit, &image)) {
+      *error = "cannot read '" + tavuEscapeText(path) + "': " + std::strerror(errno);
+      if (fd >= 0) close(fd);
+      return false;
+    }
+    if (tavuCopyWasQuiet(fd, image)) break;
+    const timespec pause{0, 1000000};
+    nanosleep(&pause, nullptr);
+  }
+  close(fd);
+  errno = 0;
+  if (tavuDecodeTraceBuffer(image, out, error, headerOnly)) return true;
+  *error = tavuEscapeText(path) + ": " + *error;
+  return false;
 }

@@ -2,7 +2,7 @@
 // written on either byte order, decoded into its entries, and the entries
 // rendered as text and JSON with the report-site table of the daemon build
 // that wrote them. Nothing of the daemon in it, so it builds for the board
-// too; tavutrace, the tests and the fuzzer stand on it.
+// too; tavutrace and the tests stand on it.
 #pragma once
 
 #include <cstddef>
@@ -46,16 +46,11 @@ struct tavuTraceBuffer {
   std::vector<std::string> iv_problems;     // what could not be decoded, if anything
 };
 
-// Decodes a whole buffer file image, or with `headerOnly` its header alone.
-// Returns false with `error` set when the image is not a trace buffer at
-// all; a damaged image decodes partly, with the damage in iv_problems.
-bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
-                           std::string* error, bool headerOnly = false);
-
 // Reads the file (with `headerOnly`, no byte past the header) and decodes
 // it, reading again while its writer is in the middle of an entry. False
 // with `error` set, and errno when the file cannot be read (0 when it is no
-// trace buffer).
+// trace buffer); a damaged buffer decodes partly, with the damage in
+// iv_problems.
 bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
                              bool headerOnly = false);
 
@@ -81,20 +76,10 @@ bool tavuParseSiteRecords(const char* bytes, std::size_t size, tavuSiteTable* ta
 
 const tavuSiteInfo* tavuFindSite(const tavuSiteTable& table, uint32_t hash);
 
-// "message", "trace", "binary" or "unknown".
+// "message", "trace" or "binary".
 const char* tavuSiteKindName(char kind);
 
 // ---- Rendering -----------------------------------------------------------
-
-// The entry's text with its arguments filled in; a hash not in the table
-// renders its raw arguments. Binary entries render as the site's text, the
-// datagram's NUL-separated strings and, on following indented lines, a
-// hex dump. Control characters are escaped, so an argument entry is one
-// line.
-std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table);
-
-// When the entry was written, in UTC to the microsecond.
-std::string tavuRecordTime(const tavuTraceRecord& record);
 
 // What tavutrace prints, as text or JSON lines: every entry with its time,
 // the header, the site table.

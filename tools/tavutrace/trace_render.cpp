@@ -1,6 +1,7 @@
-// Turning decoded entries into text, the site's message with its arguments
-// or the raw arguments of a site the table does not hold, and into JSON;
-// what tavutrace prints.
+// What tavutrace prints: the decoded entries as text, the site's message
+// with its arguments or the raw arguments of a site the table does not
+// hold, and as JSON; the header; the site table; and what the entries say
+// of the daemon.
 #include <cinttypes>
 #include <cstring>
 
@@ -8,6 +9,11 @@
 #include "trace_decode.h"
 
 namespace {
+
+// When the entry was written, in UTC to the microsecond.
+std::string tavuRecordTime(const tavuTraceRecord& record) {
+  return tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000);
+}
 
 // The non-empty NUL-separated strings of a datagram.
 std::vector<std::string> tavuDatagramStrings(const std::vector<uint8_t>& data) {
@@ -121,17 +127,11 @@ std::string tavuRecordJson(const tavuTraceRecord& record, const tavuSiteTable& t
   return out + "\"}";
 }
 
-// A text as a JSON string, or escaped onto the line.
-std::string tavuShown(const std::string& text, bool json) {
-  return json ? tavuJsonString(text) : tavuEscapeText(text);
-}
-
-}  // namespace
-
-std::string tavuRecordTime(const tavuTraceRecord& record) {
-  return tavuUtcTime(record.iv_seconds, record.iv_nanoseconds / 1000);
-}
-
+// The entry's text with its arguments filled in; a hash not in the table
+// renders its raw arguments. Binary entries render as the site's text, the
+// datagram's NUL-separated strings and, on following indented lines, a
+// hex dump. Control characters are escaped, so an argument entry is one
+// line.
 std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable& table) {
   std::string out = tavuEscapeText(tavuRecordText(record, table));
   if (record.iv_kind != TAVU_RECORD_BINARY) return out;
@@ -140,6 +140,53 @@ std::string tavuRenderRecord(const tavuTraceRecord& record, const tavuSiteTable&
   }
   return out + tavuHexDump(record.iv_data);
 }
+
+// A text as a JSON string, or escaped onto the line.
+std::string tavuShown(const std::string& text, bool json) {
+  return json ? tavuJsonString(text) : tavuEscapeText(text);
+}
+
+// ---- The status ---------------------------------------------------------
+// What the entries say of the daemon, read from those whose site texts
+// carry it: the worker's "queued" and the delivery loop's "sent", with the
+// event totals, the delivery loop's "Send error", and the binary entries of
+// rejected uevents.
+
+bool tavuHasSite(const tavuTraceRecord& record, const tavuSiteTable& table, const char* start) {
+  const tavuSiteInfo* site = tavuFindSite(table, record.iv_hash);
+  return record.iv_kind == TAVU_RECORD_ARGS && site != nullptr &&
+         site->iv_text.compare(0, std::strlen(start), start) == 0;
+}
+
+// Since when the trace runs: from its first entry, unless the ring lost it.
+std::string tavuRunningSince(const std::vector<tavuTraceRecord>& records) {
+  if (records.empty()) return "unknown: the trace holds no entry";
+  if (records[0].iv_seq == 0) return tavuRecordTime(records[0]) + " (its client's handshake)";
+  return tavuFormat("before %s (%u earlier entries overwritten)",
+                    tavuRecordTime(records[0]).c_str(), records[0].iv_seq);
+}
+
+// "6 received, 4 served, 2 delivered": the last three arguments of
+// "queued" and "sent" entries.
+std::string tavuTotals(const tavuTraceRecord* record) {
+  if (record == nullptr || record->iv_args.size() < 3) return "none traced";
+  const tavuTraceArg* totals = &record->iv_args[record->iv_args.size() - 3];
+  return tavuFormat("%d received, %d served, %d delivered", totals[0].iv_number,
+                    totals[1].iv_number, totals[2].iv_number);
+}
+
+// From "Send error errno=%d, netlinkEvent dropped: iv_action=%s, iv_seq=%d,
+// iv_type=%s, iv_path=%s": the event it failed on, and why.
+std::string tavuClientGone(const tavuTraceRecord* failed, int dropped) {
+  if (failed == nullptr || failed->iv_args.size() != 7) return "no sign of it going";
+  const std::vector<tavuTraceArg>& args = failed->iv_args;
+  return tavuFormat("gone since event seq=%d (", args[4].iv_number) +
+         tavuEscapeText(args[3].iv_text + " " + args[6].iv_text) +
+         tavuFormat("): %s (errno %d); %d event%s not delivered", std::strerror(args[2].iv_number),
+                    args[2].iv_number, dropped, dropped == 1 ? "" : "s");
+}
+
+}  // namespace
 
 void tavuPrintRecords(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table,
                       bool json) {
@@ -175,4 +222,28 @@ void tavuPrintSites(std::FILE* out, const tavuSiteTable& table, bool json) {
                  site.iv_hash, tavuSiteKindName(site.iv_kind), site.iv_line,
                  tavuShown(site.iv_text, json).c_str());
   }
+}
+
+void tavuPrintStatus(std::FILE* out, const tavuTraceBuffer& buffer, const tavuSiteTable& table) {
+  const tavuTraceRecord* totals = nullptr;
+  const tavuTraceRecord* failed = nullptr;  // the first failed send since the last event sent
+  const tavuTraceRecord* rejected = nullptr;
+  int dropped = 0;
+  for (const tavuTraceRecord& record : buffer.iv_records) {
+    const bool sent = tavuHasSite(record, table, "%s:%s: sent ");
+    const bool failure = tavuHasSite(record, table, "%s:%s: Send error errno=");
+    if (sent || tavuHasSite(record, table, "%s:%s: queued ")) totals = &record;
+    failed = sent ? nullptr : failure && failed == nullptr ? &record : failed;
+    dropped = sent ? 0 : dropped + static_cast<int>(failure);
+    if (record.iv_kind == TAVU_RECORD_BINARY) rejected = &record;
+  }
+  std::string last = "none in the trace";
+  if (rejected != nullptr) {
+    last = tavuRenderRecord(*rejected, table);
+    last = last.substr(0, last.find('\n')) + ", at " + tavuRecordTime(*rejected);
+  }
+  std::fprintf(out,
+               "running since:  %s\nevents:         %s\nclient:         %s\nlast rejected:  %s\n",
+               tavuRunningSince(buffer.iv_records).c_str(), tavuTotals(totals).c_str(),
+               tavuClientGone(failed, dropped).c_str(), last.c_str());
 }

@@ -43,40 +43,14 @@ struct tavuTriggerOptions {
   double iv_timeout = 0;   // 0: not given
 };
 
-// One class entry to trigger, or one that cannot be.
-struct tavuTriggerDevice {
-  std::string iv_entry;   // ROOT/sys/class/CLASS/NAME, or the directory that failed
-  std::string iv_uevent;  // the device's uevent file, through the device path
-  int iv_failure = 0;     // 0, an errno, or TAVU_TRIGGER_LEAVES_SYSFS
-};
-
 // ---- The command line -------------------------------------------------
-
-// A directory, which errno says why not when it is none.
-bool tavuTakeRoot(const char* path, const char** root) {
-  const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return false;
-  close(fd);
-  *root = path;
-  return true;
-}
-
-// What the kernel takes in a device's uevent file.
-bool tavuTakeAction(const char* word, const char** action) {
-  for (const char* known :
-       {"add", "remove", "change", "move", "online", "offline", "bind", "unbind"}) {
-    if (std::strcmp(word, known) == 0) *action = known;
-  }
-  return *action != nullptr;
-}
 
 int tavuParseOptions(int argc, char** argv, tavuTriggerOptions* options) {
   std::string served;  // " ttyKWB kwb ...", "*" ending a prefix
-  for (size_t i = 0; tavuServedSubsystemPattern(i) != nullptr; ++i) {
-    served += " " + std::string(tavuServedSubsystemPattern(i));
+  for (size_t i = 0; const char* pattern = tavuServedSubsystemPattern(i); ++i) {
+    served += std::string(" ") + pattern;
   }
   const std::string classes = "a class the daemon serves (" + served.substr(1) + ")";
-  std::vector<std::string> operands;
   const int status = tavuParseCommandLine(
       argc, argv,
       {R"(Usage: tavutrigger [OPTION]...
@@ -87,11 +61,22 @@ every device of a served class, one line each ("add /sys/class/uart/ttyS1").
 
 )",
        {{"root", 0, "DIR", "a directory", "the tree to work in (default /)",
-         [=](const char* v) { return tavuTakeRoot(v, &options->iv_root); }},
+         [=](const char* path) {  // a directory, errno saying why not
+           const int fd = open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+           if (fd >= 0) close(fd);
+           options->iv_root = path;
+           return fd >= 0;
+         }},
         {"action", 0, "ACTION",
          "an action the kernel takes (add remove change move online offline bind unbind)",
          "what to write (default add)",
-         [=](const char* v) { return tavuTakeAction(v, &options->iv_action); }},
+         [=](const char* action) {  // what the kernel takes in a device's uevent file
+           for (const char* known :
+                {"add", "remove", "change", "move", "online", "offline", "bind", "unbind"}) {
+             if (std::strcmp(action, known) == 0) options->iv_action = known;
+           }
+           return options->iv_action != nullptr;
+         }},
         {"class", 0, "NAME", classes.c_str(), "only this class (repeatable)",
          [=](const char* v) {
            options->iv_classes.emplace_back(v);
@@ -112,107 +97,21 @@ Exit status:
   1  some device or class could not be triggered; PID does not listen in time
   2  bad usage
 )"},
-      0, &operands);
+      0, nullptr);
+  if (status != TAVU_OPTIONS_GOOD) return status;
   const bool triggers = options->iv_root != nullptr || options->iv_action != nullptr ||
                         !options->iv_classes.empty() || options->iv_dryRun;
-  if (status == TAVU_OPTIONS_GOOD && options->iv_listening != 0 && triggers) {
+  if (options->iv_listening != 0 && triggers) {
     return tavuUsageError(
         "--listening triggers nothing: it takes no --root, --action, --class or --dry-run");
   }
-  if (status == TAVU_OPTIONS_GOOD && options->iv_listening == 0 && options->iv_timeout != 0) {
+  if (options->iv_listening == 0 && options->iv_timeout != 0)
     return tavuUsageError("--timeout goes with --listening");
-  }
-  options->iv_sys = options->iv_root != nullptr ? options->iv_root : "";
-  while (!options->iv_sys.empty() && options->iv_sys.back() == '/') options->iv_sys.pop_back();
-  options->iv_sys += "/sys";
+  const std::string root = options->iv_root != nullptr ? options->iv_root : "";
+  options->iv_sys = root.substr(0, root.find_last_not_of('/') + 1) + "/sys";
   if (options->iv_action == nullptr) options->iv_action = "add";
   if (options->iv_timeout == 0) options->iv_timeout = TAVU_LISTENING_TIMEOUT;
-  return status;
-}
-
-// ---- Finding the devices ----------------------------------------------
-
-int tavuNotDots(const dirent* entry) {
-  return static_cast<int>(strcmp(entry->d_name, ".") != 0 && strcmp(entry->d_name, "..") != 0);
-}
-
-// The names in the directory `path`, in version order ("ttyKWB2" before
-// "ttyKWB10"); an errno, or 0.
-int tavuReadDirectory(const std::string& path, std::vector<std::string>* names) {
-  dirent** entries = nullptr;
-  const int count = scandir(path.c_str(), &entries, tavuNotDots, versionsort);
-  if (count < 0) return errno;
-  for (int i = 0; i < count; ++i) {
-    names->emplace_back(entries[i]->d_name);
-    free(entries[i]);
-  }
-  free(entries);
-  return 0;
-}
-
-// The device path that a class entry's link `target` names, resolved by its
-// text from /class/CLASS; false when it would lead out of sysfs.
-bool tavuResolveClassLink(const std::string& className, const std::string& target,
-                          std::string* devPath) {
-  if (target.empty() || target[0] == '/') return false;
-  std::filesystem::path path =
-      std::filesystem::path("class/" + className + "/" + target).lexically_normal();
-  if (path.filename().empty()) path = path.parent_path();  // a trailing "/"
-  if (path.empty() || path == "." || *path.begin() == "..") return false;
-  *devPath = "/" + path.generic_string();
-  return true;
-}
-
-// Fills `device` for the class entry `name`: its uevent file through the
-// device path, the entry itself on older kernels, else where its link
-// leads; false when it is no device (a plain file such as gpio's "export")
-// or one the daemon does not serve.
-bool tavuDescribeEntry(const std::string& sys, const std::string& className,
-                       const std::string& name, tavuTriggerDevice* device) {
-  device->iv_entry = sys + "/class/" + className + "/" + name;
-  std::string devPath = "/class/" + className + "/" + name;
-  struct stat status {};
-  char target[4096];
-  if (lstat(device->iv_entry.c_str(), &status) != 0) {
-    device->iv_failure = errno;
-  } else if (S_ISLNK(status.st_mode)) {
-    const ssize_t length = readlink(device->iv_entry.c_str(), target, sizeof target - 1);
-    if (length < 0) {
-      device->iv_failure = errno;
-    } else if (!tavuResolveClassLink(className, std::string(target, length), &devPath)) {
-      device->iv_failure = TAVU_TRIGGER_LEAVES_SYSFS;
-    }
-  } else if (!S_ISDIR(status.st_mode)) {
-    return false;
-  }
-  device->iv_uevent = sys + devPath + "/uevent";
-  return device->iv_failure != 0 ||
-         tavuDeliveredType(className.c_str(), devPath.c_str()) != nullptr;
-}
-
-// The entries of the served classes under ROOT/sys (only those asked for,
-// if any), classes then names in version order; a class directory that
-// cannot be read is one entry.
-std::vector<tavuTriggerDevice> tavuListDevices(const tavuTriggerOptions& options) {
-  const std::vector<std::string>& only = options.iv_classes;
-  std::vector<tavuTriggerDevice> devices;
-  std::vector<std::string> classes;
-  int failure = tavuReadDirectory(options.iv_sys + "/class", &classes);
-  if (failure != 0) devices.push_back({options.iv_sys + "/class", "", failure});
-  for (const std::string& className : classes) {
-    const bool wanted =
-        only.empty() || std::find(only.begin(), only.end(), className) != only.end();
-    std::vector<std::string> names;
-    failure = wanted && tavuServesSubsystem(className.c_str())
-                  ? tavuReadDirectory(options.iv_sys + "/class/" + className, &names)
-                  : 0;
-    if (failure != 0) devices.push_back({options.iv_sys + "/class/" + className, "", failure});
-    for (const std::string& name : names) {
-      tavuTriggerDevice device;
-      if (tavuDescribeEntry(options.iv_sys, className, name, &device)) devices.push_back(device);
-    }
-  }
-  return devices;
+  return TAVU_OPTIONS_GOOD;
 }
 
 // ---- Waiting for the daemon -------------------------------------------
@@ -237,6 +136,43 @@ int tavuAwaitListening(pid_t pid, double timeout) {
 
 // ---- Triggering -------------------------------------------------------
 
+// Tells why `entry` could not be triggered; false.
+bool tavuNotTriggered(const std::string& entry, int failure) {
+  tavuPrintError(0, "%s: %s", tavuEscapeText(entry).c_str(),
+                 failure == TAVU_TRIGGER_LEAVES_SYSFS
+                     ? "link leads out of the sysfs tree; not followed"
+                     : std::strerror(failure));
+  return false;
+}
+
+// The names in the directory `path`, in version order ("ttyKWB2" before
+// "ttyKWB10"); false, told, when it cannot be read.
+bool tavuReadDirectory(const std::string& path, std::vector<std::string>* names) {
+  dirent** entries = nullptr;
+  const int count = scandir(path.c_str(), &entries, nullptr, versionsort);
+  if (count < 0) return tavuNotTriggered(path, errno);
+  for (int i = 0; i < count; ++i) {
+    const std::string name = entries[i]->d_name;
+    if (name != "." && name != "..") names->push_back(name);
+    free(entries[i]);
+  }
+  free(entries);
+  return true;
+}
+
+// The device path that a class entry's link `target` names, resolved by its
+// text from /class/CLASS; false when it would lead out of sysfs.
+bool tavuResolveClassLink(const std::string& className, const std::string& target,
+                          std::string* devPath) {
+  if (target.empty() || target[0] == '/') return false;
+  std::filesystem::path path =
+      std::filesystem::path("class/" + className + "/" + target).lexically_normal();
+  if (path.filename().empty()) path = path.parent_path();  // a trailing "/"
+  if (path.empty() || path == "." || *path.begin() == "..") return false;
+  *devPath = "/" + path.generic_string();
+  return true;
+}
+
 // Writes the action into the device's uevent file, or with --dry-run only
 // opens it; 0 or an errno. The kernel takes the action in one write.
 int tavuWriteUevent(const tavuTriggerOptions& options, const std::string& uevent) {
@@ -249,27 +185,50 @@ int tavuWriteUevent(const tavuTriggerOptions& options, const std::string& uevent
   return failure;
 }
 
-// Every device of the served classes, or of those asked for, each told.
+// Triggers the class entry `name` through its device path: the entry itself
+// on older kernels, else where its link leads. Nothing for one that is no
+// device (a plain file such as gpio's "export") or one the daemon does not
+// serve; false, told, for one that cannot be triggered.
+bool tavuTriggerEntry(const tavuTriggerOptions& options, const std::string& className,
+                      const std::string& name) {
+  const std::string entry = options.iv_sys + "/class/" + className + "/" + name;
+  std::string devPath = "/class/" + className + "/" + name;
+  struct stat status {};
+  char target[4096];
+  if (lstat(entry.c_str(), &status) != 0) return tavuNotTriggered(entry, errno);
+  if (S_ISLNK(status.st_mode)) {
+    const ssize_t length = readlink(entry.c_str(), target, sizeof target - 1);
+    if (length < 0) return tavuNotTriggered(entry, errno);
+    if (!tavuResolveClassLink(className, std::string(target, length), &devPath))
+      return tavuNotTriggered(entry, TAVU_TRIGGER_LEAVES_SYSFS);
+  } else if (!S_ISDIR(status.st_mode)) {
+    return true;
+  }
+  if (tavuDeliveredType(className.c_str(), devPath.c_str()) == nullptr) return true;
+  const int failure = tavuWriteUevent(options, options.iv_sys + devPath + "/uevent");
+  if (failure != 0) return tavuNotTriggered(entry, failure);
+  std::printf("%s %s%s\n", options.iv_action, entry.c_str(), options.iv_dryRun ? " (dry run)" : "");
+  return true;
+}
+
+// Every device of the served classes under ROOT/sys (only those asked for,
+// if any), classes then names in version order, each told.
 int tavuTriggerAll(const tavuTriggerOptions& options) {
   const int sysFd = open(options.iv_sys.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (sysFd < 0) {
     return tavuPrintError(TAVU_TRIGGER_FAILED, "%s: %m", tavuEscapeText(options.iv_sys).c_str());
   }
   close(sysFd);
-  bool allDone = true;
-  for (const tavuTriggerDevice& device : tavuListDevices(options)) {
-    const int failure =
-        device.iv_failure != 0 ? device.iv_failure : tavuWriteUevent(options, device.iv_uevent);
-    if (failure == 0) {
-      std::printf("%s %s%s\n", options.iv_action, device.iv_entry.c_str(),
-                  options.iv_dryRun ? " (dry run)" : "");
-    } else {
-      tavuPrintError(0, "%s: %s", tavuEscapeText(device.iv_entry).c_str(),
-                     failure == TAVU_TRIGGER_LEAVES_SYSFS
-                         ? "link leads out of the sysfs tree; not followed"
-                         : std::strerror(failure));
-    }
-    allDone = allDone && failure == 0;
+  const std::vector<std::string>& only = options.iv_classes;
+  std::vector<std::string> classes;
+  bool allDone = tavuReadDirectory(options.iv_sys + "/class", &classes);
+  for (const std::string& className : classes) {
+    const bool wanted =
+        only.empty() || std::find(only.begin(), only.end(), className) != only.end();
+    std::vector<std::string> names;
+    if (wanted && tavuServesSubsystem(className.c_str()))
+      allDone &= tavuReadDirectory(options.iv_sys + "/class/" + className, &names);
+    for (const std::string& name : names) allDone &= tavuTriggerEntry(options, className, name);
   }
   return allDone ? TAVU_TRIGGER_DONE : TAVU_TRIGGER_FAILED;
 }
