@@ -194,16 +194,14 @@ bool tavuDescend(tavuChain* chain, bool make) {
 // directory a walk to it went through; /dev itself is left to its path.
 bool tavuStepUp(tavuChain* chain) {
   const size_t level = chain->iv_reached - 1;
-  int parent = -1;
-  if (level > 0 && level - 1 < chain->iv_kept.size()) {
-    parent = chain->iv_kept[level - 1];
-  } else if (level > 0) {
-    parent = openat(chain->iv_here.iv_fd, "..", TAVU_LEVEL_FLAGS);
-    if (parent == -1) return false;
-  }
+  const bool parentKept = level > 0 && level - 1 < chain->iv_kept.size();
+  const int parent = level == 0   ? -1
+                     : parentKept ? chain->iv_kept[level - 1]
+                                  : openat(chain->iv_here.iv_fd, "..", TAVU_LEVEL_FLAGS);
+  if (level > 0 && parent == -1) return false;
   tavuLetGo(chain);
   chain->iv_here.iv_fd = parent;
-  chain->iv_hereKept = level > 0 && level - 1 < chain->iv_kept.size();
+  chain->iv_hereKept = parentKept;
   --chain->iv_reached;
   return true;
 }
