@@ -74,16 +74,18 @@ TEST_F(TraceRing, EntriesKeepTheirArgumentsHeadsAndOrder) {
 }
 
 TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {
-  const trace_kelu_desc_t desc = create("WRAP", 256);
+  const trace_kelu_desc_t desc = create("WRAP", 270);
   for (int i = 0; i < 100; ++i) trace_kelu_write_all(desc, 0, " %d", 0, 0, i);
-  // 40 head bytes and 5 of argument: five whole entries fit in 256.
-  EXPECT_EQ(entries("WRAP"), "95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
-  // An entry larger than the whole ring is refused and costs nothing.
+  // 40 head bytes and 5 of argument: six whole entries fill 270 exactly.
+  EXPECT_EQ(entries("WRAP"), "94:0:0:0:94 95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
+  // An entry larger than the whole ring is refused and costs nothing; one
+  // of 94 bytes takes the place of the three oldest.
   const std::vector<uint8_t> huge(256);
   errno = 0;
   EXPECT_EQ(trace_kelu_write2(desc, 0, 12, huge.data(), 256, huge.data()), -1);
   EXPECT_EQ(errno, EMSGSIZE);
-  EXPECT_EQ(entries("WRAP"), "95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
+  trace_kelu_write2(desc, 0, 0, nullptr, 50, std::string(50, 'w').c_str());
+  EXPECT_EQ(entries("WRAP"), "97:0:0:0:97 98:0:0:0:98 99:0:0:0:99 100:0:0:0:" + std::string(50, 'w'));
 }
 
 // The reader tells damage and does not follow it; the writer trusts
@@ -100,8 +102,8 @@ TEST_F(TraceRing, DamageIsToldNotFollowed) {
   poke("DAMAGE", ring, 0xffff);
   trace_kelu_write_all(desc, 0, " %d", 0, 0, 8);
   EXPECT_EQ(entries("DAMAGE"), "5:0:0:0:8");
-  // Offsets out of the ring: refused by the reader, reset by the writer.
-  poke("DAMAGE", oldest, 4096);
+  // Offsets out of the ring, the first one past it: refused by the reader, reset by the writer.
+  poke("DAMAGE", oldest, 256);
   EXPECT_EQ(entries("DAMAGE"), " !");
   trace_kelu_write_all(desc, 0, " %d", 0, 0, 9);
   EXPECT_EQ(entries("DAMAGE"), "6:0:0:0:9");
