@@ -13,6 +13,7 @@ enum tavuStep : unsigned {
   CLIENT = 4,   // a client connects and completes its handshake
   ACK = 8,      // it receives the first event and acknowledges it
   PIPE = 16,    // the launcher hands it a pipe, which it must not keep
+  PAUSES = 32,  // the reader, failing again and again, waits between attempts
 };
 constexpr int RUNS_ON = -1;
 
@@ -73,7 +74,7 @@ const tavuFaultRow TAVU_FAULT_ROWS[] = {
     {"pthread_mutex_lock:netlinkDataQueue@reader", EVENT | PRINTED | CLIENT, READER "Exiting, pthread_mutex_lock(netlinkDataQueue) failed", 255},
     {"pthread_mutex_unlock:netlinkDataQueue@reader", EVENT | PRINTED | CLIENT, READER "Exiting, pthread_mutex_unlock(netlinkDataQueue) failed rc=1", 255},
     {"calloc@reader", EVENT | PRINTED | CLIENT, WORKER "NULL pointer returned by g_netlinkDataQueue.front(), totalNetlinkEvents: 1, totalTavuEvents: 0, sentToClient 0", RUNS_ON},
-    {"recv:netlink#1+", PRINTED, READER "recv error, errno=104, netlinkDataQueue size: 0, hpEvQueue size: 0, sent to client: 0", RUNS_ON},
+    {"recv:netlink#1+", PRINTED | PAUSES, READER "recv error, errno=104, netlinkDataQueue size: 0, hpEvQueue size: 0, sent to client: 0", RUNS_ON},
     // Its port id taken by another socket first: the kernel picks one.
     {"bind:netlink#1", EVENT | PRINTED | CLIENT | ACK, READER "netlink port {pid} taken by another socket, bound to port {pid}", RUNS_ON},
     // The worker's first lock, before the client comes and most often before the reader has
@@ -95,6 +96,17 @@ const tavuFaultRow TAVU_FAULT_ROWS[] = {
 
 class DaemonFaults : public ::testing::TestWithParam<tavuFaultRow> {};
 
+// Whether the daemon's thread `name` sleeps out a time (not a wait for input).
+bool tavuThreadSleeps(pid_t pid, const std::string& name) {
+  std::error_code gone;
+  for (const auto& task : std::filesystem::directory_iterator(
+           "/proc/" + std::to_string(pid) + "/task", gone)) {
+    if (tavuReadFile(task.path() / "comm") == name + "\n")
+      return tavuReadFile(task.path() / "wchan").find("nanosleep") != std::string::npos;
+  }
+  return false;
+}
+
 TEST_P(DaemonFaults, ReportedExactlyThenTheDaemonEndsAsItShould) {
   ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
   const tavuFaultRow& row = GetParam();
@@ -115,6 +127,9 @@ TEST_P(DaemonFaults, ReportedExactlyThenTheDaemonEndsAsItShould) {
                     "MAJOR=4", "MINOR=65"});
   }
   if (row.steps & PRINTED) daemon.waitPrinted(report);
+  if (row.steps & PAUSES)
+    ASSERT_TRUE(tavuAwait("the reader waits between failed receives",
+                          [&] { return tavuThreadSleeps(daemon.pid(), "tavu-reader"); }));
   // A client that comes before the reader has its socket ends the daemon
   // at its first check; the rows that stop the reader have reported by now.
   if ((row.steps & CLIENT) && !(row.steps & PRINTED)) daemon.waitListening();
