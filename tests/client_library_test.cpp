@@ -1,6 +1,8 @@
 // The client library against a daemon end that sends what a row says,
 // malformed messages above all: it must answer, never hang or overrun.
 
+#include <sys/resource.h>
+
 #include "tavu_test.h"
 #include "tavuclient.h"
 
@@ -156,18 +158,28 @@ TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnceOrTellsWhyNot) {
   EXPECT_EQ(errno, EPIPE);
 }
 
-// No daemon: no connection, and no descriptor left (a receive on it fails
-// with the C library's error); a listener of another user's, who took the
-// daemon's name first, is refused before a byte is sent, and named.
+// No daemon: no connection, and no descriptor left (a call on it fails
+// with the C library's error), nor with no descriptor to spare; a listener
+// of another user's, who took the daemon's name first, is refused before a
+// byte is sent, and named.
 TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
+  const auto error = [](int result) { return result == -1 ? errno : -result; };
   const int next = dup(0);
   close(next);
-  EXPECT_EQ(tavuclient_connect(), -1);
-  EXPECT_EQ(errno, ECONNREFUSED);
   tavuclient_event event;
-  EXPECT_EQ(tavuclient_receive_event(next, &event), -1);
-  EXPECT_EQ(errno, EBADF);
+  uid_t holder = 0;
+  EXPECT_EQ(error(tavuclient_connect()), ECONNREFUSED);
+  EXPECT_EQ(error(tavuclient_listener_uid(&holder)), ECONNREFUSED);
+  EXPECT_EQ(error(tavuclient_receive_event(next, &event)), EBADF);
+  EXPECT_EQ(error(tavuclient_handshake(next, 0)), EBADF);
+  rlimit files{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
+  const rlimit spent{static_cast<rlim_t>(next), files.rlim_max};
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &spent), 0);
+  EXPECT_EQ(error(tavuclient_connect()), EMFILE);
+  EXPECT_EQ(error(tavuclient_listener_uid(&holder)), EMFILE);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
   sockaddr_un address{AF_UNIX, {}};
   std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
   const int impostor = socket(AF_UNIX, SOCK_STREAM, 0);
@@ -175,9 +187,7 @@ TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   ASSERT_EQ(0, bind(impostor, reinterpret_cast<sockaddr*>(&address), sizeof address) +
                    listen(impostor, 1));
   ASSERT_EQ(seteuid(0), 0);
-  uid_t holder = 0;
-  EXPECT_EQ(tavuclient_connect(), -1);
-  EXPECT_EQ(errno, EPERM);
+  EXPECT_EQ(error(tavuclient_connect()), EPERM);
   EXPECT_EQ(tavuclient_listener_uid(&holder), 0);
   EXPECT_EQ(holder, 65534u);
   close(impostor);
