@@ -84,6 +84,9 @@ TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {
   errno = 0;
   EXPECT_EQ(trace_kelu_write2(desc, 0, 12, huge.data(), 256, huge.data()), -1);
   EXPECT_EQ(errno, EMSGSIZE);
+  errno = 0;
+  EXPECT_EQ(trace_kelu_write_all(desc, 0, " %s", 0, 0, std::string(256, 'h').c_str()), -1);
+  EXPECT_EQ(errno, EMSGSIZE);
   trace_kelu_write2(desc, 0, 0, nullptr, 50, std::string(50, 'w').c_str());
   EXPECT_EQ(entries("WRAP"), "97:0:0:0:97 98:0:0:0:98 99:0:0:0:99 100:0:0:0:" + std::string(50, 'w'));
 }
