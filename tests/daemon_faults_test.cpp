@@ -99,8 +99,8 @@ class DaemonFaults : public ::testing::TestWithParam<tavuFaultRow> {};
 // Whether the daemon's thread `name` sleeps out a time (not a wait for input).
 bool tavuThreadSleeps(pid_t pid, const std::string& name) {
   std::error_code gone;
-  for (const auto& task : std::filesystem::directory_iterator(
-           "/proc/" + std::to_string(pid) + "/task", gone)) {
+  for (const auto& task :
+       std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
     if (tavuReadFile(task.path() / "comm") == name + "\n")
       return tavuReadFile(task.path() / "wchan").find("nanosleep") != std::string::npos;
   }

@@ -77,7 +77,8 @@ TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {
   const trace_kelu_desc_t desc = create("WRAP", 270);
   for (int i = 0; i < 100; ++i) trace_kelu_write_all(desc, 0, " %d", 0, 0, i);
   // 40 head bytes and 5 of argument: six whole entries fill 270 exactly.
-  EXPECT_EQ(entries("WRAP"), "94:0:0:0:94 95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
+  EXPECT_EQ(entries("WRAP"),
+            "94:0:0:0:94 95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
   // An entry larger than the whole ring is refused and costs nothing; one
   // of 94 bytes takes the place of the three oldest.
   const std::vector<uint8_t> huge(256);
@@ -88,7 +89,8 @@ TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {
   EXPECT_EQ(trace_kelu_write_all(desc, 0, " %s", 0, 0, std::string(256, 'h').c_str()), -1);
   EXPECT_EQ(errno, EMSGSIZE);
   trace_kelu_write2(desc, 0, 0, nullptr, 50, std::string(50, 'w').c_str());
-  EXPECT_EQ(entries("WRAP"), "97:0:0:0:97 98:0:0:0:98 99:0:0:0:99 100:0:0:0:" + std::string(50, 'w'));
+  EXPECT_EQ(entries("WRAP"),
+            "97:0:0:0:97 98:0:0:0:98 99:0:0:0:99 100:0:0:0:" + std::string(50, 'w'));
 }
 
 // The reader tells damage and does not follow it; the writer trusts
