@@ -1,0 +1,53 @@
+// libFuzzer target for the daemon's uevent interpreter, inside
+// scripts/sandbox: it makes and removes real nodes. A record handed out is
+// whole, and nothing is made outside /dev, not through a link another user
+// put there, whatever the datagram.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "uevent_interpreter.h"
+
+namespace {
+
+int tavuEntries(const char* directory) {
+  DIR* listing = opendir(directory);
+  int count = 0;
+  while (listing != nullptr && readdir(listing) != nullptr) ++count;
+  if (listing != nullptr) closedir(listing);
+  return count;
+}
+
+int g_rootEntries = 0;
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  if (std::getenv("TAVU_IN_SANDBOX") == nullptr) {
+    std::fprintf(stderr, "uevent_fuzz: it makes nodes under /dev: run it inside scripts/sandbox\n");
+    std::exit(2);
+  }
+  umask(022);
+  mkdir("/tmp/outside", 0755);
+  mkdir("/dev/shm", 01777);
+  (void)!symlink("/tmp/outside", "/dev/shm/x");
+  g_rootEntries = tavuEntries("/");
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  tavuNetlinkEvent* event = nullptr;
+  const int result = tavuHandleNetlinkEvent(static_cast<uint32_t>(size),
+                                            reinterpret_cast<const char*>(data), &event);
+  if (result != (event != nullptr ? 1 : 0) ||
+      (event != nullptr &&
+       (event->iv_path == nullptr || event->iv_type == nullptr ||
+        event->iv_action < TAVU_ACTION_NONE || event->iv_action > TAVU_ACTION_REMOVE)))
+    std::abort();
+  delete event;
+  if (tavuEntries("/tmp/outside") != 2 || tavuEntries("/") != g_rootEntries) std::abort();
+  return 0;
+}
