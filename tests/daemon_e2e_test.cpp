@@ -93,10 +93,10 @@ const char* const TAVU_WALKS[] = {"", "openat2+,inotify_init1"};
 
 struct tavuNodeRow {
   const char* name;
-  tavuLines uevents;    // as tavuUevent reads them
-  tavuLines delivered;  // as eventsUntilMarker shows each event delivered
-  tavuLines tree;       // /dev afterwards
-  tavuLines entries;    // the text of each binary entry, which carries the whole datagram
+  tavuLines uevents;       // as tavuUevent reads them
+  tavuLines delivered;     // as eventsUntilMarker shows each event delivered
+  tavuLines tree;          // /dev afterwards
+  tavuLines entries = {};  // the text of each binary entry, which carries the whole datagram
 };
 
 // clang-format off
