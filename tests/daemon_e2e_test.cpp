@@ -346,7 +346,7 @@ TEST_P(ClientTable, AcknowledgmentAwaitedThenChecked) {
   iv_daemon.waitTraced(
       SEND_TO_CLIENT
       "sent rmv seq=3 type=uart path=/class/uart/ttyS1, totalNetlinkEvents=1, totalTavuEvents=1, sentToClient=1");
-  if (!row.unread) ASSERT_EQ(iv_client.receive().serial, 42);
+  ASSERT_EQ(row.unread ? 42 : iv_client.receive().serial, 42);
   tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66 SEQNUM=7"));
   iv_daemon.waitTraced(
       "tavunetlink:tavuMonitorNetlinkEventQueue: queued /class/uart/ttyS2 seq=7, netlinkDataQueue 0, totals 2 2 1");
