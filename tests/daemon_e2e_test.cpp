@@ -57,9 +57,9 @@ class DaemonEndToEnd : public ::testing::Test {
     // The reply comes before the trace buffer: entries made meanwhile are lost.
     iv_daemon.waitTraced("tavunetlink:main: running");
   }
-  tavuWireEvent receiveAndAcknowledge() {
-    tavuWireEvent event = iv_client.receive();
-    iv_client.acknowledge(event.serial);
+  tavuclient_event receiveAndAcknowledge() {
+    tavuclient_event event = iv_client.receive();
+    iv_client.acknowledge(event.serial_num);
     return event;
   }
   // Sends `uevents` and the marker; "type path action" of each event up to
@@ -68,13 +68,13 @@ class DaemonEndToEnd : public ::testing::Test {
     for (const std::string& uevent : uevents) tavuSendUevent(tavuUevent(uevent));
     tavuSendUevent(tavuUevent(TAVU_MARKER));
     tavuLines events;
-    for (tavuWireEvent event;
-         (event = receiveAndAcknowledge()).path != "/devices/marker" && event.length != 0;) {
+    for (tavuclient_event event; (event = receiveAndAcknowledge()).time != 0 &&
+                                 event.path != std::string("/devices/marker");) {
       EXPECT_NEAR(event.time, time(nullptr), 60);
       const std::string numbers = " " + std::to_string(event.seq) + " " +
                                   std::to_string(event.link) + " " + std::to_string(event.tlor);
-      events.push_back(event.type + " " + event.path + " " + std::to_string(event.action) +
-                       (numbers == " 1 0 0" ? "" : numbers));
+      events.push_back(std::string(event.type) + " " + event.path + " " +
+                       std::to_string(event.action) + (numbers == " 1 0 0" ? "" : numbers));
     }
     return events;
   }
@@ -258,7 +258,7 @@ TEST_F(DaemonEndToEnd, ABacklogComesInOrderAndItsMemoryGoesBackOnce) {
   ASSERT_NO_FATAL_FAILURE(connect());
   int received = 0;
   for (int32_t seq = -1; received + iv_daemon.ueventDrops() < TAVU_BACKLOG; ++received) {
-    const tavuWireEvent event = receiveAndAcknowledge();
+    const tavuclient_event event = receiveAndAcknowledge();
     ASSERT_GT(event.seq, seq) << "after " << received << " events";
     seq = event.seq;
   }
@@ -293,7 +293,7 @@ TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClientRefusalsToldSparingly) {
   ASSERT_TRUE(refuse());
   ASSERT_NO_FATAL_FAILURE(connect(INT32_MAX));  // serial numbers wrap at 32 bits
   tavuSendUevent(tavuUevent("add /class/uart/ttyS1 uart 4:65"));
-  EXPECT_EQ(receiveAndAcknowledge().serial, INT32_MIN);
+  EXPECT_EQ(receiveAndAcknowledge().serial_num, INT32_MIN);
   const tavuLines lines = tavuSplit(iv_daemon.output());
   const auto seconds =
       std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start);
@@ -346,7 +346,7 @@ TEST_P(ClientTable, AcknowledgmentAwaitedThenChecked) {
   iv_daemon.waitTraced(
       SEND_TO_CLIENT
       "sent rmv seq=3 type=uart path=/class/uart/ttyS1, totalNetlinkEvents=1, totalTavuEvents=1, sentToClient=1");
-  ASSERT_EQ(row.unread ? 42 : iv_client.receive().serial, 42);
+  ASSERT_EQ(row.unread ? 42 : iv_client.receive().serial_num, 42);
   tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66 SEQNUM=7"));
   iv_daemon.waitTraced(
       "tavunetlink:tavuMonitorNetlinkEventQueue: queued /class/uart/ttyS2 seq=7, netlinkDataQueue 0, totals 2 2 1");
@@ -360,8 +360,8 @@ TEST_P(ClientTable, AcknowledgmentAwaitedThenChecked) {
         SEND_TO_CLIENT
         "Send error errno=32, netlinkEvent dropped: iv_action=add, iv_seq=7, iv_type=uart, iv_path=/class/uart/ttyS2");
   } else {
-    const tavuWireEvent next = receiveAndAcknowledge();
-    EXPECT_EQ(std::to_string(next.serial) + " " + next.path, "43 /class/uart/ttyS2");
+    const tavuclient_event next = receiveAndAcknowledge();
+    EXPECT_EQ(std::to_string(next.serial_num) + " " + next.path, "43 /class/uart/ttyS2");
   }
   EXPECT_THAT(tavuDevTree(), ::testing::Contains("c 0640 4:66 /dev/tts/2"));
 }

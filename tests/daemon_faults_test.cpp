@@ -142,7 +142,7 @@ TEST_P(DaemonFaults, ReportedExactlyThenTheDaemonEndsAsItShould) {
       shutdown(client.fd(), SHUT_WR);
     }
   }
-  if (row.steps & ACK) client.acknowledge(client.receive().serial);
+  if (row.steps & ACK) client.acknowledge(client.receive().serial_num);
   EXPECT_EQ(row.status == RUNS_ON ? (daemon.running() ? RUNS_ON : 0) : daemon.waitEnd(),
             row.status);
   // Printed, the report is all there is (as often as it is met, beside the

@@ -36,6 +36,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon_listens.h"
+#include "tavuclient.h"
 #include "uevent_send.h"
 
 using tavuLines = std::vector<std::string>;
@@ -244,22 +245,8 @@ inline std::string tavuHandshake(int32_t serial) {
   return tavuHeader(0x12345678, serial, 17) + std::string("ready to receive\0", 17);
 }
 
-// Exactly `size` bytes unless the stream ends, or the socket's receive
-// deadline passes, first.
-inline std::string tavuReadBytes(int fd, size_t size) {
-  std::string bytes(size, '\0');
-  bytes.resize(static_cast<size_t>(std::max<ssize_t>(0, recv(fd, &bytes[0], size, MSG_WAITALL))));
-  return bytes;
-}
-
-// One event message as read off the socket.
-struct tavuWireEvent {
-  int32_t signature = 0, serial = 0, length = 0;
-  int32_t time = 0, action = 0, seq = 0, link = 0, tlor = 0;
-  std::string path, type, payload;
-};
-
-// The client, speaking the wire protocol byte by byte.
+// The client, speaking the wire protocol byte by byte; it reads events
+// with the client library, which checks each.
 class tavuWireClient {
  public:
   ~tavuWireClient() { close(); }
@@ -279,25 +266,20 @@ class tavuWireClient {
   // The 29-byte handshake in one write; returns the reply's bytes, if any.
   std::string handshake(int32_t serial) {
     send(tavuHandshake(serial));
-    return tavuReadBytes(iv_fd, 12);
+    std::string reply(12, '\0');
+    reply.resize(
+        static_cast<size_t>(std::max<ssize_t>(0, recv(iv_fd, &reply[0], 12, MSG_WAITALL))));
+    return reply;
   }
   bool send(const std::string& bytes) {
     return ::send(iv_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
   }  // every byte in one write
   bool acknowledge(int32_t serial) { return send(tavuHeader(0x12345678, serial, 0)); }
-  tavuWireEvent receive() {
-    tavuWireEvent event;
-    const std::string head = tavuReadBytes(iv_fd, 12);
-    EXPECT_EQ(head.size(), 12u) << "no event message";
-    // The fields lie in the order of the wire, three and then five words.
-    if (head.size() == 12) std::memcpy(&event.signature, head.data(), 12);
-    if (event.length < 22 || event.length > 65536) return event;
-    event.payload = tavuReadBytes(iv_fd, static_cast<size_t>(event.length));
-    event.payload.resize(static_cast<size_t>(event.length));
-    std::memcpy(&event.time, event.payload.data(), 20);
-    event.path = event.payload.c_str() + 20;
-    event.type = event.payload.c_str() + 21 + event.path.size();
+  // The next event; all zero when none came.
+  tavuclient_event receive() {
+    tavuclient_event event{};
+    if (tavuclient_receive_event(iv_fd, &event) != 1) ADD_FAILURE() << "no event: " << errno;
     return event;
   }
   void close() {
