@@ -103,16 +103,12 @@ struct tavuNodeRow {
 const tavuNodeRow TAVU_NODE_ROWS[] = {
     {"BusSerialPortRenamed", {"add /class/ttyKWB/ttyKWB12 ttyKWB 4:76"}, {"ttyKWB /class/ttyKWB/ttyKWB12 1"}, {"c 0640 4:76 /dev/ttsKWB/12", "d 0755 /dev/ttsKWB"}},
     {"SerialPortRenamed", {"add /class/uart/ttyS10 uart 4:74"}, {"uart /class/uart/ttyS10 1"}, {"c 0640 4:74 /dev/tts/10", "d 0755 /dev/tts"}},
-    {"DigitStartsTheNodeName", {"add /class/gpio/gpio12 gpio 254:12"}, {"gpio /class/gpio/gpio12 1"}, {"c 0640 254:12 /dev/gpio/12", "d 0755 /dev/gpio"}},
-    {"NoDigitNoDirectory", {"add /class/jtag/jtagmux jtag 240:0"}, {"jtag /class/jtag/jtagmux 1"}, {"c 0640 240:0 /dev/jtagmux"}},
+    {"DigitStartsTheNodeNameNoDigitNoDirectory", {"add /class/gpio/gpio12 gpio 254:12", "add /class/jtag/jtagmux jtag 240:0"}, {"gpio /class/gpio/gpio12 1", "jtag /class/jtag/jtagmux 1"}, {"c 0640 240:0 /dev/jtagmux", "c 0640 254:12 /dev/gpio/12", "d 0755 /dev/gpio"}},
     {"DotsBecomeLevels", {"add /class/kwb/kwb0.1.2 kwb 250:3"}, {"kwb /class/kwb/kwb0.1.2 1"}, {"c 0640 250:3 /dev/kwb0/1/2", "d 0755 /dev/kwb0", "d 0755 /dev/kwb0/1"}},
     {"EmptyLevelsAsInAnyPath", {"add /class/gpio/7 gpio 1:3", "add /class/gpio/a..b gpio 1:2"}, {"gpio /class/gpio/7 1", "gpio /class/gpio/a..b 1"}, {"c 0640 1:2 /dev/a/b", "c 0640 1:3 /dev/7", "d 0755 /dev/a"}},
-    {"DotsOnlyNotDigits", {"add /class/iic-kwb/iic-0.3 iic-kwb 89:3"}, {"iic /class/iic-kwb/iic-0.3 1"}, {"c 0640 89:3 /dev/iic-0/3", "d 0755 /dev/iic-0"}},
-    {"I2cSlave", {"add /class/iic-kwb/iic-slv.5 iic-kwb 89:5"}, {"iic-slv /class/iic-kwb/iic-slv.5 1"}, {"c 0640 89:5 /dev/iic-slv/5", "d 0755 /dev/iic-slv"}},
-    {"Mailbox", {"add /class/net/mbx0 net 10:60"}, {"net /class/net/mbx0 1"}, {"c 0640 10:60 /dev/mbx/0", "d 0755 /dev/mbx"}},
-    {"OtherNetworkDevicesIgnored", {"add /class/net/eth0 net 10:61"}, {}, {}},
+    {"I2cEngineAndSlaveDotsOnlyNotDigits", {"add /class/iic-kwb/iic-0.3 iic-kwb 89:3", "add /class/iic-kwb/iic-slv.5 iic-kwb 89:5"}, {"iic /class/iic-kwb/iic-0.3 1", "iic-slv /class/iic-kwb/iic-slv.5 1"}, {"c 0640 89:3 /dev/iic-0/3", "c 0640 89:5 /dev/iic-slv/5", "d 0755 /dev/iic-0", "d 0755 /dev/iic-slv"}},
+    {"MailboxesNotOtherNetworkDevicesNorUnservedOrMiscased", {"add /class/net/mbx0 net 10:60", "add /class/net/eth0 net 10:61", "add /class/UART/ttyS1 UART 4:65", "add /class/sca/sca1 sca 4:66"}, {"net /class/net/mbx0 1"}, {"c 0640 10:60 /dev/mbx/0", "d 0755 /dev/mbx"}},
     {"ScanAndVraxByPrefix", {"add /class/scan7/scan2 scan7 200:2", "add /class/vrax/vrax0 vraxio 201:0"}, {"scan /class/scan7/scan2 1", "vrax /class/vrax/vrax0 1"}, {"c 0640 200:2 /dev/scan/2", "c 0640 201:0 /dev/vrax/0", "d 0755 /dev/scan", "d 0755 /dev/vrax"}},
-    {"UnservedOrMiscasedIgnored", {"add /class/UART/ttyS1 UART 4:65", "add /class/sca/sca1 sca 4:66"}, {}, {}},
     {"TlorDeviceOnlyWithItsSuffix", {"add /devices/link-0/tlor-0/kwb-0.02 kwb 1:1", "add /devices/link-0/tlor-0/kwb-0.03 kwb 1:1", "add /devices/link-0/tlor-0/kwb-0.02/x kwb 1:1", "add /devices/link-0/kwb-0.02 kwb 1:1"}, {"kwb-tlor /devices/link-0/tlor-0/kwb-0.02 1", "kwb /devices/link-0/kwb-0.02 1"}, {}},
     {"BusSerialPortKnownByItsPathAloneTheSubsystemFirst", {"add /class/ttyKWB/ttyKWB5 - 4:69", "add /class/uart/ttyS5 - 4:69", "add /class/uart/ttyKWB6 uart 4:70"}, {"ttyKWB /class/ttyKWB/ttyKWB5 1", "uart /class/uart/ttyKWB6 1"}, {"c 0640 4:69 /dev/ttsKWB/5", "c 0640 4:70 /dev/ttsKWB/6", "d 0755 /dev/ttsKWB"}},
     {"NoActionNoMajorNoNode", {"- /class/iomux/iomux0 iomux 4:1", "add /class/iomux/iomux1 iomux 0:1", "add /class/iomux/iomux2 iomux", "add /devices/x/class/uart/ttyS3 uart 4:67"}, {"iomux /class/iomux/iomux0 0", "iomux /class/iomux/iomux1 1", "iomux /class/iomux/iomux2 1", "uart /devices/x/class/uart/ttyS3 1"}, {}},
@@ -127,20 +123,8 @@ const tavuNodeRow TAVU_NODE_ROWS[] = {
 // How each key's value is read, as the kernel meant it.
 // clang-format off
 const tavuNodeRow TAVU_KEY_ROWS[] = {
-    {"PlainNumbers", {"add /devices/u uart SEQNUM=812 LINK=5 TLOR=-2"}, {"uart /devices/u 1 812 5 -2"}, {}},
-    {"SaturatedHigh", {"add /devices/u uart SEQNUM=99999999999"}, {"uart /devices/u 1 2147483647 0 0"}, {}},
-    {"SaturatedLow", {"add /devices/u uart SEQNUM=-99999999999"}, {"uart /devices/u 1 -2147483648 0 0"}, {}},
-    {"TrailingCharacter", {"add /devices/u uart SEQNUM=12x"}, {}, {}, {"SEQNUM=" NOT_A_NUMBER}},
-    {"EmptyValue", {"add /devices/u uart SEQNUM="}, {}, {}, {"SEQNUM=" NOT_A_NUMBER}},
-    {"Hexadecimal", {"add /devices/u uart SEQNUM=0x1F"}, {}, {}, {"SEQNUM=" NOT_A_NUMBER}},
-    {"TwoMalformedTwoEntries", {"add /devices/u uart SEQNUM=12x MAJOR=x"}, {}, {}, {"SEQNUM=" NOT_A_NUMBER, "MAJOR=" NOT_A_NUMBER}},
-    {"BadMinor", {"add /devices/u uart MINOR=m"}, {}, {}, {"MINOR=" NOT_A_NUMBER}},
-    {"BadTlor", {"add /devices/u uart TLOR=t"}, {}, {}, {"TLOR=" NOT_A_NUMBER}},
-    {"BadLinkKeepsTheEvent", {"add /devices/u uart SEQNUM=3 LINK=abc"}, {"uart /devices/u 1 3 0 0"}, {}, {"LINK=" NOT_A_NUMBER}},
-    {"UnknownAction", {"change /devices/u uart"}, {}, {}, {"ACTION= value not recognised"}},
-    {"LastOccurrenceStands", {"add /devices/u uart SEQNUM=2"}, {"uart /devices/u 1 2 0 0"}, {}},
-    {"MalformedThenGoodStillRejects", {"add /devices/u uart SEQNUM=x SEQNUM=2"}, {}, {}, {"SEQNUM=" NOT_A_NUMBER}},
-    {"KeysAreCaseSensitive", {"add /devices/u uart seqnum=5 Link=5"}, {"uart /devices/u 1"}, {}},
+    {"WholeDecimalNumbersTheLastOneStanding", {"add /devices/u uart SEQNUM=812 LINK=5 TLOR=-2", "add /devices/u uart SEQNUM=99999999999", "add /devices/u uart SEQNUM=-99999999999", "add /devices/u uart seqnum=5 Link=5", "add /devices/u uart SEQNUM=3 LINK=abc"}, {"uart /devices/u 1 812 5 -2", "uart /devices/u 1 2147483647 0 0", "uart /devices/u 1 -2147483648 0 0", "uart /devices/u 1", "uart /devices/u 1 3 0 0"}, {}, {"LINK=" NOT_A_NUMBER}},
+    {"MalformedValuesRejectTheirEventEachTold", {"add /devices/u uart SEQNUM=12x LINK=y", "add /devices/u uart SEQNUM=", "add /devices/u uart MAJOR=x", "add /devices/u uart MINOR=m", "add /devices/u uart TLOR=t", "add /devices/u uart SEQNUM=x SEQNUM=2", "change /devices/u uart"}, {}, {}, {"SEQNUM=" NOT_A_NUMBER, "LINK=" NOT_A_NUMBER, "SEQNUM=" NOT_A_NUMBER, "MAJOR=" NOT_A_NUMBER, "MINOR=" NOT_A_NUMBER, "TLOR=" NOT_A_NUMBER, "SEQNUM=" NOT_A_NUMBER, "ACTION= value not recognised"}},
 };
 // clang-format on
 
