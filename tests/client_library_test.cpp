@@ -90,7 +90,6 @@ const tavuCallRow TAVU_CALL_ROWS[] = {
     {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, -1, EPROTO},
     {"PayloadTooLong", tavuEventMessage(TAVU_TEXTS, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
     {"PayloadNeverComes", tavuEventMessage(TAVU_TEXTS).substr(0, 20), STAYS, -1, EAGAIN},
-    {"NegativeLength", tavuEventMessage(TAVU_TEXTS, -1000), STAYS, -1, EPROTO},
     {"PathWithoutNul", tavuEventMessage("abc"), CLOSES, -1, EPROTO},
     {"TypeEndsEarly", tavuEventMessage(std::string("a\0b\0c\0", 6)), CLOSES, -1, EPROTO},
     {"NoType", tavuEventMessage(std::string("ab\0", 3)), CLOSES, -1, EPROTO},

@@ -66,7 +66,6 @@ const tavuFaultRow TAVU_FAULT_ROWS[] = {
     {"", CLIENT, MISMATCH "msglength=29, signature=0x12345678, serialnum=-5, payloadLength=17, message=Ready to receive", 255, false, nullptr, tavuHeader(0x12345678, -5, 17) + std::string("Ready to receive\0", 17)},
     {"", CLIENT, MISMATCH "msglength=29, signature=0x87654321, serialnum=41, payloadLength=17, message=ready to receive", 255, false, nullptr, tavuHeader(0x87654321, 41, 17) + std::string("ready to receive\0", 17)},
     {"", CLIENT, MISMATCH "msglength=12", 255, false, nullptr, tavuHeader(0x12345678, 41, 17)},
-    {"", CLIENT, MISMATCH "msglength=0", 255, false, nullptr, ""},
     // The reader and the worker stop the intake; the daemon ends at the
     // delivery loop's first check, once its client has come.
     {"socket:netlink", PRINTED | CLIENT, READER "Exiting, socket create failed", 255},

@@ -64,10 +64,6 @@ inline tavuLines tavuSplit(const std::string& text) {
   return lines;
 }
 
-inline bool tavuHas(const tavuLines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
-}
-
 // Fails the test unless it runs as root inside scripts/sandbox: whatever
 // makes nodes or opens netlink sockets must never pass anywhere else.
 inline void tavuRequireSandbox() {
@@ -205,7 +201,9 @@ class tavuDaemon {
   std::string output() const { return tavuReadFile(iv_outputPath); }
   // Waits for `line` among the lines printed, or the trace's entries.
   void waitPrinted(const std::string& line) {
-    if (!tavuAwait("printed: " + line, [&] { return tavuHas(tavuSplit(output()), line); }))
+    if (!tavuAwait("printed: " + line, [&] {
+          return ::testing::Value(tavuSplit(output()), ::testing::Contains(line));
+        }))
       ADD_FAILURE() << "printed:\n" << output();
   }
   void waitTraced(const std::string& line) {
