@@ -145,8 +145,7 @@ TEST_P(NodeTable, DevAndClientFollowTheKernel) {
   EXPECT_THAT(tavuDevTree(), ElementsAreArray(row.tree));
   const std::string served = std::to_string(row.delivered.size() + 1);
   iv_daemon.waitTraced(
-      "tavunetlink:tavunetlink_SendToClient: sent add seq=1 type=gpio path=/devices/marker, "
-      "totalNetlinkEvents=" +
+      "tavunetlink:tavunetlink_SendToClient: sent add seq=1 type=gpio path=/devices/marker, totalNetlinkEvents=" +
       std::to_string(row.uevents.size() + 1) + ", totalTavuEvents=" + served +
       ", sentToClient=" + served);
   EXPECT_EQ(tavuCaptures(iv_daemon.trace(), "uevent (.*?) \"[a-z]+@/.*"), row.entries);
