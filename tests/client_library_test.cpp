@@ -67,10 +67,10 @@ std::string tavuEventMessage(const std::string& texts, int32_t length = 0) {
 struct tavuCallRow {
   const char* name;
   std::string bytes;
-  tavuEnd end;              // REPLIES, GONE, SILENT: the row is the handshake's, else the receives'
-  int result;               // of the handshake, or of the receive after the last event
-  int error;                // errno when the result is -1
-  std::string events = "";  // "path|type" of each event received, one space between
+  tavuEnd end;           // REPLIES, GONE, SILENT: the row is the handshake's, else the receives'
+  int result;            // of the handshake, or of the receive after the last event
+  int error;             // errno when the result is -1
+  std::string events{};  // "path|type" of each event received, one space between
 };
 
 const std::string TAVU_TEXTS("/class/uart/ttyS1\0uart\0", 23), TAVU_PATH(4095, 'p'),

@@ -20,10 +20,9 @@ tavuLines tavuUevent(const std::string& words) {
   if (subsystem != "-") keys.push_back("SUBSYSTEM=" + subsystem);
   for (std::string word; in >> word;) {
     const size_t colon = word.find(':');
-    if (colon == std::string::npos) keys.push_back(word);
-    if (colon != std::string::npos)
-      keys.insert(keys.end(),
-                  {"MAJOR=" + word.substr(0, colon), "MINOR=" + word.substr(colon + 1)});
+    const bool numbers = colon != std::string::npos;
+    keys.push_back(numbers ? "MAJOR=" + word.substr(0, colon) : word);
+    if (numbers) keys.push_back("MINOR=" + word.substr(colon + 1));
   }
   return keys;
 }
@@ -119,15 +118,13 @@ const tavuNodeRow TAVU_NODE_ROWS[] = {
 };
 // clang-format on
 
-#define NOT_A_NUMBER " value not a number"
-
 // How each key's value is read, as the kernel meant it.
 // clang-format off
 const tavuNodeRow TAVU_KEY_ROWS[] = {
-    {"WholeDecimalNumbersTheLastOneStanding", {"add /devices/u uart SEQNUM=812 LINK=5 TLOR=-2", "add /devices/u uart SEQNUM=99999999999", "add /devices/u uart SEQNUM=-99999999999", "add /devices/u uart seqnum=5 Link=5", "add /devices/u uart SEQNUM=3 LINK=abc"}, {"uart /devices/u 1 812 5 -2", "uart /devices/u 1 2147483647 0 0", "uart /devices/u 1 -2147483648 0 0", "uart /devices/u 1", "uart /devices/u 1 3 0 0"}, {}, {"LINK=" NOT_A_NUMBER}},
+    {"WholeDecimalNumbersTheLastOneStanding", {"add /devices/u uart SEQNUM=812 LINK=5 TLOR=-2", "add /devices/u uart SEQNUM=99999999999", "add /devices/u uart SEQNUM=-99999999999", "add /devices/u uart seqnum=5 Link=5", "add /devices/u uart SEQNUM=3 LINK=abc"}, {"uart /devices/u 1 812 5 -2", "uart /devices/u 1 2147483647 0 0", "uart /devices/u 1 -2147483648 0 0", "uart /devices/u 1", "uart /devices/u 1 3 0 0"}, {}, {"LINK= value not a number"}},
     // The second a byte longer than the 4096 read: its last string, cut short of its NUL, is not read.
     {"NoPathNoEventAStringCutShortNotRead", {"add - uart", "add /devices/u uart X=" + std::string(4016, 'x') + " SEQNUM=5"}, {"uart /devices/u 1"}, {}},
-    {"MalformedValuesRejectTheirEventEachTold", {"add /devices/u uart SEQNUM=12x LINK=y", "add /devices/u uart SEQNUM=", "add /devices/u uart MAJOR=x", "add /devices/u uart MINOR=m", "add /devices/u uart TLOR=t", "add /devices/u uart SEQNUM=x SEQNUM=2", "change /devices/u uart"}, {}, {}, {"SEQNUM=" NOT_A_NUMBER, "LINK=" NOT_A_NUMBER, "SEQNUM=" NOT_A_NUMBER, "MAJOR=" NOT_A_NUMBER, "MINOR=" NOT_A_NUMBER, "TLOR=" NOT_A_NUMBER, "SEQNUM=" NOT_A_NUMBER, "ACTION= value not recognised"}},
+    {"MalformedValuesRejectTheirEventEachTold", {"add /devices/u uart SEQNUM=12x LINK=y", "add /devices/u uart SEQNUM=", "add /devices/u uart MAJOR=x", "add /devices/u uart MINOR=m", "add /devices/u uart TLOR=t", "add /devices/u uart SEQNUM=x SEQNUM=2", "change /devices/u uart"}, {}, {}, {"SEQNUM= value not a number", "LINK= value not a number", "SEQNUM= value not a number", "MAJOR= value not a number", "MINOR= value not a number", "TLOR= value not a number", "SEQNUM= value not a number", "ACTION= value not recognised"}},
 };
 // clang-format on
 

@@ -16,7 +16,7 @@ std::ptrdiff_t tavuEntries(const char* directory) {
   return std::distance(std::filesystem::directory_iterator(directory), {});
 }
 
-const std::ptrdiff_t g_rootEntries = tavuEntries("/");
+const std::ptrdiff_t TAVU_ROOT_ENTRIES = tavuEntries("/");
 
 }  // namespace
 
@@ -41,6 +41,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         event->iv_action < TAVU_ACTION_NONE || event->iv_action > TAVU_ACTION_REMOVE)))
     std::abort();
   delete event;
-  if (tavuEntries("/tmp/outside") != 0 || tavuEntries("/") != g_rootEntries) std::abort();
+  if (tavuEntries("/tmp/outside") != 0 || tavuEntries("/") != TAVU_ROOT_ENTRIES) std::abort();
   return 0;
 }
