@@ -56,14 +56,12 @@ struct tavuPair {
   }
 };
 
-// An event message for `texts`, the header's length the payload's own unless
-// a row says otherwise.
-std::string tavuEventMessage(const std::string& texts, int32_t length = 0) {
+// An event message for `texts`.
+std::string tavuEventMessage(const std::string& texts) {
   std::string payload;
   for (const int32_t number : {1700000000, 2, 812, -3, 7}) payload += tavuWord(number);
-  payload += texts;
-  return tavuHeader(0x12345678, 42, length != 0 ? length : static_cast<int32_t>(payload.size())) +
-         payload;
+  return tavuHeader(0x12345678, 42, static_cast<int32_t>(payload.size() + texts.size())) + payload +
+         texts;
 }
 
 struct tavuCallRow {
@@ -90,7 +88,7 @@ const tavuCallRow TAVU_CALL_ROWS[] = {
     {"PayloadCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 40), CLOSES, -1, EPROTO},
     {"WrongSignature", tavuEventMessage(TAVU_TEXTS).replace(0, 4, tavuWord(0x7654321)), CLOSES, -1, EPROTO},
     {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, -1, EPROTO},
-    {"PayloadTooLong", tavuEventMessage(TAVU_TEXTS, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
+    {"PayloadTooLong", tavuHeader(0x12345678, 42, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
     {"PayloadNeverComes", tavuEventMessage(TAVU_TEXTS).substr(0, 20), STAYS, -1, EAGAIN},
     {"PathWithoutNul", tavuEventMessage("abc"), CLOSES, -1, EPROTO},
     {"TypeEndsEarly", tavuEventMessage(std::string("a\0b\0c\0", 6)), CLOSES, -1, EPROTO},

@@ -107,7 +107,7 @@ const tavuNodeRow TAVU_NODE_ROWS[] = {
     {"DotsBecomeLevels", {"add /class/kwb/kwb0.1.2 kwb 250:3"}, {"kwb /class/kwb/kwb0.1.2 1"}, {"c 0640 250:3 /dev/kwb0/1/2", "d 0755 /dev/kwb0", "d 0755 /dev/kwb0/1"}},
     {"EmptyLevelsAsInAnyPath", {"add /class/gpio/7 gpio 1:3", "add /class/gpio/a..b gpio 1:2"}, {"gpio /class/gpio/7 1", "gpio /class/gpio/a..b 1"}, {"c 0640 1:2 /dev/a/b", "c 0640 1:3 /dev/7", "d 0755 /dev/a"}},
     {"I2cEngineAndSlaveDotsOnlyNotDigits", {"add /class/iic-kwb/iic-0.3 iic-kwb 89:3", "add /class/iic-kwb/iic-slv.5 iic-kwb 89:5"}, {"iic /class/iic-kwb/iic-0.3 1", "iic-slv /class/iic-kwb/iic-slv.5 1"}, {"c 0640 89:3 /dev/iic-0/3", "c 0640 89:5 /dev/iic-slv/5", "d 0755 /dev/iic-0", "d 0755 /dev/iic-slv"}},
-    {"MailboxesNotOtherNetworkDevicesNorUnservedOrMiscased", {"add /class/net/mbx0 net 10:60", "add /class/net/eth0 net 10:61", "add /class/UART/ttyS1 UART 4:65", "add /class/sca/sca1 sca 4:66"}, {"net /class/net/mbx0 1"}, {"c 0640 10:60 /dev/mbx/0", "d 0755 /dev/mbx"}},
+    {"MailboxesNotOtherNetworkDevicesNorUnservedOrMiscased", {"add /class/net/mbx0 net 10:60", "add /class/net/eth0 net 10:61", "add /class/UART/ttyS1 UART 4:65", "add /class/sca/sca1 sca 4:66", "add /class/gpix/gpix1 gpix 4:67"}, {"net /class/net/mbx0 1"}, {"c 0640 10:60 /dev/mbx/0", "d 0755 /dev/mbx"}},
     {"ScanAndVraxByPrefix", {"add /class/scan7/scan2 scan7 200:2", "add /class/vrax/vrax0 vraxio 201:0"}, {"scan /class/scan7/scan2 1", "vrax /class/vrax/vrax0 1"}, {"c 0640 200:2 /dev/scan/2", "c 0640 201:0 /dev/vrax/0", "d 0755 /dev/scan", "d 0755 /dev/vrax"}},
     {"TlorDeviceOnlyWithItsSuffix", {"add /devices/link-0/tlor-0/kwb-0.02 kwb 1:1", "add /devices/link-0/tlor-0/kwb-0.03 kwb 1:1", "add /devices/link-0/tlor-0/kwb-0.02/x kwb 1:1", "add /devices/link-0/kwb-0.02 kwb 1:1"}, {"kwb-tlor /devices/link-0/tlor-0/kwb-0.02 1", "kwb /devices/link-0/kwb-0.02 1"}, {}},
     {"BusSerialPortKnownByItsPathAloneTheSubsystemFirst", {"add /class/ttyKWB/ttyKWB5 - 4:69", "add /class/uart/ttyS5 - 4:69", "add /class/uart/ttyKWB6 uart 4:70"}, {"ttyKWB /class/ttyKWB/ttyKWB5 1", "uart /class/uart/ttyKWB6 1"}, {"c 0640 4:69 /dev/ttsKWB/5", "c 0640 4:70 /dev/ttsKWB/6", "d 0755 /dev/ttsKWB"}},
@@ -310,8 +310,7 @@ TEST_P(ClientTable, AcknowledgmentAwaitedThenChecked) {
   ASSERT_NO_FATAL_FAILURE(connect());
   tavuSendUevent(tavuUevent("remove /class/uart/ttyS1 uart SEQNUM=3"));
   iv_daemon.waitTraced(
-      SEND_TO_CLIENT
-      "sent rmv seq=3 type=uart path=/class/uart/ttyS1, totalNetlinkEvents=1, totalTavuEvents=1, sentToClient=1");
+      "tavunetlink:tavunetlink_SendToClient: sent rmv seq=3 type=uart path=/class/uart/ttyS1, totalNetlinkEvents=1, totalTavuEvents=1, sentToClient=1");
   ASSERT_EQ(row.unread ? 42 : iv_client.receive().serial_num, 42);
   tavuSendUevent(tavuUevent("add /class/uart/ttyS2 uart 4:66 SEQNUM=7"));
   iv_daemon.waitTraced(
@@ -320,10 +319,10 @@ TEST_P(ClientTable, AcknowledgmentAwaitedThenChecked) {
   EXPECT_EQ(recv(iv_client.fd(), &byte, 1, MSG_DONTWAIT | MSG_PEEK), row.unread ? 1 : -1);
   row.bytes.empty() ? iv_client.close() : (void)iv_client.send(row.bytes);
   iv_daemon.waitTraced(row.report);
-  if (row.bytes.empty()) {
+  if (row.bytes.empty()) {  // dropped, its acknowledgment not awaited
     iv_daemon.waitTraced(
-        SEND_TO_CLIENT
-        "Send error errno=32, netlinkEvent dropped: iv_action=add, iv_seq=7, iv_type=uart, iv_path=/class/uart/ttyS2");
+        "tavunetlink:tavunetlink_SendToClient: Send error errno=32, netlinkEvent dropped: iv_action=add, iv_seq=7, iv_type=uart, iv_path=/class/uart/ttyS2");
+    EXPECT_EQ(tavuCaptures(iv_daemon.trace(), SEND_TO_CLIENT "(Acknowledge) .*").size(), 1u);
   } else {
     const tavuclient_event next = receiveAndAcknowledge();
     EXPECT_EQ(std::to_string(next.serial_num) + " " + next.path, "43 /class/uart/ttyS2");

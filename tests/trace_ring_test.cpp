@@ -91,6 +91,8 @@ TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {
   trace_kelu_write2(desc, 0, 0, nullptr, 50, std::string(50, 'w').c_str());
   EXPECT_EQ(entries("WRAP"),
             "97:0:0:0:97 98:0:0:0:98 99:0:0:0:99 100:0:0:0:" + std::string(50, 'w'));
+  // Odd while an entry is written, for readers to copy again: two steps an entry.
+  EXPECT_EQ(poke("WRAP", offsetof(tavuTraceFileHeader, generation), 0), 2 * 101u);
 }
 
 // The reader tells damage and does not follow it; the writer trusts
@@ -128,9 +130,11 @@ TEST_F(TraceRing, BadNamesSizesAndDescriptorsAreRefused) {
       trace_kelu_init_buffer(&desc, "S", 255) + trace_kelu_init_buffer(&desc, "L", (64u << 20) + 1),
       -2);
   EXPECT_EQ(desc, TRACE_KELU_NO_BUFFER);
+  // Heads alone: six fill 240 bytes, the seventh takes the first's place.
   // Made again, a buffer starts empty under the same descriptor.
   const trace_kelu_desc_t first = create("AGAIN", 256);
-  trace_kelu_write_all(first, 1, "", 1, 0);
+  for (int i = 0; i < 7; ++i) trace_kelu_write_all(first, 1, "", 1, 0);
+  EXPECT_EQ(entries("AGAIN"), "1:1:1:0 2:1:1:0 3:1:1:0 4:1:1:0 5:1:1:0 6:1:1:0");
   EXPECT_EQ(create("AGAIN", 256), first);
   EXPECT_EQ(entries("AGAIN"), "");
   for (const trace_kelu_desc_t bad : {TRACE_KELU_NO_BUFFER, first + 1, 0u}) {
