@@ -72,7 +72,18 @@ void tavuStartQuiet(tavuRefusals* refusals) {
   refusals->iv_quietUntil.tv_sec += TAVU_REFUSAL_QUIET_MS / 1000;
 }
 
+void tavuTellUncounted(tavuRefusals* refusals) {
+  if (refusals->iv_uncounted == 0) return;
+  TAVU_REPORT("%s:%s: refused %d more clients not allowed, the last of uid %d, pid %d\n",
+              refusals->iv_uncounted, static_cast<int32_t>(refusals->iv_last.uid),
+              static_cast<int32_t>(refusals->iv_last.pid));
+  refusals->iv_uncounted = 0;
+  tavuStartQuiet(refusals);
+}
+
 void tavuNoteRefusal(tavuRefusals* refusals, const ucred& peer) {
+  // A refusal that came as its second ended finds that second's count untold.
+  if (tavuMillisecondsUntil(refusals->iv_quietUntil) == 0) tavuTellUncounted(refusals);
   if (tavuMillisecondsUntil(refusals->iv_quietUntil) > 0) {
     ++refusals->iv_uncounted;
     refusals->iv_last = peer;
@@ -80,15 +91,6 @@ void tavuNoteRefusal(tavuRefusals* refusals, const ucred& peer) {
   }
   TAVU_REPORT("%s:%s: refused a client of uid %d, pid %d: not allowed, waiting for another\n",
               static_cast<int32_t>(peer.uid), static_cast<int32_t>(peer.pid));
-  tavuStartQuiet(refusals);
-}
-
-void tavuTellUncounted(tavuRefusals* refusals) {
-  if (refusals->iv_uncounted == 0) return;
-  TAVU_REPORT("%s:%s: refused %d more clients not allowed, the last of uid %d, pid %d\n",
-              refusals->iv_uncounted, static_cast<int32_t>(refusals->iv_last.uid),
-              static_cast<int32_t>(refusals->iv_last.pid));
-  refusals->iv_uncounted = 0;
   tavuStartQuiet(refusals);
 }
 

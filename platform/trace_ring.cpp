@@ -30,20 +30,20 @@ void tavuRingBumpGeneration(tavuTraceFileHeader* header) {
 }
 
 // The header lives in a file another process could scribble on: a ring
-// that no longer adds up is emptied rather than trusted.
-bool tavuRingDropOldest(tavuTraceFileHeader* header) {
+// that no longer adds up is emptied rather than trusted, which leaves room
+// for any entry.
+void tavuRingDropOldest(tavuTraceFileHeader* header) {
   const uint32_t ringSize = header->ringSize;
   const uint32_t size = tavuRingReadWord(tavuRingBytes(header), ringSize, header->oldest);
   if (size < TAVU_TRACE_ENTRY_HEAD_SIZE || size > header->used || header->entriesHeld == 0) {
     header->oldest = header->next;
     header->used = 0;
     header->entriesHeld = 0;
-    return false;
+    return;
   }
   header->oldest = (header->oldest + size) % ringSize;
   header->used -= size;
   --header->entriesHeld;
-  return true;
 }
 
 }  // namespace
@@ -55,8 +55,7 @@ bool tavuRingBegin(tavuTraceFileHeader* header, uint32_t size, tavuRingCursor* c
       header->next >= header->ringSize) {
     header->oldest = header->next = header->used = header->entriesHeld = 0;
   }
-  while (header->ringSize - header->used < size && tavuRingDropOldest(header)) {
-  }
+  while (header->ringSize - header->used < size) tavuRingDropOldest(header);
   cursor->header = header;
   cursor->ring = tavuRingBytes(header);
   cursor->start = cursor->at = header->next;

@@ -74,16 +74,25 @@ TEST_F(TraceRing, EntriesKeepTheirArgumentsHeadsAndOrder) {
 }
 
 TEST_F(TraceRing, WrapAroundKeepsTheNewestWholeEntries) {
-  const trace_kelu_desc_t desc = create("WRAP", 256);
+  const trace_kelu_desc_t desc = create("WRAP", 270);
   for (int i = 0; i < 100; ++i) trace_kelu_write_all(desc, 0, " %d", 0, 0, i);
-  // 40 head bytes and 5 of argument: five whole entries fit in 256.
-  EXPECT_EQ(entries("WRAP"), "95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
-  // An entry larger than the whole ring is refused and costs nothing.
+  // 40 head bytes and 5 of argument: six whole entries fill 270 exactly.
+  EXPECT_EQ(entries("WRAP"),
+            "94:0:0:0:94 95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
+  // An entry larger than the whole ring is refused and costs nothing; one
+  // of 94 bytes takes the place of the three oldest.
   const std::vector<uint8_t> huge(256);
   errno = 0;
   EXPECT_EQ(trace_kelu_write2(desc, 0, 12, huge.data(), 256, huge.data()), -1);
   EXPECT_EQ(errno, EMSGSIZE);
-  EXPECT_EQ(entries("WRAP"), "95:0:0:0:95 96:0:0:0:96 97:0:0:0:97 98:0:0:0:98 99:0:0:0:99");
+  errno = 0;
+  EXPECT_EQ(trace_kelu_write_all(desc, 0, " %s", 0, 0, std::string(256, 'h').c_str()), -1);
+  EXPECT_EQ(errno, EMSGSIZE);
+  trace_kelu_write2(desc, 0, 0, nullptr, 50, std::string(50, 'w').c_str());
+  EXPECT_EQ(entries("WRAP"),
+            "97:0:0:0:97 98:0:0:0:98 99:0:0:0:99 100:0:0:0:" + std::string(50, 'w'));
+  // Odd while an entry is written, for readers to copy again: two steps an entry.
+  EXPECT_EQ(poke("WRAP", offsetof(tavuTraceFileHeader, generation), 0), 2 * 101u);
 }
 
 // The reader tells damage and does not follow it; the writer trusts
@@ -100,8 +109,8 @@ TEST_F(TraceRing, DamageIsToldNotFollowed) {
   poke("DAMAGE", ring, 0xffff);
   trace_kelu_write_all(desc, 0, " %d", 0, 0, 8);
   EXPECT_EQ(entries("DAMAGE"), "5:0:0:0:8");
-  // Offsets out of the ring: refused by the reader, reset by the writer.
-  poke("DAMAGE", oldest, 4096);
+  // Offsets out of the ring, the first one past it: refused by the reader, reset by the writer.
+  poke("DAMAGE", oldest, 256);
   EXPECT_EQ(entries("DAMAGE"), " !");
   trace_kelu_write_all(desc, 0, " %d", 0, 0, 9);
   EXPECT_EQ(entries("DAMAGE"), "6:0:0:0:9");
@@ -121,9 +130,11 @@ TEST_F(TraceRing, BadNamesSizesAndDescriptorsAreRefused) {
       trace_kelu_init_buffer(&desc, "S", 255) + trace_kelu_init_buffer(&desc, "L", (64u << 20) + 1),
       -2);
   EXPECT_EQ(desc, TRACE_KELU_NO_BUFFER);
+  // Heads alone: six fill 240 bytes, the seventh takes the first's place.
   // Made again, a buffer starts empty under the same descriptor.
   const trace_kelu_desc_t first = create("AGAIN", 256);
-  trace_kelu_write_all(first, 1, "", 1, 0);
+  for (int i = 0; i < 7; ++i) trace_kelu_write_all(first, 1, "", 1, 0);
+  EXPECT_EQ(entries("AGAIN"), "1:1:1:0 2:1:1:0 3:1:1:0 4:1:1:0 5:1:1:0 6:1:1:0");
   EXPECT_EQ(create("AGAIN", 256), first);
   EXPECT_EQ(entries("AGAIN"), "");
   for (const trace_kelu_desc_t bad : {TRACE_KELU_NO_BUFFER, first + 1, 0u}) {

@@ -5,7 +5,6 @@
 // test uses.
 #pragma once
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/prctl.h>
@@ -37,6 +36,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon_listens.h"
+#include "tavuclient.h"
 #include "uevent_send.h"
 
 using tavuLines = std::vector<std::string>;
@@ -62,10 +62,6 @@ inline tavuLines tavuSplit(const std::string& text) {
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);) lines.push_back(line);
   return lines;
-}
-
-inline bool tavuHas(const tavuLines& lines, const std::string& line) {
-  return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 // Fails the test unless it runs as root inside scripts/sandbox: whatever
@@ -154,20 +150,6 @@ inline tavuRun tavuRunProgram(const std::string& name, const tavuLines& args) {
   return run;
 }
 
-// The process whose standard output is `path`, a file of its own.
-inline pid_t tavuProcessWriting(const std::string& path) {
-  DIR* proc = opendir("/proc");
-  pid_t found = -1;
-  while (const dirent* entry = found < 0 ? readdir(proc) : nullptr) {
-    char link[PATH_MAX] = {};
-    const std::string out = std::string("/proc/") + entry->d_name + "/fd/1";
-    if (readlink(out.c_str(), link, sizeof link - 1) > 0 && path == link)
-      found = std::atoi(entry->d_name);
-  }
-  closedir(proc);
-  return found;
-}
-
 // The daemon, or its fault-injecting build when a plan is given
 // (fault_injection.cpp). Killed when the object goes.
 class tavuDaemon {
@@ -191,14 +173,10 @@ class tavuDaemon {
     ASSERT_EQ(waitpid(launcher, &raw, 0), launcher);
     ASSERT_EQ(tavuStatusOf(raw), launcherStatus) << output();
     if (launcherStatus != 0) return;
-    // The daemon is our child (we reap orphans) writing into our output file; one that failed
-    // at once may already be gone, and then it is ours to reap.
-    ASSERT_TRUE(tavuAwait("a daemon left behind by its launcher", [&] {
-      iv_pid = waitpid(-1, &raw, WNOHANG);
-      if (iv_pid > 0) iv_status = tavuStatusOf(raw);
-      if (iv_pid <= 0) iv_pid = tavuProcessWriting(iv_outputPath);
-      return iv_pid > 0;
-    }));
+    // Orphaned as its launcher ended, the daemon is our only child, running or ended.
+    iv_pid = std::atoi(
+        tavuReadFile("/proc/self/task/" + std::to_string(getpid()) + "/children").c_str());
+    ASSERT_GT(iv_pid, 0) << "no daemon left behind by its launcher: " << output();
   }
   // Once the daemon's uevent socket has joined the kernel's groups.
   void waitListening() {
@@ -223,7 +201,9 @@ class tavuDaemon {
   std::string output() const { return tavuReadFile(iv_outputPath); }
   // Waits for `line` among the lines printed, or the trace's entries.
   void waitPrinted(const std::string& line) {
-    if (!tavuAwait("printed: " + line, [&] { return tavuHas(tavuSplit(output()), line); }))
+    if (!tavuAwait("printed: " + line, [&] {
+          return ::testing::Value(tavuSplit(output()), ::testing::Contains(line));
+        }))
       ADD_FAILURE() << "printed:\n" << output();
   }
   void waitTraced(const std::string& line) {
@@ -263,22 +243,8 @@ inline std::string tavuHandshake(int32_t serial) {
   return tavuHeader(0x12345678, serial, 17) + std::string("ready to receive\0", 17);
 }
 
-// Exactly `size` bytes unless the stream ends, or the socket's receive
-// deadline passes, first.
-inline std::string tavuReadBytes(int fd, size_t size) {
-  std::string bytes(size, '\0');
-  bytes.resize(static_cast<size_t>(std::max<ssize_t>(0, recv(fd, &bytes[0], size, MSG_WAITALL))));
-  return bytes;
-}
-
-// One event message as read off the socket.
-struct tavuWireEvent {
-  int32_t signature = 0, serial = 0, length = 0;
-  int32_t time = 0, action = 0, seq = 0, link = 0, tlor = 0;
-  std::string path, type, payload;
-};
-
-// The client, speaking the wire protocol byte by byte.
+// The client, speaking the wire protocol byte by byte; it reads events
+// with the client library, which checks each.
 class tavuWireClient {
  public:
   ~tavuWireClient() { close(); }
@@ -298,25 +264,20 @@ class tavuWireClient {
   // The 29-byte handshake in one write; returns the reply's bytes, if any.
   std::string handshake(int32_t serial) {
     send(tavuHandshake(serial));
-    return tavuReadBytes(iv_fd, 12);
+    std::string reply(12, '\0');
+    reply.resize(
+        static_cast<size_t>(std::max<ssize_t>(0, recv(iv_fd, &reply[0], 12, MSG_WAITALL))));
+    return reply;
   }
   bool send(const std::string& bytes) {
     return ::send(iv_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) ==
            static_cast<ssize_t>(bytes.size());
   }  // every byte in one write
   bool acknowledge(int32_t serial) { return send(tavuHeader(0x12345678, serial, 0)); }
-  tavuWireEvent receive() {
-    tavuWireEvent event;
-    const std::string head = tavuReadBytes(iv_fd, 12);
-    EXPECT_EQ(head.size(), 12u) << "no event message";
-    // The fields lie in the order of the wire, three and then five words.
-    if (head.size() == 12) std::memcpy(&event.signature, head.data(), 12);
-    if (event.length < 22 || event.length > 65536) return event;
-    event.payload = tavuReadBytes(iv_fd, static_cast<size_t>(event.length));
-    event.payload.resize(static_cast<size_t>(event.length));
-    std::memcpy(&event.time, event.payload.data(), 20);
-    event.path = event.payload.c_str() + 20;
-    event.type = event.payload.c_str() + 21 + event.path.size();
+  // The next event; all zero when none came.
+  tavuclient_event receive() {
+    tavuclient_event event{};
+    if (tavuclient_receive_event(iv_fd, &event) != 1) ADD_FAILURE() << "no event: " << errno;
     return event;
   }
   void close() {
