@@ -97,15 +97,15 @@ const tavuFaultRow TAVU_FAULT_ROWS[] = {
 
 class DaemonFaults : public ::testing::TestWithParam<tavuFaultRow> {};
 
-// Whether the daemon's thread `name` sleeps out a time (not a wait for input).
-bool tavuThreadSleeps(pid_t pid, const std::string& name) {
+// Where the daemon's thread `name` waits, "gone" once it has ended.
+std::string tavuThreadWait(pid_t pid, const std::string& name) {
   std::error_code gone;
   for (const auto& task :
        std::filesystem::directory_iterator("/proc/" + std::to_string(pid) + "/task", gone)) {
     if (tavuReadFile(task.path() / "comm") == name + "\n")
-      return tavuReadFile(task.path() / "wchan").find("nanosleep") != std::string::npos;
+      return tavuReadFile(task.path() / "wchan");
   }
-  return false;
+  return "gone";
 }
 
 TEST_P(DaemonFaults, ReportedExactlyThenTheDaemonEndsAsItShould) {
@@ -130,8 +130,14 @@ TEST_P(DaemonFaults, ReportedExactlyThenTheDaemonEndsAsItShould) {
                     "MAJOR=4", "MINOR=65"});
   }
   if (row.steps & PRINTED) daemon.waitPrinted(report);
+  // A thread that stopped the intake has ended once its stop is stored: a
+  // client that came between its report and its stop would be sent an event.
+  const std::string stopper = report.rfind(WORKER, 0) == 0 ? "tavu-worker" : "tavu-reader";
+  ASSERT_TRUE(!(row.steps & PRINTED) || row.status == RUNS_ON || tavuAwait(stopper + " ended", [&] {
+    return tavuThreadWait(daemon.pid(), stopper) == "gone";
+  }));
   ASSERT_TRUE(!(row.steps & PAUSES) || tavuAwait("the reader waits between failed receives", [&] {
-    return tavuThreadSleeps(daemon.pid(), "tavu-reader");
+    return tavuThreadWait(daemon.pid(), "tavu-reader").find("nanosleep") != std::string::npos;
   }));
   // A client that comes before the reader has its socket ends the daemon
   // at its first check; the rows that stop the reader have reported by now.
