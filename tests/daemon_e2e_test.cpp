@@ -198,31 +198,21 @@ TEST_P(Walk, LinksMountsAndOthersGroupsInDevLeadNowhere) {
 // is made and removed as a plain chain of mkdir would.
 TEST_P(Walk, DescriptorsStayBoundedWhateverTheDepth) {
   ASSERT_NO_FATAL_FAILURE(connect());
-  const auto held = [&] {
-    const auto fds =
-        std::filesystem::directory_iterator("/proc/" + std::to_string(iv_daemon.pid()) + "/fd");
-    return static_cast<long>(std::distance(begin(fds), end(fds)));
-  };
-  const long start = held();
+  const std::string pid = std::to_string(iv_daemon.pid());
+  const long start = tavuDescriptors(pid);
   long most = start;
-  std::string deep, deepNode = "/dev/";
-  for (int level = 0; level < 400; ++level) {
-    deep += "d.";
-    deepNode += "d/";
-  }
+  std::string deep, node = "/dev/";
+  for (int level = 0; level < 400; ++level) deep += "d.", node += "d/";
   for (int i = 0; i < 1000; ++i) {
     // By hundreds, adds then their removes: 40 directories of two levels, and the deep one.
     const int j = i % 100;
     const std::string name =
         j % 25 == 0 ? deep : "k" + std::to_string(j % 40) + "." + std::to_string(j % 7);
-    const bool add = i / 100 % 2 == 0;
     tavuSendUevent(
-        tavuUevent((add ? "add " : "remove ") + ("/class/gpio/" + name) + ".1 gpio 1:1"));
+        tavuUevent((i / 100 % 2 ? "remove " : "add ") + ("/class/gpio/" + name) + ".1 gpio 1:1"));
     receiveAndAcknowledge();
-    most = std::max(most, held());
-    if (i == 99) {
-      EXPECT_TRUE(std::filesystem::exists(deepNode + "1"));
-    }
+    most = std::max(most, tavuDescriptors(pid));
+    EXPECT_TRUE(i != 99 || std::filesystem::exists(node + "1")) << "the deep node made";
   }
   EXPECT_LE(most, start + 32);
   EXPECT_THAT(tavuDevTree(), ::testing::IsEmpty());

@@ -93,6 +93,12 @@ inline bool tavuAwait(const std::string& state, const std::function<bool()>& rea
   return true;
 }
 
+// How many descriptors process `pid` (or "self") holds.
+inline long tavuDescriptors(const std::string& pid) {
+  const std::filesystem::directory_iterator fds("/proc/" + pid + "/fd");
+  return std::distance(begin(fds), end(fds));
+}
+
 struct tavuRun {
   int status = -1;  // exit status, 128 + signal when killed
   std::string out, err;
@@ -136,10 +142,11 @@ inline pid_t tavuSpawn(const std::string& name, const std::string& argv0, const 
 }
 
 // Runs a program of this build (under the emulator when cross-built), or
-// any program when `name` holds a "/".
-inline tavuRun tavuRunProgram(const std::string& name, const tavuLines& args) {
+// any program when `name` holds a "/"; with TAVU_FAULTS set to `plan`.
+inline tavuRun tavuRunProgram(const std::string& name, const tavuLines& args,
+                              const std::string& plan = "") {
   const std::string out = tavuTempFile(), err = tavuTempFile();
-  const pid_t pid = tavuSpawn(name, name, args, out, err);
+  const pid_t pid = tavuSpawn(name, name, args, out, err, plan);
   tavuRun run;
   int raw = 0;
   if (waitpid(pid, &raw, 0) == pid) run.status = tavuStatusOf(raw);
@@ -248,18 +255,13 @@ inline std::string tavuHandshake(int32_t serial) {
 class tavuWireClient {
  public:
   ~tavuWireClient() { close(); }
+  // As the client library connects: to the daemon alone, once it listens.
   void connect() {
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);
     close();
-    iv_fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    // Each read's deadline.
-    const timeval deadline{static_cast<time_t>(tavuPatience().count() / 1000), 0};
+    tavuAwait("the daemon's client socket takes a connection",
+              [&] { return (iv_fd = tavuclient_connect()) >= 0; });
+    const timeval deadline{static_cast<time_t>(tavuPatience().count() / 1000), 0};  // each read's
     setsockopt(iv_fd, SOL_SOCKET, SO_RCVTIMEO, &deadline, sizeof deadline);
-    tavuAwait("the daemon's client socket takes a connection", [&] {
-      return ::connect(iv_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    });
   }
   // The 29-byte handshake in one write; returns the reply's bytes, if any.
   std::string handshake(int32_t serial) {
