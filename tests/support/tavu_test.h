@@ -180,9 +180,18 @@ class tavuDaemon {
     ASSERT_EQ(waitpid(launcher, &raw, 0), launcher);
     ASSERT_EQ(tavuStatusOf(raw), launcherStatus) << output();
     if (launcherStatus != 0) return;
-    // Orphaned as its launcher ended, the daemon is our only child, running or ended.
-    iv_pid = std::atoi(
-        tavuReadFile("/proc/self/task/" + std::to_string(getpid()) + "/children").c_str());
+    // Orphaned as its launcher ended, the daemon is our only child, running
+    // or ended. A board's kernel may keep no list of children: each
+    // process's parent is read instead.
+    for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+      const bool process = std::isdigit(entry.path().filename().c_str()[0]) != 0;
+      const std::string stat =
+          process ? tavuReadFile(entry.path() / "stat") : "";  // "pid (name) state ppid"
+      int parent = 0;
+      if (!stat.empty() && std::sscanf(&stat[stat.rfind(')') + 1], " %*c %d", &parent) == 1 &&
+          parent == getpid())
+        iv_pid = std::atoi(stat.c_str());
+    }
     ASSERT_GT(iv_pid, 0) << "no daemon left behind by its launcher: " << output();
   }
   // Once the daemon's uevent socket has joined the kernel's groups.
