@@ -1,6 +1,8 @@
 // libFuzzer target for tavutrace's decoder: a buffer file's bytes, decoded
-// and rendered as text and JSON, with and without the texts of its sites.
+// and printed as tavutrace prints them (entries as text and JSON, header,
+// status), with and without the texts of its sites.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -12,14 +14,16 @@ constexpr char TAVU_SITES[] =
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static tavuSiteTable tables[2];  // the sites, and none
+  static std::FILE* nowhere = std::fopen("/dev/null", "w");
   std::string error;
   if (tables[0].iv_sites.empty())
     tavuParseSiteRecords(TAVU_SITES, sizeof TAVU_SITES, tables, &error);
   tavuTraceBuffer buffer;
   if (!tavuDecodeTraceBuffer(std::vector<uint8_t>(data, data + size), &buffer, &error)) return 0;
-  for (const tavuTraceRecord& record : buffer.iv_records) {
-    for (const tavuSiteTable& table : tables)
-      (void)(tavuRenderRecord(record, table) + tavuRecordJson(record, table));
+  for (const tavuSiteTable& table : tables) {
+    for (const bool json : {false, true}) tavuPrintRecords(nowhere, buffer, table, json);
+    tavuPrintStatus(nowhere, buffer, table);
   }
+  tavuPrintHeader(nowhere, buffer, true);
   return 0;
 }

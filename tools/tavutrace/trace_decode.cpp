@@ -214,9 +214,8 @@ std::string tavuDecodeHeader(const std::vector<uint8_t>& image, tavuTraceBuffer*
   return "";
 }
 
-// A whole buffer file image, or with `headerOnly` its header alone; false
-// with `error` set when it is no trace buffer at all. A damaged image
-// decodes partly, with the damage in iv_problems.
+}  // namespace
+
 bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
                            std::string* error, bool headerOnly) {
   *out = tavuTraceBuffer();
@@ -281,8 +280,6 @@ bool tavuCopyWasQuiet(int fd, const std::vector<uint8_t>& image) {
   return std::memcmp(now, &image[at], sizeof now) == 0 &&
          (tavuLoad<uint32_t>(now, mark != TAVU_TRACE_BYTE_ORDER_MARK) & 1) == 0;
 }
-
-}  // namespace
 
 bool tavuReadTraceBufferFile(const std::string& path, tavuTraceBuffer* out, std::string* error,
                              bool headerOnly) {

@@ -46,6 +46,12 @@ struct tavuTraceBuffer {
   std::vector<std::string> iv_problems;     // what could not be decoded, if anything
 };
 
+// A whole buffer file image, or with `headerOnly` its header alone; false
+// with `error` set when it is no trace buffer at all. A damaged image
+// decodes partly, with the damage in iv_problems.
+bool tavuDecodeTraceBuffer(const std::vector<uint8_t>& image, tavuTraceBuffer* out,
+                           std::string* error, bool headerOnly = false);
+
 // Reads the file (with `headerOnly`, no byte past the header) and decodes
 // it, reading again while its writer is in the middle of an entry. False
 // with `error` set, and errno when the file cannot be read (0 when it is no
