@@ -145,25 +145,19 @@ debian() {
     ok grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$work/root/$p/usr/share/doc/$p/copyright"
   done
   # The maintainer scripts as packaged, on a machine with the init script and systemd running,
-  # where each tool they may call is a stub recording its arguments, or missing.
+  # where each tool they may call is a stub recording its arguments.
   dpkg-deb -e "${deb[tavunetlink]}" "$work/control"
-  mkdir -p "$work/etc/init.d" "$work/run/systemd/system"
+  mkdir -p "$work/etc/init.d" "$work/run/systemd/system" "$work/none" "$work/tools"
   # shellcheck disable=SC2016 # expanded by the stub
   printf '#!/bin/sh\necho "${0##*/} $*" >> %s\n' "$work/calls" > "$work/stub" && chmod +x "$work/stub"
-  cp "$work/stub" "$work/etc/init.d/tavunetlink"
-  #          script   argument  tools                              calls, ";" between
-  maintainer postinst configure ""                                 ""
-  maintainer postinst configure "deb-systemd-helper update-rc.d"   "deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service;update-rc.d tavunetlink defaults"
-  maintainer prerm    remove    ""                                 "tavunetlink stop"
-  maintainer prerm    remove    invoke-rc.d                        "invoke-rc.d tavunetlink stop"
-  maintainer postrm   remove    ""                                 ""
-  maintainer postrm   remove    "systemctl deb-systemd-helper"     "systemctl --system daemon-reload;deb-systemd-helper mask tavunetlink.service"
-  maintainer postrm   purge     ""                                 ""
-  maintainer postrm   purge     "update-rc.d deb-systemd-helper"   "update-rc.d tavunetlink remove;deb-systemd-helper purge tavunetlink.service;deb-systemd-helper unmask tavunetlink.service"
-  # An image installed with dpkg --root: the helpers, which follow DPKG_ROOT, alone; nothing of this machine's.
-  DPKG_ROOT=/image maintainer postinst configure "deb-systemd-helper update-rc.d" "deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service"
-  DPKG_ROOT=/image maintainer prerm   remove    invoke-rc.d                        ""
-  DPKG_ROOT=/image maintainer postrm  remove    "systemctl deb-systemd-helper"     "deb-systemd-helper mask tavunetlink.service"
+  for stub in etc/init.d/tavunetlink tools/deb-systemd-helper tools/update-rc.d tools/invoke-rc.d tools/systemctl; do ln -s "$work/stub" "$work/$stub"; done
+  enable="deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service"
+  purge="update-rc.d tavunetlink remove;deb-systemd-helper purge tavunetlink.service;deb-systemd-helper unmask tavunetlink.service"
+  #          script   argument  calls, ";" between: with no tools, with all, with all in an image
+  maintainer postinst configure ""                 "$enable;update-rc.d tavunetlink defaults" "$enable"
+  maintainer prerm    remove    "tavunetlink stop" "invoke-rc.d tavunetlink stop"             ""
+  maintainer postrm   remove    ""                 "systemctl --system daemon-reload;deb-systemd-helper mask tavunetlink.service" "deb-systemd-helper mask tavunetlink.service"
+  maintainer postrm   purge     ""                 "$purge"                                   "$purge"
   # A client program built from the unpacked -dev package alone.
   pc_dir=$(dirname "$(find "$work/root/libtavuclient-dev" -name tavuclient.pc)")
   flags=$(PKG_CONFIG_SYSROOT_DIR=$work/root/libtavuclient-dev PKG_CONFIG_LIBDIR=$pc_dir pkg-config --cflags --libs tavuclient) || fail "pkg-config does not know tavuclient"
@@ -172,18 +166,19 @@ debian() {
     fail "a client does not build with: $flags"
 }
 
-# maintainer SCRIPT ARGUMENT TOOLS CALLS: the script, its paths moved into the work directory,
-# with only TOOLS on its PATH, succeeds having made exactly CALLS.
+# maintainer SCRIPT ARGUMENT CALLS...: the script, its paths moved into the work directory,
+# succeeds having made exactly each CALLS in turn: with none of the tools it may call on its PATH,
+# with all of them, and with all of them in an image installed with dpkg --root, where only the
+# helpers, which follow DPKG_ROOT, have a say: nothing of this machine's.
 maintainer() {
-  rm -f "$work/calls"
-  bin=$(mktemp -d "$work/bin.XXX")
-  for tool in $3; do ln -s "$work/stub" "$bin/$tool"; done
-  sed "s|/etc/init.d/|$work/etc/init.d/|g; s|/run/systemd/system|$work/run/systemd/system|g" "$work/control/$1" > "$work/script"
-  chmod +x "$work/script"
-  PATH=$bin "$work/script" "$2" > /dev/null 2>&1
-  status=$?
-  calls=$(paste -sd ';' "$work/calls" 2> /dev/null)
-  [[ $status = 0 && $calls = "$4" ]] || fail "$1 $2 with '$3': status $status, called '$calls'; wanted 0, '$4'"
+  sed "s|/etc/init.d/|$work/etc/init.d/|g; s|/run/systemd/system|$work/run/systemd/system|g" "$work/control/$1" > "$work/script" && chmod +x "$work/script"
+  for run in "none 3" "tools 4" "tools 5 /image"; do
+    read -r bin column root <<< "$run"
+    rm -f "$work/calls"
+    DPKG_ROOT=$root PATH=$work/$bin "$work/script" "$2" > /dev/null 2>&1
+    status=$? calls=$(paste -sd ';' "$work/calls" 2> /dev/null)
+    [[ $status = 0 && $calls = "${!column}" ]] || fail "$1 $2 with $bin${root:+ in $root}: status $status, called '$calls'; wanted 0, '${!column}'"
+  done
 }
 
 [[ ${1:-} =~ ^(lint|sandbox|init|debian)$ ]] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
