@@ -27,7 +27,7 @@ struct tavuPair {
     socketpair(AF_UNIX, SOCK_STREAM, 0, iv_fds);
     const size_t first = end == PIECES ? 14 : bytes.size();
     EXPECT_EQ(write(iv_fds[1], bytes.data(), first), static_cast<ssize_t>(first));
-    if (end == PIECES)
+    if (end == PIECES) {
       iv_daemon = std::thread([this, rest = bytes.substr(first)] {
         int unread = 0;
         tavuAwait("the library has read the bytes before",
@@ -35,6 +35,7 @@ struct tavuPair {
         EXPECT_EQ(write(iv_fds[1], rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
         shutdown(iv_fds[1], SHUT_WR);
       });
+    }
     if (end == RESETS) (void)!write(iv_fds[0], "x", 1);
     if (end == CLOSES || end == RESETS || end == GONE) iv_fds[1] = (close(iv_fds[1]), -1);
     if (end == REPLIES) shutdown(iv_fds[0], SHUT_RD);
@@ -54,8 +55,10 @@ struct tavuPair {
   }
 };
 
-// A call's errno when it failed as it should, with -1; else minus what it returned.
-const auto tavuError = [](int result) { return result == -1 ? errno : -result; };
+// A call's errno when it failed as it should, returning -1; else minus what it returned.
+int tavuError(int result) {
+  return result == -1 ? errno : -result;
+}
 
 // An event message for `texts`.
 std::string tavuEventMessage(const std::string& texts) {
