@@ -13,11 +13,10 @@ namespace {
 // `bytes`; then the daemon end closes, resets (closing with our bytes
 // unread), stays open (the library's receives then give up at once on
 // what does not come), or stays open with nothing more to send: the reply
-// to the library's handshake. In PIECES the bytes come as the first 12, 2
-// and the rest, each once the library has read all before it, then the
-// daemon end closes. GONE: the daemon end closed before the library's
-// handshake; SILENT: it stays and never answers it (receives give up then
-// too).
+// to the library's handshake. In PIECES a header and 2 bytes come first,
+// the rest once the library has read them, then the daemon end closes.
+// GONE: the daemon end closed before the library's handshake; SILENT: it
+// stays and never answers it (receives give up then too).
 enum tavuEnd { CLOSES, RESETS, STAYS, REPLIES, PIECES, GONE, SILENT };
 
 struct tavuPair {
@@ -26,17 +25,17 @@ struct tavuPair {
 
   tavuPair(const std::string& bytes, tavuEnd end) {
     socketpair(AF_UNIX, SOCK_STREAM, 0, iv_fds);
-    iv_daemon = std::thread([this, bytes, end] {
-      for (size_t at = 0, size; at < bytes.size(); at += size) {
-        size = end != PIECES || at >= 14 ? bytes.size() - at : at == 0 ? 12 : 2;
+    const size_t first = end == PIECES ? 14 : bytes.size();
+    EXPECT_EQ(write(iv_fds[1], bytes.data(), first), static_cast<ssize_t>(first));
+    if (end == PIECES) {
+      iv_daemon = std::thread([this, rest = bytes.substr(first)] {
         int unread = 0;
         tavuAwait("the library has read the bytes before",
                   [&] { return ioctl(iv_fds[0], FIONREAD, &unread) == 0 && unread == 0; });
-        EXPECT_EQ(write(iv_fds[1], bytes.data() + at, size), static_cast<ssize_t>(size));
-      }
-      if (end == PIECES) shutdown(iv_fds[1], SHUT_WR);
-    });
-    if (end != PIECES) iv_daemon.join();
+        EXPECT_EQ(write(iv_fds[1], rest.data(), rest.size()), static_cast<ssize_t>(rest.size()));
+        shutdown(iv_fds[1], SHUT_WR);
+      });
+    }
     if (end == RESETS) (void)!write(iv_fds[0], "x", 1);
     if (end == CLOSES || end == RESETS || end == GONE) iv_fds[1] = (close(iv_fds[1]), -1);
     if (end == REPLIES) shutdown(iv_fds[0], SHUT_RD);
@@ -56,6 +55,11 @@ struct tavuPair {
   }
 };
 
+// A call's errno when it failed as it should, returning -1; else minus what it returned.
+int tavuError(int result) {
+  return result == -1 ? errno : -result;
+}
+
 // An event message for `texts`.
 std::string tavuEventMessage(const std::string& texts) {
   std::string payload;
@@ -67,9 +71,8 @@ std::string tavuEventMessage(const std::string& texts) {
 struct tavuCallRow {
   const char* name;
   std::string bytes;
-  tavuEnd end;           // REPLIES, GONE, SILENT: the row is the handshake's, else the receives'
-  int result;            // of the handshake, or of the receive after the last event
-  int error;             // errno when the result is -1
+  tavuEnd end;  // REPLIES, GONE, SILENT: the row is the handshake's, else the receives'
+  int error;    // of the handshake, or of the receive after the last event; 0: it returned 0
   std::string events{};  // "path|type" of each event received, one space between
 };
 
@@ -78,30 +81,28 @@ const std::string TAVU_TEXTS("/class/uart/ttyS1\0uart\0", 23), TAVU_PATH(4095, '
 
 // clang-format off
 const tavuCallRow TAVU_CALL_ROWS[] = {
-    {"WholeEvent", tavuEventMessage(TAVU_TEXTS), CLOSES, 0, 0, "/class/uart/ttyS1|uart"},
-    {"BothTextsEmpty", tavuEventMessage(std::string(2, '\0')), CLOSES, 0, 0, "|"},
-    {"LongestPathInPiecesThenTheNextEvent", tavuEventMessage(TAVU_PATH + '\0' + TAVU_TYPE + '\0') + tavuEventMessage(TAVU_TEXTS), PIECES, 0, 0, TAVU_PATH + "|" + TAVU_TYPE + " /class/uart/ttyS1|uart"},
-    {"DaemonGone", "", CLOSES, 0, 0},
-    {"DaemonGoneWithOurBytesUnread", "", RESETS, 0, 0},
-    {"HeaderCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 5), CLOSES, -1, EPROTO},
-    {"ResetInTheMiddle", tavuEventMessage(TAVU_TEXTS).substr(0, 20), RESETS, -1, EPROTO},
-    {"WrongSignature", tavuEventMessage(TAVU_TEXTS).replace(0, 4, tavuWord(0x7654321)), CLOSES, -1, EPROTO},
-    {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, -1, EPROTO},
-    {"PayloadTooLong", tavuHeader(0x12345678, 42, 20 + 2 * 4096 + 1), STAYS, -1, EPROTO},
-    {"PayloadNeverComes", tavuEventMessage(TAVU_TEXTS).substr(0, 20), STAYS, -1, EAGAIN},
-    {"PathWithoutNul", tavuEventMessage("abc"), CLOSES, -1, EPROTO},
-    {"TypeEndsEarly", tavuEventMessage(std::string("a\0b\0c\0", 6)), CLOSES, -1, EPROTO},
-    {"NoType", tavuEventMessage(std::string("ab\0", 3)), CLOSES, -1, EPROTO},
-    {"PathTooLong", tavuEventMessage(std::string(5000, 'p') + std::string("\0t\0", 3)), CLOSES, -1, EPROTO},
-    {"HandshakeAccepted", tavuHeader(0x12345678, -9, 0), REPLIES, 0, 0},
-    {"HandshakeToAGoneDaemon", "", GONE, -1, ECONNRESET},
-    {"HandshakeNeverAnswered", "", SILENT, -1, ETIMEDOUT},
-    {"RefusedUid", tavuHeader(0x12345678, 65534, -1), REPLIES, -1, EACCES},
-    {"RefusedBeforeTheHandshake", tavuHeader(0x12345678, 65534, -1), GONE, -1, EACCES},
-    {"ReplyCutShort", tavuHeader(0x12345678, -9, 0).substr(0, 5), REPLIES, -1, EPROTO},
-    {"ReplyOfOtherSerial", tavuHeader(0x12345678, 9, 0), REPLIES, -1, EPROTO},
-    {"ReplyOfOtherSignature", tavuHeader(0x12345679, -9, 0), REPLIES, -1, EPROTO},
-    {"ReplyWithAPayload", tavuHeader(0x12345678, -9, 1), REPLIES, -1, EPROTO},
+    {"BothTextsEmpty", tavuEventMessage(std::string(2, '\0')), CLOSES, 0, "|"},
+    {"LongestPathInPiecesThenTheNextEvent", tavuEventMessage(TAVU_PATH + '\0' + TAVU_TYPE + '\0') + tavuEventMessage(TAVU_TEXTS), PIECES, 0, TAVU_PATH + "|" + TAVU_TYPE + " /class/uart/ttyS1|uart"},
+    {"DaemonGoneWithOurBytesUnread", "", RESETS, 0},
+    {"HeaderCutShort", tavuEventMessage(TAVU_TEXTS).substr(0, 5), CLOSES, EPROTO},
+    {"ResetInTheMiddle", tavuEventMessage(TAVU_TEXTS).substr(0, 20), RESETS, EPROTO},
+    {"WrongSignature", tavuEventMessage(TAVU_TEXTS).replace(0, 4, tavuWord(0x7654321)), CLOSES, EPROTO},
+    {"PayloadTooShort", tavuEventMessage(std::string(1, '\0')), CLOSES, EPROTO},
+    {"PayloadTooLong", tavuHeader(0x12345678, 42, 20 + 2 * 4096 + 1), STAYS, EPROTO},
+    {"PayloadNeverComes", tavuEventMessage(TAVU_TEXTS).substr(0, 20), STAYS, EAGAIN},
+    {"PathWithoutNul", tavuEventMessage("abc"), CLOSES, EPROTO},
+    {"TypeEndsEarly", tavuEventMessage(std::string("a\0b\0c\0", 6)), CLOSES, EPROTO},
+    {"NoType", tavuEventMessage(std::string("ab\0", 3)), CLOSES, EPROTO},
+    {"PathTooLong", tavuEventMessage(std::string(5000, 'p') + std::string("\0t\0", 3)), CLOSES, EPROTO},
+    {"HandshakeAccepted", tavuHeader(0x12345678, -9, 0), REPLIES, 0},
+    {"HandshakeToAGoneDaemon", "", GONE, ECONNRESET},
+    {"HandshakeNeverAnswered", "", SILENT, ETIMEDOUT},
+    {"RefusedUid", tavuHeader(0x12345678, 65534, -1), REPLIES, EACCES},
+    {"RefusedBeforeTheHandshake", tavuHeader(0x12345678, 65534, -1), GONE, EACCES},
+    {"ReplyCutShort", tavuHeader(0x12345678, -9, 0).substr(0, 5), REPLIES, EPROTO},
+    {"ReplyOfOtherSerial", tavuHeader(0x12345678, 9, 0), REPLIES, EPROTO},
+    {"ReplyOfOtherSignature", tavuHeader(0x12345679, -9, 0), REPLIES, EPROTO},
+    {"ReplyWithAPayload", tavuHeader(0x12345678, -9, 1), REPLIES, EPROTO},
 };
 // clang-format on
 
@@ -123,8 +124,7 @@ TEST_P(ClientCall, AnsweredWithoutOverrun) {
               "(42, 1700000000, 2, 812, -3, 7)");
     events += (events.empty() ? "" : " ") + std::string(event.path) + "|" + event.type;
   }
-  EXPECT_EQ(std::make_pair(result, result == -1 ? errno : 0),
-            std::make_pair(row.result, row.error));
+  EXPECT_EQ(tavuError(result), row.error);
   EXPECT_EQ(events, row.events);
   EXPECT_EQ(event.serial_num, events.empty() ? 0x5a5a5a5a : 42) << "event written on failure";
   // The handshake in one write; a receive sends nothing.
@@ -152,22 +152,21 @@ TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnce) {
 // is full, and it cannot be named.
 TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
-  const auto error = [](int result) { return result == -1 ? errno : -result; };
   const int next = dup(0);
   close(next);
   tavuclient_event event{};
   uid_t holder = 0;
-  EXPECT_EQ(error(tavuclient_connect()), ECONNREFUSED);
-  EXPECT_EQ(error(tavuclient_listener_uid(&holder)), ECONNREFUSED);
-  EXPECT_EQ(error(tavuclient_receive_event(next, &event)), EBADF);
-  EXPECT_EQ(error(tavuclient_handshake(next, 0)), EBADF);
-  EXPECT_EQ(error(tavuclient_acknowledge(next, &event)), EBADF);
+  EXPECT_EQ(tavuError(tavuclient_connect()), ECONNREFUSED);
+  EXPECT_EQ(tavuError(tavuclient_listener_uid(&holder)), ECONNREFUSED);
+  EXPECT_EQ(tavuError(tavuclient_receive_event(next, &event)), EBADF);
+  EXPECT_EQ(tavuError(tavuclient_handshake(next, 0)), EBADF);
+  EXPECT_EQ(tavuError(tavuclient_acknowledge(next, &event)), EBADF);
   rlimit files{};
   ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &files), 0);
   const rlimit spent{static_cast<rlim_t>(next), files.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &spent), 0);
-  EXPECT_EQ(error(tavuclient_connect()), EMFILE);
-  EXPECT_EQ(error(tavuclient_listener_uid(&holder)), EMFILE);
+  EXPECT_EQ(tavuError(tavuclient_connect()), EMFILE);
+  EXPECT_EQ(tavuError(tavuclient_listener_uid(&holder)), EMFILE);
   ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &files), 0);
   sockaddr_un address{AF_UNIX, {}};
   std::memcpy(address.sun_path + 1, "tavunetlinksocket", 17);

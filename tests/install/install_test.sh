@@ -132,53 +132,31 @@ debian() {
       [[ $depends == *", ${package[$lib]:-$lib} (>= "[0-9]* ]] || fail "$p: $lib is needed, no versioned ${package[$lib]:-package of it} in Depends: ${depends#, }"
     done
   done
-  # Every file of each package with its mode and owner, and any directory not root's drwxr-xr-x;
-  # the library's directory is the multiarch one natively.
-  declare -A programs=([tavunetlink]="etc/init.d/tavunetlink usr/libexec/tavunetlink-start usr/sbin/tavunetlink"
-                       [tavunetlink-tools]="usr/bin/tavuinject usr/bin/tavumon usr/bin/tavutrigger")
-  declare -A data=([tavunetlink]="etc/default/tavunetlink lib/systemd/system/tavunetlink.service usr/share/man/man8/tavunetlink.8.gz"
-                   [tavunetlink-tools]="usr/share/man/man1/tavuinject.1.gz usr/share/man/man1/tavumon.1.gz usr/share/man/man1/tavutrigger.1.gz"
-                   [libtavuclient-dev]="usr/include/tavuclient.h usr/lib/libtavuclient.a usr/lib/pkgconfig/tavuclient.pc usr/share/man/man3/tavuclient.3.gz")
-  # tavutrace decodes on the workstation: in its package, never in the board's.
-  [ "$arch" = amd64 ] && programs[tavunetlink-tools]+=" usr/bin/tavutrace" data[tavunetlink-tools]+=" usr/share/man/man1/tavutrace.1.gz"
-  for p in "${!deb[@]}"; do
-    data[$p]+=" usr/share/doc/$p/copyright usr/share/doc/$p/changelog.Debian.gz"
-    for path in ${programs[$p]:-}; do echo "$p -rwxr-xr-x root/root $path"; done
-    for path in ${data[$p]}; do echo "$p -rw-r--r-- root/root $path"; done
-  done | sort > "$work/wanted"
-  for p in "${!deb[@]}"; do dpkg-deb -c "${deb[$p]}" | awk -v p="$p" '$6 !~ /\/$/ || $1 " " $2 != "drwxr-xr-x root/root" { print p, $1, $2, substr($6, 3) }'; done |
-    sed 's|usr/lib/[^/]*-linux-gnu[^/]*/|usr/lib/|' | sort | diff "$work/wanted" - || fail "files in the packages: (>) not as wanted (<)"
-  # What each asks of the others, its conffiles, its control files: only the daemon's has
-  # maintainer scripts, so only it registers a service.
-  #       package           recommends        conffiles                control files
-  control tavunetlink       tavunetlink-tools "$(printf '/etc/%s/tavunetlink\n' default init.d)" "conffiles control md5sums postinst postrm prerm"
-  control tavunetlink-tools ""                ""                      "control md5sums"
-  control libtavuclient-dev ""                ""                      "control md5sums"
-  # One changelog for all, of the packages' version, and a machine-readable copyright.
+  # Every entry root's, programs and directories rwxr-xr-x, every other file rw-r--r--; the init
+  # script and its settings are the administrator's (conffiles). tavutrace decodes on the
+  # workstation: in its package, never in the board's.
+  ok test -z "$(for p in "${!deb[@]}"; do dpkg-deb -c "${deb[$p]}"; done |
+    awk '{ x = $6 ~ /\/$|\/(s?bin|libexec|init\.d)\/[^\/]+$/ } substr($1, 2) " " $2 != (x ? "rwxr-xr-x" : "rw-r--r--") " root/root"')"
+  ok test "$(dpkg-deb -I "${deb[tavunetlink]}" conffiles)" = "$(printf '/etc/%s/tavunetlink\n' default init.d)"
+  ok test "$(ls "$work"/root/*/usr/bin/tavutrace 2> /dev/null)" = "$([ "$arch" != amd64 ] || echo "$work/root/tavunetlink-tools/usr/bin/tavutrace")"
+  # One changelog for all, of the packages' version (installed with the copyright).
   for p in "${!deb[@]}"; do
     ok test "$(zcat "$work/root/$p/usr/share/doc/$p/changelog.Debian.gz" | dpkg-parsechangelog -l - -S Version)" = "$(dpkg-deb -f "${deb[$p]}" Version)"
-    ok grep -qx "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/" "$work/root/$p/usr/share/doc/$p/copyright"
   done
   # The maintainer scripts as packaged, on a machine with the init script and systemd running,
-  # where each tool they may call is a stub recording its arguments, or missing.
+  # where each tool they may call is a stub recording its arguments.
   dpkg-deb -e "${deb[tavunetlink]}" "$work/control"
-  mkdir -p "$work/etc/init.d" "$work/run/systemd/system"
+  mkdir -p "$work/etc/init.d" "$work/run/systemd/system" "$work/none" "$work/tools"
   # shellcheck disable=SC2016 # expanded by the stub
   printf '#!/bin/sh\necho "${0##*/} $*" >> %s\n' "$work/calls" > "$work/stub" && chmod +x "$work/stub"
-  cp "$work/stub" "$work/etc/init.d/tavunetlink"
-  #          script   argument  tools                              calls, ";" between
-  maintainer postinst configure ""                                 ""
-  maintainer postinst configure "deb-systemd-helper update-rc.d"   "deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service;update-rc.d tavunetlink defaults"
-  maintainer prerm    remove    ""                                 "tavunetlink stop"
-  maintainer prerm    remove    invoke-rc.d                        "invoke-rc.d tavunetlink stop"
-  maintainer postrm   remove    ""                                 ""
-  maintainer postrm   remove    "systemctl deb-systemd-helper"     "systemctl --system daemon-reload;deb-systemd-helper mask tavunetlink.service"
-  maintainer postrm   purge     ""                                 ""
-  maintainer postrm   purge     "update-rc.d deb-systemd-helper"   "update-rc.d tavunetlink remove;deb-systemd-helper purge tavunetlink.service;deb-systemd-helper unmask tavunetlink.service"
-  # An image installed with dpkg --root: the helpers, which follow DPKG_ROOT, alone; nothing of this machine's.
-  DPKG_ROOT=/image maintainer postinst configure "deb-systemd-helper update-rc.d" "deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service"
-  DPKG_ROOT=/image maintainer prerm   remove    invoke-rc.d                        ""
-  DPKG_ROOT=/image maintainer postrm  remove    "systemctl deb-systemd-helper"     "deb-systemd-helper mask tavunetlink.service"
+  for stub in etc/init.d/tavunetlink tools/deb-systemd-helper tools/update-rc.d tools/invoke-rc.d tools/systemctl; do ln -s "$work/stub" "$work/$stub"; done
+  enable="deb-systemd-helper unmask tavunetlink.service;deb-systemd-helper --quiet was-enabled tavunetlink.service;deb-systemd-helper enable tavunetlink.service"
+  purge="update-rc.d tavunetlink remove;deb-systemd-helper purge tavunetlink.service;deb-systemd-helper unmask tavunetlink.service"
+  #          script   argument  calls, ";" between: with no tools, with all, with all in an image
+  maintainer postinst configure ""                 "$enable;update-rc.d tavunetlink defaults" "$enable"
+  maintainer prerm    remove    "tavunetlink stop" "invoke-rc.d tavunetlink stop"             ""
+  maintainer postrm   remove    ""                 "systemctl --system daemon-reload;deb-systemd-helper mask tavunetlink.service" "deb-systemd-helper mask tavunetlink.service"
+  maintainer postrm   purge     ""                 "$purge"                                   "$purge"
   # A client program built from the unpacked -dev package alone.
   pc_dir=$(dirname "$(find "$work/root/libtavuclient-dev" -name tavuclient.pc)")
   flags=$(PKG_CONFIG_SYSROOT_DIR=$work/root/libtavuclient-dev PKG_CONFIG_LIBDIR=$pc_dir pkg-config --cflags --libs tavuclient) || fail "pkg-config does not know tavuclient"
@@ -187,24 +165,19 @@ debian() {
     fail "a client does not build with: $flags"
 }
 
-# control PACKAGE RECOMMENDS CONFFILES CONTROL_FILES
-control() {
-  got="$(dpkg-deb -f "${deb[$1]}" Recommends)|$(dpkg-deb -I "${deb[$1]}" conffiles 2> /dev/null)|$(dpkg-deb --ctrl-tarfile "${deb[$1]}" | tar -t | sed -n 's|^\./\(.\)|\1|p' | sort | xargs)"
-  [ "$got" = "$2|$3|$4" ] || fail "$1: recommends, conffiles, control files '$got'; wanted '$2|$3|$4'"
-}
-
-# maintainer SCRIPT ARGUMENT TOOLS CALLS: the script, its paths moved into the work directory,
-# with only TOOLS on its PATH, succeeds having made exactly CALLS.
+# maintainer SCRIPT ARGUMENT CALLS...: the script, its paths moved into the work directory,
+# succeeds having made exactly each CALLS in turn: with none of the tools it may call on its PATH,
+# with all of them, and with all of them in an image installed with dpkg --root, where only the
+# helpers, which follow DPKG_ROOT, have a say: nothing of this machine's.
 maintainer() {
-  rm -f "$work/calls"
-  bin=$(mktemp -d "$work/bin.XXX")
-  for tool in $3; do ln -s "$work/stub" "$bin/$tool"; done
-  sed "s|/etc/init.d/|$work/etc/init.d/|g; s|/run/systemd/system|$work/run/systemd/system|g" "$work/control/$1" > "$work/script"
-  chmod +x "$work/script"
-  PATH=$bin "$work/script" "$2" > /dev/null 2>&1
-  status=$?
-  calls=$(paste -sd ';' "$work/calls" 2> /dev/null)
-  [[ $status = 0 && $calls = "$4" ]] || fail "$1 $2 with '$3': status $status, called '$calls'; wanted 0, '$4'"
+  sed "s|/etc/init.d/|$work/etc/init.d/|g; s|/run/systemd/system|$work/run/systemd/system|g" "$work/control/$1" > "$work/script" && chmod +x "$work/script"
+  for run in "none 3" "tools 4" "tools 5 /image"; do
+    read -r bin column root <<< "$run"
+    rm -f "$work/calls"
+    DPKG_ROOT=$root PATH=$work/$bin "$work/script" "$2" > /dev/null 2>&1
+    status=$? calls=$(paste -sd ';' "$work/calls" 2> /dev/null)
+    [[ $status = 0 && $calls = "${!column}" ]] || fail "$1 $2 with $bin${root:+ in $root}: status $status, called '$calls'; wanted 0, '${!column}'"
+  done
 }
 
 [[ ${1:-} =~ ^(lint|sandbox|init|debian)$ ]] || { sed -n '2,6p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2; }
