@@ -56,7 +56,8 @@ class TraceRing : public ::testing::Test {
 TEST_F(TraceRing, EntriesKeepTheirArgumentsHeadsAndOrder) {
   const trace_kelu_desc_t desc = create("ROUND", 32000);
   const uint8_t head[12] = {};
-  trace_kelu_write_all(desc, 1, " %s,%s,%d,%x", 10, 0, "p", nullptr, -42, 0xdeadbeefu);
+  EXPECT_EQ(trace_kelu_write_all(desc, 1, " %s,%s,%d,%x", 10, 0, "p", nullptr, -42, 0xdeadbeefu),
+            0);
   trace_kelu_write_all(desc, 2, " %s,%d", 11, 0, std::string(1500, 'L').c_str(), INT32_MIN);
   trace_kelu_write_all(desc, 3, " %s,%u,%d", 12, 0, "kept", 7u, 8);  // %u: the arguments end
   EXPECT_EQ(trace_kelu_write2(desc, 0, sizeof head, head, 3, "abc") +
