@@ -23,7 +23,6 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <regex>
 #include <set>
@@ -52,9 +51,16 @@ inline std::string tavuEnv(const char* name) {
   return value != nullptr ? value : "";
 }
 
+// What can be read of a file; a /proc file of a thread or process that
+// ended meanwhile reads as what was read before (a stream would throw).
 inline std::string tavuReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), {}};
+  std::string text;
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  char bytes[4096];
+  for (ssize_t n; fd >= 0 && (n = read(fd, bytes, sizeof bytes)) > 0;)
+    text.append(bytes, static_cast<size_t>(n));
+  if (fd >= 0) close(fd);
+  return text;
 }
 
 inline tavuLines tavuSplit(const std::string& text) {
