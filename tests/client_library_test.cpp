@@ -143,15 +143,20 @@ TEST(ClientLibrary, AcknowledgmentEchoesTheSerialOnce) {
   EXPECT_EQ(pair.sent(), tavuHeader(0x12345678, INT32_MIN, 0));
 }
 
-// No daemon: no connection, and no descriptor left (a call on it fails
-// with the C library's error), nor with no descriptor to spare. A listener
-// of another user's, who took the daemon's name first and never accepts, is
-// refused and named every time, and never connected to: the kernel names it
-// (Unix socket diagnostics). Where it does not (before Linux 5.3, and under
+// No daemon, though another listens on a name the daemon's begins: no
+// connection, and no descriptor left (a call on it fails with the C
+// library's error), nor with no descriptor to spare. A listener of another
+// user's, who took the daemon's name first and never accepts, is refused
+// and named every time, and never connected to: the kernel names it (Unix
+// socket diagnostics). Where it does not (before Linux 5.3, and under
 // qemu-user), the listener's own credentials refuse it once, its queue then
 // is full, and it cannot be named.
 TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   ASSERT_NO_FATAL_FAILURE(tavuRequireSandbox());
+  const sockaddr_un other{AF_UNIX, "\0tavunetlinksocket2"};
+  const int decoy = socket(AF_UNIX, SOCK_STREAM, 0);
+  ASSERT_EQ(bind(decoy, reinterpret_cast<const sockaddr*>(&other), sizeof other) + listen(decoy, 0),
+            0);
   const int next = dup(0);
   close(next);
   tavuclient_event event{};
@@ -185,7 +190,7 @@ TEST(ClientLibrary, ConnectsOnlyToTheDaemon) {
   }
   EXPECT_TRUE(!told || accept(squatter, nullptr, nullptr) == -1) << "connected to";
   EXPECT_EQ(fcntl(squatter + 1, F_GETFD), -1) << "a descriptor left open";
-  close(squatter);
+  (void)(close(squatter) + close(decoy));
 }
 
 }  // namespace

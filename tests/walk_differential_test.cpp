@@ -118,7 +118,7 @@ int tavuReplay(unsigned sequence) {
   for (int step = 0; step < TAVU_STEPS; ++step) {
     if (!tavuStep(pick)) continue;
     most = std::max(most, tavuDescriptors("self") - before);
-    if (most > 32) std::printf("broken: %ld descriptors held\n", most);
+    if (most > 30) std::printf("broken: %ld descriptors held\n", most);
     const tavuLines out = tavuDevTree(true, "/out");  // where links lead
     std::printf("step %d: %s %s\n", step, ::testing::PrintToString(tavuTreeNow()).c_str(),
                 ::testing::PrintToString(out).c_str());
