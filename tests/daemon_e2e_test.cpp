@@ -256,7 +256,9 @@ TEST_F(DaemonEndToEnd, OnlyAnAllowedUserBecomesTheClientRefusalsToldSparingly) {
   const auto refuse = [&] {  // the credentials a connection carries are its maker's
     tavuWireClient other;
     ++refused;
-    char end;  // then its end is closed, our handshake unread or not: nothing of it is kept
+    // The daemon then closes its end, keeping nothing of a refused client; a
+    // reset when our handshake was still unread there.
+    char end;
     return seteuid(65534) == 0 && (other.connect(), seteuid(0) == 0) &&
            other.handshake(0) == tavuHeader(0x12345678, 65534, -1) &&
            (recv(other.fd(), &end, 1, 0) == 0 || errno == ECONNRESET);
